@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building and testing kvtraj need and that this machine
+# lacks. Does nothing when everything is present; needs root (or sudo) otherwise.
+set -euo pipefail
+
+packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libopenblas-dev
+          liblapacke-dev)
+# Peers that interoperability tests compare with; those tests skip when they are absent.
+if [ "${KVTRAJ_WITH_PEERS:-0}" = 1 ]; then packages+=(python3-numpy python3-mdtraj); fi
+if [ "${KVTRAJ_WITH_FUZZ:-0}" = 1 ]; then packages+=(clang libclang-rt-14-dev); fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+echo "installing: ${missing[*]}" >&2
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,33 @@
+#include <cstdlib>
+
+#include "support/support.hpp"
+
+namespace kvtraj {
+namespace {
+
+void exit_process(int status, std::string_view /*message*/) { std::exit(status); }
+
+FatalAction fatal_action = exit_process;
+
+}  // namespace
+
+FatalAction set_fatal_action(FatalAction action) {
+  FatalAction previous = fatal_action;
+  fatal_action = action ? action : exit_process;
+  return previous;
+}
+
+void throw_fatal_error(int status, std::string_view message) { throw FatalError(status, message); }
+
+void die(std::FILE* stream, std::string_view line) {
+  std::fwrite(line.data(), 1, line.size(), stream);
+  std::fputc('\n', stream);
+  std::fflush(stdout);
+  std::fflush(stderr);
+  fatal_action(1, line);
+  std::exit(1);  // an action that returns still ends the program
+}
+
+void die(std::string_view line) { die(stderr, line); }
+
+}  // namespace kvtraj
