@@ -1,0 +1,92 @@
+// Trajectory writers: DCD (4-byte record markers, a unit-cell record per frame when the
+// trajectory has a box), binpos (with six box reals after each frame when it has one) and AMBER
+// formatted coordinates in the (10f8.3) layout, with a box line per frame for crdbox.
+//
+// Writers stream frame by frame and write into a temporary file beside the target, which takes
+// the target's name only when `finish` succeeds: a failed or abandoned write never leaves a
+// partial file in place of a good one. Values that an AMBER field cannot hold (8 columns, 3
+// decimals) are an error, never a corrupt file.
+//
+// Boxes travel as a `UnitCell` (lengths in Å, angles in degrees). Each format stores a cell its
+// own way: DCD as MDTraj and CHARMM write it (a, cos γ, b, cos β, cos α, c), AMBER and binpos as
+// a, b, c followed by the angles.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "support/support.hpp"
+
+namespace kvtraj {
+
+enum class TrajectoryFormat { dcd, binpos, crd, crdbox };
+
+// The format named by a path's extension: ".dcd", ".binpos", ".crd" (".mdcrd"), ".crdbox".
+std::optional<TrajectoryFormat> format_from_extension(std::string_view path);
+
+struct UnitCell {
+  float a = 0.0f, b = 0.0f, c = 0.0f;                // Å
+  float alpha = 90.0f, beta = 90.0f, gamma = 90.0f;  // degrees
+};
+
+// The cell of the six values a DCD unit-cell record holds in file order. The angle slots hold
+// cosines in files of MDTraj, NAMD and recent CHARMM, and degrees in older ones: values within
+// [-1, 1] are taken as cosines.
+UnitCell cell_from_dcd(std::span<const float, 6> values);
+// The cell of six values a, b, c, alpha, beta, gamma (AMBER box lines, binpos boxes); angles of
+// 0 (a box line with lengths only) mean 90 degrees.
+UnitCell cell_from_lengths(std::span<const float, 6> values);
+
+class TrajectoryWriter {
+ public:
+  // Null with `error` set when the output cannot be created.
+  static std::unique_ptr<TrajectoryWriter> create(const std::string& path, TrajectoryFormat format,
+                                                  std::int32_t natoms, bool with_cell,
+                                                  std::string_view title, std::string& error);
+  virtual ~TrajectoryWriter() = default;
+  TrajectoryWriter(const TrajectoryWriter&) = delete;
+  TrajectoryWriter& operator=(const TrajectoryWriter&) = delete;
+
+  // Appends one frame of 3 * natoms coordinates; `cell` is used when the writer has cells.
+  // False, with `error()` set, when the frame cannot be written; the writer is then unusable.
+  bool write_frame(std::span<const float> coords, const UnitCell& cell = {});
+  // Completes the file and gives it the target's name.
+  bool finish();
+  const std::string& error() const { return error_; }
+  std::int64_t frames() const { return frames_; }
+
+ protected:
+  TrajectoryWriter(std::unique_ptr<ReplacingFile> out, std::string path, std::int32_t natoms,
+                   bool with_cell);
+  virtual bool put_header(std::string_view title) = 0;
+  virtual bool put_frame(std::span<const float> coords, const UnitCell& cell) = 0;
+  // Called once before the file is committed (e.g. to record the frame count in the header).
+  virtual bool put_trailer() { return true; }
+
+  bool put(const void* data, std::size_t bytes);
+  bool fail(std::string message);
+  std::FILE* file() const { return out_->get(); }
+  std::int32_t natoms() const { return natoms_; }
+  bool with_cell() const { return with_cell_; }
+
+ private:
+  std::unique_ptr<ReplacingFile> out_;
+  std::string path_;
+  std::int32_t natoms_ = 0;
+  bool with_cell_ = false;
+  bool failed_ = false;
+  std::int64_t frames_ = 0;
+  std::string error_;
+};
+
+// Writes `value` as an AMBER "%8.3f" field (exactly the characters printf gives); false when it
+// does not fit 8 columns or is not finite.
+bool format_f8_3(float value, char* field);
+
+}  // namespace kvtraj

@@ -1,0 +1,19 @@
+// The writer of each format, behind TrajectoryWriter::create.
+#pragma once
+
+#include "fmtwriters/fmtwriters.hpp"
+
+namespace kvtraj {
+
+struct WriterSetup {
+  std::unique_ptr<ReplacingFile> out;
+  std::string path;
+  std::int32_t natoms = 0;
+  bool with_cell = false;
+};
+
+std::unique_ptr<TrajectoryWriter> make_dcd_writer(WriterSetup setup);
+std::unique_ptr<TrajectoryWriter> make_binpos_writer(WriterSetup setup);
+std::unique_ptr<TrajectoryWriter> make_amber_writer(WriterSetup setup);
+
+}  // namespace kvtraj

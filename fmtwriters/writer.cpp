@@ -1,0 +1,99 @@
+#include <cerrno>
+#include <cstring>
+
+#include "fmtwriters/fmtwriters.hpp"
+#include "fmtwriters/formats.hpp"
+
+namespace kvtraj {
+namespace {
+
+bool ends_with(std::string_view text, std::string_view suffix) {
+  return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
+}
+
+}  // namespace
+
+std::optional<TrajectoryFormat> format_from_extension(std::string_view path) {
+  path = trim_right(path);
+  if (ends_with(path, ".dcd")) return TrajectoryFormat::dcd;
+  if (ends_with(path, ".binpos")) return TrajectoryFormat::binpos;
+  if (ends_with(path, ".crdbox")) return TrajectoryFormat::crdbox;
+  if (ends_with(path, ".crd") || ends_with(path, ".mdcrd")) return TrajectoryFormat::crd;
+  return std::nullopt;
+}
+
+std::unique_ptr<TrajectoryWriter> TrajectoryWriter::create(const std::string& path,
+                                                           TrajectoryFormat format,
+                                                           std::int32_t natoms, bool with_cell,
+                                                           std::string_view title,
+                                                           std::string& error) {
+  if (natoms < 1) {
+    error = path + ": cannot write a trajectory of " + std::to_string(natoms) + " atoms";
+    return nullptr;
+  }
+  auto out = ReplacingFile::create(path);
+  if (!out) {
+    error = path + ": cannot open for writing: " + std::strerror(errno);
+    return nullptr;
+  }
+  WriterSetup setup{std::move(out), path, natoms, with_cell};
+  std::unique_ptr<TrajectoryWriter> writer;
+  switch (format) {
+    case TrajectoryFormat::dcd:
+      writer = make_dcd_writer(std::move(setup));
+      break;
+    case TrajectoryFormat::binpos:
+      writer = make_binpos_writer(std::move(setup));
+      break;
+    case TrajectoryFormat::crdbox:
+      setup.with_cell = true;
+      writer = make_amber_writer(std::move(setup));
+      break;
+    case TrajectoryFormat::crd:
+      writer = make_amber_writer(std::move(setup));
+      break;
+  }
+  if (!writer->put_header(title)) {
+    error = writer->error();
+    return nullptr;
+  }
+  return writer;
+}
+
+TrajectoryWriter::TrajectoryWriter(std::unique_ptr<ReplacingFile> out, std::string path,
+                                   std::int32_t natoms, bool with_cell)
+    : out_(std::move(out)), path_(std::move(path)), natoms_(natoms), with_cell_(with_cell) {}
+
+bool TrajectoryWriter::write_frame(std::span<const float> coords, const UnitCell& cell) {
+  if (failed_) return false;
+  if (coords.size() < 3 * static_cast<std::size_t>(natoms_)) {
+    return fail(path_ + ": frame has " + std::to_string(coords.size()) + " coordinates, " +
+                std::to_string(3 * static_cast<std::int64_t>(natoms_)) + " expected");
+  }
+  if (!put_frame(coords.first(3 * static_cast<std::size_t>(natoms_)), cell)) return false;
+  ++frames_;
+  return true;
+}
+
+bool TrajectoryWriter::finish() {
+  if (failed_ || !put_trailer()) return false;
+  failed_ = true;  // the file is gone from this writer whatever happens next
+  if (!out_->commit()) {
+    error_ = path_ + ": cannot write: " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+bool TrajectoryWriter::put(const void* data, std::size_t bytes) {
+  if (std::fwrite(data, 1, bytes, out_->get()) == bytes) return true;
+  return fail(path_ + ": cannot write: " + std::strerror(errno));
+}
+
+bool TrajectoryWriter::fail(std::string message) {
+  failed_ = true;
+  error_ = std::move(message);
+  return false;
+}
+
+}  // namespace kvtraj
