@@ -96,6 +96,14 @@ class DcdWriter final : public TrajectoryWriter {
 
 }  // namespace
 
+std::uint64_t dcd_file_size(std::int64_t natoms, std::int64_t nframes, bool with_cell) {
+  // Header, title and atom-count records, each framed by two 4-byte markers.
+  const std::uint64_t header = (kHeaderBytes + 8) + (4 + kTitleBytes + 8) + (4 + 8);
+  const std::uint64_t frame =
+      3 * (4 * static_cast<std::uint64_t>(natoms) + 8) + (with_cell ? 56 : 0);
+  return header + frame * static_cast<std::uint64_t>(nframes);
+}
+
 std::unique_ptr<TrajectoryWriter> make_dcd_writer(WriterSetup setup) {
   return std::make_unique<DcdWriter>(std::move(setup));
 }

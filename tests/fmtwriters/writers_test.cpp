@@ -58,6 +58,9 @@ TEST(DcdWriter, WritesTheCharmmLayoutWithAndWithoutCells) {
   EXPECT_EQ(read_file(dir.path("plain.dcd")), dcd_bytes(false).str());
   write_two_frames(dir.path("box.dcd"), TrajectoryFormat::dcd, true);
   EXPECT_EQ(read_file(dir.path("box.dcd")), dcd_bytes(true).str());
+  // The size that kvt compress compares KVT files with.
+  EXPECT_EQ(dcd_file_size(2, 2, false), dcd_bytes(false).str().size());
+  EXPECT_EQ(dcd_file_size(2, 2, true), dcd_bytes(true).str().size());
 }
 
 TEST(BinposWriter, WritesMagicCountsCoordinatesAndBoxes) {
