@@ -1,5 +1,7 @@
 #include "tests/testsupport/testsupport.hpp"
 
+#include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -34,6 +36,36 @@ void write_file(const std::string& path, std::string_view bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+RunResult run_program(const std::string& program, const std::vector<std::string>& args,
+                      std::string_view input) {
+  const TempDir dir;
+  const std::string in = dir.path("stdin"), out = dir.path("stdout"), err = dir.path("stderr");
+  write_file(in, input);
+  std::vector<std::string> argv_text = {program};
+  argv_text.insert(argv_text.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : argv_text) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::fflush(nullptr);
+  const pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    const int fds[3] = {::open(in.c_str(), O_RDONLY),
+                        ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600),
+                        ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600)};
+    for (int i = 0; i < 3; ++i) ::dup2(fds[i], i);
+    ::execv(program.c_str(), argv.data());
+    ::_exit(127);
+  }
+  int wstatus = 0;
+  ::waitpid(pid, &wstatus, 0);
+  RunResult r;
+  r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+  r.out = read_file(out);
+  r.err = read_file(err);
+  return r;
 }
 
 void stdout_to_stderr() {

@@ -66,17 +66,27 @@ class Bytes {
   std::string data_;
 };
 
+// Runs `program` with `args` (and `input` on standard input) as a user would, and returns its
+// exit status (or 128 + the signal that ended it) with what it wrote on each stream.
+struct RunResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+RunResult run_program(const std::string& program, const std::vector<std::string>& args,
+                      std::string_view input = {});
+
 }  // namespace kvtraj::testing
 
 // A death test whose expected output is printed on standard output: the child sends standard
 // output to standard error, where the death-test machinery matches it against `regex`, and must
 // end with exit status 1.
-#define KVTRAJ_EXPECT_FATAL(statement, regex)                                  \
-  EXPECT_EXIT(                                                                 \
-      {                                                                        \
-        ::kvtraj::testing::stdout_to_stderr();                                 \
-        statement;                                                             \
-      },                                                                       \
+#define KVTRAJ_EXPECT_FATAL(statement, regex)  \
+  EXPECT_EXIT(                                 \
+      {                                        \
+        ::kvtraj::testing::stdout_to_stderr(); \
+        statement;                             \
+      },                                       \
       ::testing::ExitedWithCode(1), regex)
 
 namespace kvtraj::testing {
