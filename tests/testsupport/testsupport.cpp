@@ -1,9 +1,11 @@
 #include "tests/testsupport/testsupport.hpp"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -39,7 +41,7 @@ void write_file(const std::string& path, std::string_view bytes) {
 }
 
 RunResult run_program(const std::string& program, const std::vector<std::string>& args,
-                      std::string_view input) {
+                      std::string_view input, long file_size_limit) {
   const TempDir dir;
   const std::string in = dir.path("stdin"), out = dir.path("stdout"), err = dir.path("stderr");
   write_file(in, input);
@@ -56,6 +58,12 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
                         ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600),
                         ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600)};
     for (int i = 0; i < 3; ++i) ::dup2(fds[i], i);
+    if (file_size_limit >= 0) {
+      const rlimit limit{static_cast<rlim_t>(file_size_limit),
+                         static_cast<rlim_t>(file_size_limit)};
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+      std::signal(SIGXFSZ, SIG_IGN);  // writes then fail with EFBIG instead of ending the process
+    }
     ::execv(program.c_str(), argv.data());
     ::_exit(127);
   }

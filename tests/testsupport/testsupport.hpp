@@ -67,14 +67,15 @@ class Bytes {
 };
 
 // Runs `program` with `args` (and `input` on standard input) as a user would, and returns its
-// exit status (or 128 + the signal that ended it) with what it wrote on each stream.
+// exit status (or 128 + the signal that ended it) with what it wrote on each stream. A
+// `file_size_limit` (bytes) makes every write beyond it fail, as on a full disk.
 struct RunResult {
   int status = -1;
   std::string out;
   std::string err;
 };
 RunResult run_program(const std::string& program, const std::vector<std::string>& args,
-                      std::string_view input = {});
+                      std::string_view input = {}, long file_size_limit = -1);
 
 }  // namespace kvtraj::testing
 
