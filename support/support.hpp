@@ -10,6 +10,7 @@
 //    replaces its target only once it is complete.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -208,5 +209,33 @@ class FormattedReader {
   bool need_record_ = true;
   std::string_view record_;
 };
+
+// ---------------------------------------------------------------- node trajectories (converters)
+
+// Outcome of reading the "*" and "Blob b, step s" lines that open a node-trajectory record.
+enum class HeaderScan {
+  kRead,       // the header matched; the step is stored
+  kCleanEnd,   // the input ended before a record, with at most blanks and line breaks left
+  kMalformed,  // anything else: a damaged or truncated header, or a read error
+};
+
+// Reads the header by the pattern "*\nBlob %*d, step %lld\n" (blob index skipped); `step` keeps
+// its value unless the step was read.
+HeaderScan scan_record_header(std::FILE* in, long long& step);
+// Reads the node count line by the pattern "%lld\n"; false when it holds no number.
+bool scan_node_count(std::FILE* in, long long& count);
+// Reads the first three reals of a node line ("%le %le %le") and skips the rest of the line,
+// up to and including its line break; false when fewer than three reals are found.
+bool scan_node_position(std::FILE* in, std::array<double, 3>& xyz);
+
+// ---------------------------------------------------------------- checked text output
+
+// Flushes and closes `out`: true when every write since it was opened succeeded. On failure
+// errno describes it.
+bool close_output(std::FILE* out);
+
+// `value` written as "%8.3f" into `field`; false when it is not finite or needs more than the
+// 8 columns, so that it would shift every later column of a fixed-column file.
+bool format_f8_3(double value, std::array<char, 16>& field);
 
 }  // namespace kvtraj

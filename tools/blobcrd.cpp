@@ -1,0 +1,116 @@
+// blobcrd: converts a node trajectory of the finite-element simulation (positions in metres)
+// into an AMBER formatted trajectory in nanometres. Every record ("*", "Blob b, step s", a
+// state word, the node count, the node lines) becomes one frame; every node is one atom.
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "support/support.hpp"
+
+namespace {
+
+using kvtraj::HeaderScan;
+
+constexpr double kMetresToNanometres = 1e9;
+constexpr int kValuesPerLine = 10;
+constexpr long long kProgressInterval = 1000;
+constexpr int kBadInput = -1;
+
+enum class Outcome { kEndOfInput, kBadInput, kWriteFailed };
+
+// Writes the three coordinates of one node, ten fields to a line; `on_line` counts the values
+// already on the current line.
+bool write_node(std::FILE* out, const std::array<double, 3>& xyz, int& on_line, long long node,
+                long long step) {
+  for (const double metres : xyz) {
+    std::array<char, 16> field{};
+    const double value = metres * kMetresToNanometres;
+    if (!kvtraj::format_f8_3(value, field)) {
+      std::printf("Coordinate %g nm of node %lld at step %lld does not fit the %%8.3f field\n",
+                  value, node, step);
+      return false;
+    }
+    std::fputs(field.data(), out);
+    if (++on_line == kValuesPerLine) {
+      std::fputc('\n', out);
+      on_line = 0;
+    }
+  }
+  return true;
+}
+
+// Reads the state word, the node count and the node lines of a record whose header has been
+// read, and writes its frame.
+bool convert_record(std::FILE* in, std::FILE* out, long long step) {
+  (void)std::fscanf(in, "%*s\n");  // the state word is not used
+  long long count = 0;
+  if (!kvtraj::scan_node_count(in, count)) {
+    std::printf("Could not read number of nodes line at step %lld\n", step);
+    return false;
+  }
+  int on_line = 0;
+  for (long long node = 1; node <= count; ++node) {
+    std::array<double, 3> xyz{};
+    if (!kvtraj::scan_node_position(in, xyz)) {
+      std::printf("Could not read coordinates on line %lld of step %lld\n", node, step);
+      return false;
+    }
+    if (!write_node(out, xyz, on_line, node, step)) return false;
+  }
+  std::fputc('\n', out);
+  return true;
+}
+
+Outcome convert(std::FILE* in, std::FILE* out) {
+  long long step = 0;
+  long long since_progress = 0;
+  while (!std::feof(in)) {
+    const HeaderScan header = kvtraj::scan_record_header(in, step);
+    if (header != HeaderScan::kRead) {
+      std::printf("Error when reading '*\\nBlob x, step y\\n' line after or on step %lld\n", step);
+      return header == HeaderScan::kCleanEnd ? Outcome::kEndOfInput : Outcome::kBadInput;
+    }
+    if (++since_progress == kProgressInterval) {
+      std::printf("step = %lld\n", step);
+      since_progress = 0;
+    }
+    if (!convert_record(in, out, step)) return Outcome::kBadInput;
+    if (std::ferror(out)) return Outcome::kWriteFailed;
+  }
+  return Outcome::kEndOfInput;
+}
+
+int report_write_failure(const char* path) {
+  std::printf("Error: Could not write x file %s: %s\n", path, std::strerror(errno));
+  return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::printf("Usage: blobcrd [INPUT NODE TRAJECTORY FILE] [OUTPUT X FILE]\n");
+    return 1;
+  }
+  std::printf("Opening trajectory file %s for reading\n", argv[1]);
+  kvtraj::FilePtr in = kvtraj::open_file(argv[1], "r");
+  if (!in) {
+    std::printf("Error: Could not open trajectory file %s for reading.\n", argv[1]);
+    return 1;
+  }
+  std::printf("Outputting to x file %s\n", argv[2]);
+  std::FILE* out = std::fopen(argv[2], "w");
+  if (!out) {
+    std::printf("Error: Could not open x file %s for writing.\n", argv[2]);
+    return 1;
+  }
+  std::fputs("trajectory not created by ptraj\n", out);
+  const Outcome outcome = convert(in.get(), out);
+  if (outcome == Outcome::kBadInput) {
+    std::fclose(out);
+    return kBadInput;
+  }
+  // A write failure stopped the conversion or shows when the last block is flushed.
+  return kvtraj::close_output(out) ? 0 : report_write_failure(argv[2]);
+}
