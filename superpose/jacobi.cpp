@@ -107,15 +107,20 @@ void eigen(std::span<double> a, std::span<double> r, std::int32_t n, std::int32_
   }
 }
 
+// Selection of the first largest remaining value, moved into place by adjacent exchanges so
+// that equal eigenvalues (and their vectors) keep the order in which they stood.
 void esort(std::span<double> a, std::span<double> r, std::int32_t n, std::int32_t mv) {
   if (n <= 0) return;
   const auto order = static_cast<std::size_t>(n);
   for (std::size_t i = 0; i < order; ++i) {
-    for (std::size_t j = i; j < order; ++j) {
-      if (!(a[packed(i, i)] < a[packed(j, j)])) continue;
-      std::swap(a[packed(i, i)], a[packed(j, j)]);
+    std::size_t largest = i;
+    for (std::size_t j = i + 1; j < order; ++j) {
+      if (a[packed(largest, largest)] < a[packed(j, j)]) largest = j;
+    }
+    for (std::size_t j = largest; j > i; --j) {
+      std::swap(a[packed(j, j)], a[packed(j - 1, j - 1)]);
       if (mv != 1) {
-        for (std::size_t k = 0; k < order; ++k) std::swap(r[k + i * order], r[k + j * order]);
+        for (std::size_t k = 0; k < order; ++k) std::swap(r[k + j * order], r[k + (j - 1) * order]);
       }
     }
   }
