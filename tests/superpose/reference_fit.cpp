@@ -69,7 +69,7 @@ void symmetric_eigen(std::vector<double> a, int n, std::vector<double>& values,
     values.push_back(at(a, order[j], order[j]));
     for (int i = 0; i < n; ++i) sorted[i + j * n] = vectors[i + order[j] * n];
   }
-  vectors = sorted;
+  vectors.swap(sorted);
 }
 
 ReferenceFit reference_fit(std::span<const float> reference, std::span<const float> moving,
