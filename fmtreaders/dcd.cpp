@@ -1,0 +1,223 @@
+// DCD trajectories: header checks and frame reading.
+//
+// A DCD file is a sequence of records, each framed by a length marker before and after it. The
+// markers are 4 bytes in most files and 8 bytes in files written with 64-bit record lengths;
+// both read alike. Header record 1 is "CORD" and 20 integers (fixed atoms in the 9th, the time
+// step in the 10th or, for version 0, over the 10th and 11th as a 64-bit real, the unit-cell
+// flag in the 11th, the extra-dimension flag in the 12th, the version in the 20th); record 2
+// holds the title lines; record 3 natoms. Each frame is an optional unit-cell record of six
+// 64-bit reals, then one record each of x, y and z.
+//
+// The marker size is decided by where "CORD" stands after a leading 84: a little-endian 8-byte
+// marker 84 also reads as the 4-byte value 84, so the value alone cannot tell them apart.
+#include <cstdio>
+#include <cstring>
+
+#include "fmtreaders/binary_file.hpp"
+#include "fmtreaders/readers.hpp"
+
+namespace kvtraj {
+namespace {
+
+constexpr std::int64_t kHeaderBytes = 84;  // "CORD" and 20 integers
+constexpr std::int64_t kTitleBytes = 80;
+constexpr std::int64_t kCellBytes = 48;  // six 64-bit reals
+constexpr std::int32_t kMaxAtoms4 = INT32_MAX / 4;
+
+constexpr const char* kBadHeader = "Error - bad header in dcd file";
+
+std::int32_t int_at(const unsigned char* p) {
+  std::int32_t v = 0;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+class DcdReader final : public readers::FrameReader {
+ public:
+  explicit DcdReader(readers::BinaryFile file) : file_(std::move(file)) {}
+
+  // Reads the header; the failure message, or null with type and natoms set.
+  const char* read_header(std::int32_t& type, std::int32_t& natoms);
+  int read(std::int32_t natoms, std::span<float> coords, std::span<float> box) override;
+  std::int64_t skip(std::int32_t natoms, std::int64_t count) override;
+
+ private:
+  const char* read_marker_size();
+  const char* read_first_record(std::int32_t& type);
+  bool read_record_marker(std::int64_t expected);
+  bool skip_titles();
+  std::int64_t marker_at(const char* p) const;
+  bool markers_hold(const char* p, std::int64_t length) const;
+
+  readers::BinaryFile file_;
+  std::int64_t marker_ = 4;
+  bool cell_ = false;
+  std::int32_t natoms_ = 0;
+  std::uint64_t frame_bytes_ = 0;
+  std::vector<char> frame_;
+};
+
+const char* DcdReader::read_marker_size() {
+  unsigned char lead[12] = {};
+  std::size_t got = 0;
+  file_.read(lead, sizeof lead, got);
+  std::int64_t wide = 0;
+  std::memcpy(&wide, lead, sizeof wide);
+  const bool narrow_84 = int_at(lead) == kHeaderBytes;
+  if (narrow_84 && std::memcmp(lead + 4, "CORD", 4) == 0) {
+    marker_ = 4;
+  } else if (wide == kHeaderBytes && std::memcmp(lead + 8, "CORD", 4) == 0) {
+    marker_ = 8;
+  } else {
+    return narrow_84 || wide == kHeaderBytes ? "Error - no magic word in dcd file?"
+                                             : "Problem with dcd file - wrong-endian?";
+  }
+  return file_.seek(static_cast<std::uint64_t>(marker_)) ? nullptr : kBadHeader;
+}
+
+const char* DcdReader::read_first_record(std::int32_t& type) {
+  unsigned char body[kHeaderBytes];
+  if (!file_.read(body, sizeof body)) return kBadHeader;
+  const auto integer = [&](int i) { return int_at(body + 4 * i); };  // i counts from 1
+  if (integer(9) != 0) return "Error - fixed atoms in dcd file not supported";
+  const bool has_cell = integer(20) != 0 && integer(11) != 0;
+  if (integer(12) != 0) return "Error - extra dimension in dcd file not supported";
+  if (!read_record_marker(kHeaderBytes)) return kBadHeader;
+  type = (marker_ == 4 ? kTypeDcd : kTypeDcd64) + (has_cell ? 2 : 0);
+  cell_ = has_cell;
+  return nullptr;
+}
+
+bool DcdReader::read_record_marker(std::int64_t expected) {
+  char raw[8] = {};
+  return file_.read(raw, static_cast<std::size_t>(marker_)) && marker_at(raw) == expected;
+}
+
+bool DcdReader::skip_titles() {
+  char raw[8] = {};
+  std::int32_t count = 0;
+  if (!file_.read(raw, static_cast<std::size_t>(marker_)) || !file_.read(&count, sizeof count)) {
+    return false;
+  }
+  const std::int64_t length = marker_at(raw);
+  if (count < 0 || length != 4 + kTitleBytes * count) return false;
+  const auto titles = static_cast<std::uint64_t>(kTitleBytes * count);
+  if (file_.remaining() < titles) return false;
+  return file_.seek(file_.position() + titles) && read_record_marker(length);
+}
+
+const char* DcdReader::read_header(std::int32_t& type, std::int32_t& natoms) {
+  if (const char* error = read_marker_size()) return error;
+  if (const char* error = read_first_record(type)) return error;
+  std::int32_t count = 0;
+  if (!skip_titles() || !read_record_marker(4) || !file_.read(&count, sizeof count) ||
+      !read_record_marker(4)) {
+    return kBadHeader;
+  }
+  if (count < 1 || (marker_ == 4 && count > kMaxAtoms4)) {
+    return "Error - bad atom count in dcd file";
+  }
+  natoms_ = count;
+  natoms = count;
+  const auto axis = static_cast<std::uint64_t>(2 * marker_ + 4 * static_cast<std::int64_t>(count));
+  frame_bytes_ = 3 * axis + (cell_ ? static_cast<std::uint64_t>(2 * marker_ + kCellBytes) : 0);
+  return nullptr;
+}
+
+std::int64_t DcdReader::marker_at(const char* p) const {
+  if (marker_ == 8) {
+    std::int64_t v = 0;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+  }
+  std::int32_t v = 0;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+// Both markers around a record of `length` bytes that starts (with its first marker) at p.
+bool DcdReader::markers_hold(const char* p, std::int64_t length) const {
+  return marker_at(p) == length && marker_at(p + marker_ + length) == length;
+}
+
+int DcdReader::read(std::int32_t natoms, std::span<float> coords, std::span<float> box) {
+  const auto n = static_cast<std::size_t>(natoms_);
+  if (natoms != natoms_ || coords.size() < 3 * n || (cell_ && box.size() < 6)) return kIoBadData;
+  if (frame_.size() != frame_bytes_) {
+    const std::uint64_t left = file_.remaining();
+    if (left == 0) return kIoEnd;
+    if (left < frame_bytes_) return kIoBadData;  // a truncated last frame
+    frame_ = allocate_or_die<char>(frame_bytes_);
+  }
+  std::size_t got = 0;
+  if (!file_.read(frame_.data(), frame_.size(), got)) return got == 0 ? kIoEnd : kIoBadData;
+  const char* p = frame_.data();
+  if (cell_) {
+    if (!markers_hold(p, kCellBytes)) return kIoBadData;
+    for (std::size_t k = 0; k < 6; ++k) {
+      double v = 0.0;
+      std::memcpy(&v, p + marker_ + 8 * k, sizeof v);
+      box[k] = static_cast<float>(v);
+    }
+    p += 2 * marker_ + kCellBytes;
+  }
+  const auto length = static_cast<std::int64_t>(4 * n);
+  for (std::size_t axis = 0; axis < 3; ++axis) {
+    if (!markers_hold(p, length)) return kIoBadData;
+    const char* values = p + marker_;
+    for (std::size_t i = 0; i < n; ++i) std::memcpy(&coords[3 * i + axis], values + 4 * i, 4);
+    p += 2 * marker_ + length;
+  }
+  return kIoOk;
+}
+
+std::int64_t DcdReader::skip(std::int32_t natoms, std::int64_t count) {
+  if (natoms != natoms_ || count < 1) return 0;
+  const std::uint64_t whole = file_.remaining() / frame_bytes_;
+  const std::uint64_t passed = std::min(whole, static_cast<std::uint64_t>(count));
+  if (!file_.seek(file_.position() + passed * frame_bytes_)) return 0;
+  return static_cast<std::int64_t>(passed);
+}
+
+bool slot_taken(std::int32_t handle) {
+  return handle >= kFirstHandle && handle <= kLastHandle &&
+         handcom()[static_cast<std::size_t>(handle - kFirstHandle)] == handle;
+}
+
+void fail_open(std::int32_t& handle, const char* message) {
+  std::printf("%s\n", message);
+  readers::release_slot(handle);
+  handle = -1;
+}
+
+}  // namespace
+
+void dcdopen(std::int32_t& handle, std::string_view filename, std::int32_t& natoms) {
+  auto file = slot_taken(handle) ? readers::BinaryFile::open(std::string(trim_right(filename)))
+                                 : std::nullopt;
+  if (!file) return fail_open(handle, "Error - can't open dcd file");
+  readers::install_reader(handle, std::make_unique<DcdReader>(std::move(*file)));
+  readdcdheader(handle, natoms);
+}
+
+void readdcdheader(std::int32_t& handle, std::int32_t& natoms) {
+  auto* reader = dynamic_cast<DcdReader*>(readers::reader_of(handle));
+  if (!reader) return fail_open(handle, kBadHeader);
+  std::int32_t type = kTypeDcd;
+  if (const char* error = reader->read_header(type, natoms)) return fail_open(handle, error);
+  readers::type_entry(handle) = type;
+}
+
+void dcdreadnext(std::int32_t handle, std::span<float> coords, std::int32_t natoms,
+                 std::span<float> box, std::int32_t& status) {
+  const std::int32_t type = f77_molfile_type(handle);
+  if (type < kTypeDcd || type > kTypeDcd64Cell) {
+    std::printf("Error - unrecognised dcd file type\n");
+    status = -2;
+    return;
+  }
+  auto* reader = dynamic_cast<DcdReader*>(readers::reader_of(handle));
+  status = reader ? reader->read(natoms, coords, box) : kIoBadData;
+}
+
+}  // namespace kvtraj

@@ -1,0 +1,191 @@
+// The handle table `handcom` and the dispatch of opens, reads and closes to the readers.
+#include <cstdio>
+#include <string>
+
+#include "fmtreaders/readers.hpp"
+
+namespace kvtraj {
+namespace {
+
+std::array<std::int32_t, 100> table{};
+std::array<std::unique_ptr<readers::FrameReader>, kHandleSlots> slot_readers;
+
+bool valid_handle(std::int32_t handle) {
+  return handle >= kFirstHandle && handle <= kLastHandle;
+}
+
+std::size_t slot_index(std::int32_t handle) {
+  return static_cast<std::size_t>(handle - kFirstHandle);
+}
+
+// The lowest free slot, taken for a new handle; a full table is fatal.
+std::int32_t take_slot() {
+  for (std::int32_t i = 0; i < kHandleSlots; ++i) {
+    if (table[static_cast<std::size_t>(i)] < 1) {
+      const std::int32_t handle = i + kFirstHandle;
+      table[static_cast<std::size_t>(i)] = handle;
+      return handle;
+    }
+  }
+  die(stdout, "Error - too many file handles needed");
+}
+
+struct TypeName {
+  std::string_view name;
+  std::int32_t code;
+};
+constexpr std::array<TypeName, 4> kTypeNames = {
+    {{"crd", kTypeCrd}, {"crdbox", kTypeCrdBox}, {"binpos", kTypeBinpos}, {"dcd", kTypeDcd}}};
+
+std::int32_t code_of(std::string_view name) {
+  for (const TypeName& t : kTypeNames) {
+    if (name == t.name) return t.code;
+  }
+  return kTypeNone;
+}
+
+// The type that "auto" takes from the text after the first "." of the file's own name (the
+// last path component, so that directories such as "../data" do not count). Returns nothing
+// for a name without ".", which leaves the type entry as it is.
+std::optional<std::int32_t> type_from_name(std::string_view path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string_view base = slash == std::string_view::npos ? path : path.substr(slash + 1);
+  const std::size_t dot = base.find('.');
+  if (dot == std::string_view::npos) return std::nullopt;
+  const std::int32_t code = code_of(base.substr(dot + 1));
+  if (code != kTypeNone)
+    std::printf("file type is %s\n", std::string(base.substr(dot + 1)).c_str());
+  return code;
+}
+
+void open_dcd(std::int32_t& handle, std::int32_t& natoms, const std::string& path) {
+  std::printf("Attempting to open dcd file\n");
+  std::int32_t file_natoms = 0;
+  dcdopen(handle, path, file_natoms);
+  if (handle < 0) return;
+  if (file_natoms != natoms) {
+    std::printf("Warning: dcd file resetting natoms to %d\n", file_natoms);
+    natoms = file_natoms;
+  }
+}
+
+void open_binpos(std::int32_t handle, std::int32_t& natoms, const std::string& path) {
+  bool with_box = false;
+  readers::install_reader(handle, readers::open_binpos(path, natoms, with_box));
+  if (with_box) readers::type_entry(handle) = kTypeBinposBox;
+}
+
+}  // namespace
+
+std::array<std::int32_t, 100>& handcom() {
+  return table;
+}
+
+namespace readers {
+
+FrameReader* reader_of(std::int32_t handle) {
+  if (!valid_handle(handle) || table[slot_index(handle)] != handle) return nullptr;
+  return slot_readers[slot_index(handle)].get();
+}
+
+void install_reader(std::int32_t handle, std::unique_ptr<FrameReader> reader) {
+  slot_readers[slot_index(handle)] = std::move(reader);
+}
+
+void release_slot(std::int32_t handle) {
+  if (!valid_handle(handle)) return;
+  slot_readers[slot_index(handle)].reset();
+  table[slot_index(handle)] = 0;
+  type_entry(handle) = kTypeNone;
+}
+
+std::int32_t& type_entry(std::int32_t handle) {
+  return table[static_cast<std::size_t>(handle - 1)];
+}
+
+std::int64_t FrameReader::skip(std::int32_t natoms, std::int64_t count) {
+  if (natoms < 1) return 0;
+  const std::size_t needed = 3 * static_cast<std::size_t>(natoms) + 6;
+  if (scratch_.size() < needed) scratch_ = allocate_or_die<float>(needed);
+  const std::span<float> all(scratch_);
+  std::int64_t passed = 0;
+  while (passed < count && read(natoms, all.first(all.size() - 6), all.last(6)) == kIoOk) ++passed;
+  return passed;
+}
+
+}  // namespace readers
+
+void f77_molfile_init() {
+  table.fill(0);
+  for (auto& r : slot_readers) r.reset();
+}
+
+void f77_molfile_open_read(std::int32_t& handle, std::int32_t& natoms, std::string_view filename,
+                           std::string_view filetype) {
+  handle = take_slot();
+  const std::string path(trim_right(filename));
+  if (!file_exists(path)) {
+    readers::release_slot(handle);
+    die(stdout, path + ": no such file?");
+  }
+  std::int32_t& type = readers::type_entry(handle);
+  const std::string_view requested = trim_right(filetype);
+  if (requested == "auto") {
+    if (auto code = type_from_name(path)) type = *code;
+  } else if (const std::int32_t code = code_of(requested); code != kTypeNone) {
+    type = code;
+  }
+  switch (type) {
+    case kTypeCrd:
+    case kTypeCrdBox:
+      std::printf("Attempting to open crd or crdbox file\n");
+      readers::install_reader(handle, readers::open_amber(path, type == kTypeCrdBox));
+      natoms = 0;
+      return;
+    case kTypeBinpos:
+      open_binpos(handle, natoms, path);
+      return;
+    case kTypeDcd:
+      open_dcd(handle, natoms, path);
+      return;
+    default:
+      readers::release_slot(handle);
+      handle = -1;
+      std::printf("Unrecognised file type\n");
+  }
+}
+
+void f77_molfile_read_next(std::int32_t handle, std::int32_t natoms, std::span<float> coords,
+                           std::span<float> box, std::int32_t& status) {
+  std::int32_t error = kIoReadError;
+  const std::int32_t type = f77_molfile_type(handle);
+  if (type >= kTypeDcd && type <= kTypeDcd64Cell) {
+    dcdreadnext(handle, coords, natoms, box, error);
+  } else if (readers::FrameReader* reader = readers::reader_of(handle)) {
+    error = reader->read(natoms, coords, box);
+  }
+  status = error == kIoOk ? 1 : 0;
+}
+
+std::int64_t f77_molfile_skip_next(std::int32_t handle, std::int32_t natoms, std::int64_t count) {
+  readers::FrameReader* reader = readers::reader_of(handle);
+  return reader && count > 0 ? reader->skip(natoms, count) : 0;
+}
+
+void f77_molfile_close_read(std::int32_t handle, std::int32_t& status) {
+  readers::release_slot(handle);
+  status = 0;
+}
+
+std::int32_t f77_molfile_type(std::int32_t handle) {
+  if (!valid_handle(handle) || table[slot_index(handle)] != handle) return kTypeNone;
+  return readers::type_entry(handle);
+}
+
+bool f77_molfile_has_box(std::int32_t handle) {
+  const std::int32_t type = f77_molfile_type(handle);
+  return type == kTypeCrdBox || type == kTypeBinposBox || type == kTypeDcdCell ||
+         type == kTypeDcd64Cell;
+}
+
+}  // namespace kvtraj

@@ -1,0 +1,48 @@
+// Inside the format readers: the frame-reader interface that every format implements, the slot
+// access that the DCD entry points share with the handle table, and the openers of each format.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "fmtreaders/fmtreaders.hpp"
+#include "support/support.hpp"
+
+namespace kvtraj::readers {
+
+// One open trajectory file, positioned before its next frame.
+class FrameReader {
+ public:
+  virtual ~FrameReader() = default;
+  // Reads one frame of `natoms` atoms into coords (and box where the format has one):
+  // kIoOk, kIoEnd when no frame is left, or a positive status when the frame cannot be read
+  // whole or does not match natoms.
+  virtual int read(std::int32_t natoms, std::span<float> coords, std::span<float> box) = 0;
+  // Passes over up to `count` frames; returns how many were passed. By default each frame is
+  // read into scratch storage, so that a frame that fails to read ends the skipping.
+  virtual std::int64_t skip(std::int32_t natoms, std::int64_t count);
+
+ private:
+  std::vector<float> scratch_;
+};
+
+// The reader installed for an open handle, or null (free slot, handle outside 51..100).
+FrameReader* reader_of(std::int32_t handle);
+// Gives the slot of `handle` its reader.
+void install_reader(std::int32_t handle, std::unique_ptr<FrameReader> reader);
+// Frees the slot of `handle`: reader released, slot and type entries 0.
+void release_slot(std::int32_t handle);
+// Type entry of `handle` in the table; handle must be 51..100.
+std::int32_t& type_entry(std::int32_t handle);
+
+// Openers (they write their own messages). AMBER and binpos failures end the program.
+std::unique_ptr<FrameReader> open_amber(const std::string& path, bool with_box);
+// Sets natoms to the file's count (with the warning line) and reports whether frames carry
+// a box.
+std::unique_ptr<FrameReader> open_binpos(const std::string& path, std::int32_t& natoms,
+                                         bool& with_box);
+
+}  // namespace kvtraj::readers
