@@ -1,0 +1,42 @@
+// kvtopen: the layout is chosen by the first four bytes of the file, then read whole.
+#include "kvt_io/kvt_internal.hpp"
+
+namespace kvtraj {
+namespace {
+
+std::string read_magic(const kvtfile& kvtf) {
+  FilePtr f = open_file(kvtf.filename, "rb");
+  if (!f) kvt::die_file(kvtf, "cannot open the file");
+  char magic[4];
+  if (!read_exact(f.get(), magic, sizeof magic)) kvt::die_file(kvtf, "too short for a kvt file");
+  return std::string(magic, sizeof magic);
+}
+
+using Reader = void (*)(kvtfile&);
+
+Reader reader_for(std::string_view magic) {
+  if (magic == "KVT0" || magic == "KVT5") return kvt::read_text;
+  if (magic == "KVT4" || magic == "KVT6") return kvt::read_stream;
+  if (magic == "KVT2") return kvt::read_records;
+  return nullptr;
+}
+
+}  // namespace
+
+kvtfile kvtopen(std::int32_t unit, std::string_view filename) {
+  kvtfile kvtf;
+  kvtf.filename = std::string(trim_right(filename));
+  kvtf.unit = unit;
+  if (!file_exists(kvtf.filename)) die(" " + kvtf.filename + ": no such file?");
+  const std::string magic = read_magic(kvtf);
+  const Reader reader = reader_for(magic);
+  if (!reader) die(" " + kvtf.filename + ":  unrecognised kvt file format");
+  kvtf.magic = magic;
+  reader(kvtf);
+  if (kvtf.status == 0 && kvtf.quality > 0.0f) {
+    kvtf.quality = kvt::quality_percentage(kvtf.quality, kvtf.evals);
+  }
+  return kvtf;
+}
+
+}  // namespace kvtraj
