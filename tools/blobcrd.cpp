@@ -20,17 +20,19 @@ constexpr int kBadInput = -1;
 enum class Outcome { kEndOfInput, kBadInput, kWriteFailed };
 
 // Writes the three coordinates of one node, ten fields to a line; `on_line` counts the values
-// already on the current line.
+// already on the current line. Nothing is written when a value does not fit its field.
 bool write_node(std::FILE* out, const std::array<double, 3>& xyz, int& on_line, long long node,
                 long long step) {
-  for (const double metres : xyz) {
-    std::array<char, 16> field{};
-    const double value = metres * kMetresToNanometres;
-    if (!kvtraj::format_f8_3(value, field)) {
+  std::array<std::array<char, 16>, 3> fields{};
+  for (std::size_t axis = 0; axis < xyz.size(); ++axis) {
+    const double value = xyz[axis] * kMetresToNanometres;
+    if (!kvtraj::format_f8_3(value, fields[axis])) {
       std::printf("Coordinate %g nm of node %lld at step %lld does not fit the %%8.3f field\n",
                   value, node, step);
       return false;
     }
+  }
+  for (const auto& field : fields) {
     std::fputs(field.data(), out);
     if (++on_line == kValuesPerLine) {
       std::fputc('\n', out);
