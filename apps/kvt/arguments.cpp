@@ -1,0 +1,93 @@
+#include <algorithm>
+#include <charconv>
+
+#include "apps/kvt/kvt_app.hpp"
+#include "clopts/clopts.hpp"
+
+namespace kvtraj::app {
+namespace {
+
+std::vector<std::string>& command_line() {
+  static std::vector<std::string> args;
+  return args;
+}
+
+bool listed(std::span<const std::string_view> names, std::string_view arg) {
+  return std::find(names.begin(), names.end(), arg) != names.end();
+}
+
+// Negative numbers are values, not options.
+bool looks_like_option(std::string_view arg) {
+  return arg.size() > 1 && arg[0] == '-' && !(arg[1] >= '0' && arg[1] <= '9') && arg[1] != '.';
+}
+
+}  // namespace
+
+void fail(const std::string& message) {
+  throw AppError(message);
+}
+
+void set_command_line(int argc, const char* const* argv) {
+  command_line().assign(argv, argv + argc);
+  set_arguments(argc, argv);
+}
+
+std::vector<std::string> check_arguments(std::span<const std::string_view> flags,
+                                         std::span<const std::string_view> valued,
+                                         std::size_t positional) {
+  const auto& args = command_line();
+  std::vector<std::string> plain;
+  for (std::size_t i = 2; i < args.size(); ++i) {
+    const std::string_view arg = args[i];
+    if (listed(valued, arg)) {
+      if (i + 1 == args.size()) fail(std::string(arg) + " needs a value");
+      ++i;
+    } else if (!listed(flags, arg)) {
+      if (looks_like_option(arg)) fail("unknown option " + std::string(arg) + " (see --help)");
+      if (plain.size() == positional) fail("unexpected argument " + std::string(arg));
+      plain.emplace_back(arg);
+    }
+  }
+  return plain;
+}
+
+std::optional<std::string> text_option(std::string_view flag) {
+  std::string value;
+  if (!getcarg(flag, value)) return std::nullopt;
+  return value;
+}
+
+std::string required_text(std::string_view flag, std::string_view what) {
+  auto value = text_option(flag);
+  if (!value || value->empty()) fail(std::string(flag) + " is missing: give " + std::string(what));
+  return *value;
+}
+
+std::optional<std::int32_t> int_option(std::string_view flag) {
+  std::int32_t value = 0;
+  if (!getiarg(flag, value)) return std::nullopt;
+  return value;
+}
+
+std::optional<float> real_option(std::string_view flag) {
+  float value = 0.0f;
+  if (!getrarg(flag, value)) return std::nullopt;
+  return value;
+}
+
+VectorRange parse_vector_range(std::string_view text) {
+  const auto bad = [&] { fail("--vectors: \"" + std::string(text) + "\" is not FIRST:LAST or K"); };
+  const auto number = [&](std::string_view part) -> std::optional<std::int32_t> {
+    if (part.empty()) return std::nullopt;
+    std::int32_t value = 0;
+    const auto [end, ec] = std::from_chars(part.data(), part.data() + part.size(), value);
+    if (ec != std::errc() || end != part.data() + part.size() || value < 1) bad();
+    return value;
+  };
+  const auto colon = text.find(':');
+  if (text.empty() || text.find(':', colon + 1) != std::string_view::npos) bad();
+  if (colon == std::string_view::npos) return {1, number(text)};
+  return {number(text.substr(0, colon)), number(text.substr(colon + 1))};
+}
+
+}  // namespace kvtraj::app

@@ -1,0 +1,90 @@
+#include "apps/kvt/frame_source.hpp"
+
+#include <array>
+
+#include "apps/kvt/kvt_app.hpp"
+#include "fmtreaders/fmtreaders.hpp"
+#include "trajsrc/trajsrc.hpp"
+
+namespace kvtraj::app {
+namespace {
+
+// The unit cell of a reader's box: DCD files hold (a, cos γ, b, cos β, cos α, c), AMBER box
+// lines and binpos boxes a, b, c and the angles.
+UnitCell cell_of(std::int32_t handle, const std::array<float, 6>& box) {
+  const std::int32_t type = f77_molfile_type(handle);
+  return type >= 5 ? cell_from_dcd(box) : cell_from_lengths(box);
+}
+
+void check_snapshot(std::int32_t status, std::int32_t i, const std::string& name) {
+  if (status != 0) fail(name + ": snapshot " + std::to_string(i) + " could not be read");
+}
+
+class FileSource final : public FrameSource {
+ public:
+  FileSource(const std::string& name, trajectory traj)
+      : FrameSource(name, traj.natoms, traj.nsnaps), traj_(std::move(traj)) {}
+  ~FileSource() override { xclose(traj_); }
+
+  void read(std::int32_t i, std::span<float> coords) override {
+    xsnap(traj_, coords, i);
+    check_snapshot(traj_.status, i, name());
+  }
+  bool has_box() const override { return f77_molfile_has_box(traj_.unit); }
+  UnitCell cell() const override { return cell_of(traj_.unit, traj_.box); }
+  std::int32_t type_code() const override { return f77_molfile_type(traj_.unit); }
+
+ private:
+  trajectory traj_;
+};
+
+class AlbumSource final : public FrameSource {
+ public:
+  AlbumSource(const std::string& name, std::unique_ptr<album> alb)
+      : FrameSource(name, alb->natoms, alb->total), album_(std::move(alb)) {}
+  ~AlbumSource() override { xclose(album_->active); }
+
+  void read(std::int32_t i, std::span<float> coords) override {
+    xalbsnap(*album_, coords, i);
+    check_snapshot(album_->status, i, name());
+  }
+  bool has_box() const override { return f77_molfile_has_box(album_->active.unit); }
+  UnitCell cell() const override { return cell_of(album_->active.unit, album_->active.box); }
+  std::int32_t type_code() const override { return f77_molfile_type(album_->active.unit); }
+
+ private:
+  std::unique_ptr<album> album_;
+};
+
+void check_atoms(std::int32_t natoms, const std::string& name) {
+  if (natoms < 1) fail(name + ": the number of atoms is not known; give it with --natoms");
+}
+
+}  // namespace
+
+std::unique_ptr<FrameSource> FrameSource::open_file(const std::string& name, std::int32_t natoms) {
+  f77_molfile_init();
+  trajectory traj = xopen(name, natoms);
+  traj.natoms = std::max(traj.natoms, natoms);
+  check_atoms(traj.natoms, name);
+  return std::make_unique<FileSource>(name, std::move(traj));
+}
+
+std::unique_ptr<FrameSource> FrameSource::open_album(const std::string& list, std::int32_t natoms) {
+  f77_molfile_init();
+  constexpr std::int32_t kListUnit = 10;
+  auto alb = std::make_unique<album>(xalbopen(kListUnit, list, natoms));
+  if (alb->status != 0) fail(list + ": the album could not be opened");
+  alb->natoms = std::max(alb->natoms, natoms);
+  check_atoms(alb->natoms, list);
+  return std::make_unique<AlbumSource>(list, std::move(alb));
+}
+
+std::unique_ptr<FrameSource> FrameSource::from_options() {
+  const std::int32_t natoms = int_option("--natoms").value_or(0);
+  if (natoms < 0) fail("--natoms must not be negative");
+  if (auto list = text_option("--album")) return open_album(*list, natoms);
+  return open_file(required_text("-i", "an input trajectory"), natoms);
+}
+
+}  // namespace kvtraj::app

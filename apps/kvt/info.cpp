@@ -1,0 +1,97 @@
+// kvt info: what a KVT file or a trajectory holds.
+#include <array>
+#include <cstdio>
+#include <cstring>
+
+#include "apps/kvt/frame_source.hpp"
+#include "apps/kvt/kvt_app.hpp"
+#include "kvt_io/kvt_io.hpp"
+#include "support/support.hpp"
+
+namespace kvtraj::app {
+namespace {
+
+constexpr std::int32_t kKvtUnit = 22;
+
+bool is_kvt(const std::string& path) {
+  static constexpr std::array<const char*, 5> kMagics = {"KVT0", "KVT2", "KVT4", "KVT5", "KVT6"};
+  char magic[4] = {};
+  FilePtr f = open_file(path, "rb");
+  if (!f || !read_exact(f.get(), magic, 4)) return false;
+  for (const char* m : kMagics) {
+    if (std::memcmp(magic, m, 4) == 0) return true;
+  }
+  return false;
+}
+
+void kvt_info(const std::string& path) {
+  const kvtfile kvtf = kvtopen(kKvtUnit, path);
+  std::printf("%s: KVT file, version %s\n", path.c_str(), kvtf.magic.c_str());
+  std::printf("title:     %s\n", kvtf.title.c_str());
+  std::printf("atoms:     %d\nsnapshots: %d\nvectors:   %d\n", kvtf.natoms, kvtf.nframes,
+              kvtf.nvecs);
+  if (kvtf.status != 0) {
+    std::printf(
+        "status:    %d (the file is incomplete: only the vectors before the failing one "
+        "were read)\n",
+        kvtf.status);
+  }
+  double stored = 0.0;
+  for (float e : kvtf.evals) stored += e;
+  // A positive quality comes back as the total variance of the trajectory.
+  const double total = kvtf.quality > 0.0f ? kvtf.quality : stored;
+  std::printf("total variance: %.6g Å² (%s)\n", total,
+              kvtf.quality > 0.0f ? "recorded in the file" : "of the stored vectors");
+  if (total > 0.0) std::printf("captured:  %.2f %%\n", 100.0 * stored / total);
+  std::printf("%8s %14s %9s %12s\n", "vector", "eigenvalue", "%", "cumulative %");
+  double cumulative = 0.0;
+  for (std::int32_t k = 0; k < kvtf.nvecs; ++k) {
+    const double pct = total > 0.0 ? 100.0 * kvtf.evals[k] / total : 0.0;
+    cumulative += pct;
+    std::printf("%8d %14.6g %9.3f %12.3f\n", k + 1, kvtf.evals[k], pct, cumulative);
+  }
+}
+
+const char* type_name(std::int32_t code) {
+  switch (code) {
+    case 1:
+      return "AMBER formatted coordinates (crd), no box";
+    case 2:
+      return "AMBER formatted coordinates with box lines (crdbox)";
+    case 3:
+      return "binpos, no box";
+    case 4:
+      return "binpos with box";
+    case 5:
+      return "DCD, 4-byte record markers, no unit cell";
+    case 6:
+      return "DCD, 8-byte record markers, no unit cell";
+    case 7:
+      return "DCD, 4-byte record markers, unit cell";
+    case 8:
+      return "DCD, 8-byte record markers, unit cell";
+    default:
+      return "unknown";
+  }
+}
+
+void trajectory_info(const std::string& path) {
+  auto source = FrameSource::open_file(path, int_option("--natoms").value_or(0));
+  std::printf("%s: trajectory, %s\n", path.c_str(), type_name(source->type_code()));
+  std::printf("atoms:  %d\nframes: %d\nbox:    %s\n", source->natoms(), source->count(),
+              source->has_box() ? "yes" : "no");
+}
+
+}  // namespace
+
+int run_info(const std::string& path) {
+  if (!file_exists(path)) fail(path + ": no such file");
+  if (is_kvt(path)) {
+    kvt_info(path);
+  } else {
+    trajectory_info(path);
+  }
+  return 0;
+}
+
+}  // namespace kvtraj::app

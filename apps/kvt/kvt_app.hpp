@@ -1,0 +1,80 @@
+// The commands of the `kvt` program and the pieces they share: errors that end a command with
+// one line on standard error, option helpers on top of clopts, progress reports, the input
+// trajectory (a file with an optional selection, or an album), and the principal-component
+// analysis that turns fitted snapshots into a KVT file.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kvtraj::app {
+
+// A failure of a command: main prints "kvt: " + what() on standard error and exits with 1.
+struct AppError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+[[noreturn]] void fail(const std::string& message);
+
+// Commands. Each reads its options through clopts and returns the exit status.
+int run_compress();
+int run_expand();
+int run_convert();
+int run_info(const std::string& path);
+int run_query();
+
+// Usage texts: the program's, or a command's (empty command: the program's).
+void print_usage(std::FILE* stream, std::string_view command);
+bool is_command(std::string_view command);
+
+// ---------------------------------------------------------------- options
+
+// Keeps the command line for clopts and for the checks below.
+void set_command_line(int argc, const char* const* argv);
+
+// Checks that every argument after the command is a known option (flags take no value, the
+// others one value) or, when `positional` is given, at most that many plain arguments, which it
+// returns.
+std::vector<std::string> check_arguments(std::span<const std::string_view> flags,
+                                         std::span<const std::string_view> valued,
+                                         std::size_t positional = 0);
+std::optional<std::string> text_option(std::string_view flag);
+std::string required_text(std::string_view flag, std::string_view what);
+std::optional<std::int32_t> int_option(std::string_view flag);
+std::optional<float> real_option(std::string_view flag);
+
+// A range of vector indices "FIRST:LAST" (either side may be left out) or "K" for 1..K.
+struct VectorRange {
+  std::optional<std::int32_t> first, last;
+};
+VectorRange parse_vector_range(std::string_view text);
+
+// ---------------------------------------------------------------- progress
+
+// Progress lines on standard error, shown only on a terminal and unless silenced.
+class Progress {
+ public:
+  explicit Progress(bool enabled);
+  ~Progress();
+  Progress(const Progress&) = delete;
+  Progress& operator=(const Progress&) = delete;
+  // Starts a step, e.g. "reading"; `total` 0 when unknown.
+  void begin(std::string_view step, std::int64_t total = 0);
+  void update(std::int64_t done);
+  void end();
+
+ private:
+  void draw(std::int64_t done);
+  bool enabled_ = false;
+  bool open_ = false;
+  std::string step_;
+  std::int64_t total_ = 0;
+  double last_draw_ = 0.0;
+};
+
+}  // namespace kvtraj::app

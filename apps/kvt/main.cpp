@@ -1,0 +1,55 @@
+// kvt: compress trajectories into KVT files, expand, convert, describe and query them.
+#include <cstdio>
+#include <new>
+#include <string>
+
+#include "apps/kvt/kvt_app.hpp"
+#include "clopts/clopts.hpp"
+#include "support/support.hpp"
+
+namespace {
+
+using namespace kvtraj::app;
+
+int dispatch(int argc, char** argv) {
+  const std::string command = argc > 1 ? argv[1] : "";
+  if (command.empty() || command == "--help" || command == "-h") {
+    print_usage(command.empty() ? stderr : stdout, "");
+    return command.empty() ? 1 : 0;
+  }
+  if (!is_command(command)) fail("unknown command " + command + " (see kvt --help)");
+  if (kvtraj::getflag("--help") || kvtraj::getflag("-h")) {
+    print_usage(stdout, command);
+    return 0;
+  }
+  if (command == "compress") return run_compress();
+  if (command == "expand") return run_expand();
+  if (command == "convert") return run_convert();
+  if (command == "query") return run_query();
+  static constexpr std::string_view kValued[] = {"--natoms"};
+  const auto files = check_arguments({}, kValued, 1);
+  if (files.empty()) fail("info needs a file (see kvt info --help)");
+  return run_info(files.front());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  set_command_line(argc, argv);
+  // Fatal conditions of the modules unwind, so that partial outputs are removed; their
+  // message is already printed where the module prints it.
+  kvtraj::set_fatal_action(kvtraj::throw_fatal_error);
+  try {
+    const int status = dispatch(argc, argv);
+    if (std::fflush(stdout) != 0) fail("standard output could not be written");
+    return status;
+  } catch (const AppError& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "kvt: %s\n", e.what());
+  } catch (const kvtraj::FatalError& e) {
+    return e.status;
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "kvt: out of memory\n");
+  }
+  return 1;
+}

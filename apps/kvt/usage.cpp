@@ -1,0 +1,71 @@
+#include <array>
+#include <cstdio>
+
+#include "apps/kvt/kvt_app.hpp"
+
+namespace kvtraj::app {
+namespace {
+
+struct Usage {
+  std::string_view command;
+  std::string_view text;
+};
+
+constexpr std::array<Usage, 5> kUsages = {{
+    {"compress",
+     "usage: kvt compress -i TRAJ -o OUT.kvt [--album LIST] [--natoms N]\n"
+     "                    [--vectors K | --quality PCT | --rmsd A] [--kvt6] [--title TEXT]\n"
+     "                    [--no-fit] [--quiet]\n"
+     "  Stores a trajectory in principal-component form. TRAJ may carry a frame selection,\n"
+     "  e.g. 'run.dcd(1:500:2)'; --album reads the files of a list instead. Snapshots are\n"
+     "  fitted onto the first, then onto their average until it moves less than 1e-4 A\n"
+     "  (at most 10 rounds), unless --no-fit. Keeps K vectors, or the fewest that hold PCT %\n"
+     "  of the variance (default 90), or the fewest whose discarded variance gives an\n"
+     "  expected RMS error of at most A angstrom. --kvt6 stores 16-bit projections.\n"},
+    {"expand",
+     "usage: kvt expand -i IN.kvt -o OUT [--frames SEL] [--vectors FIRST:LAST] [--quiet]\n"
+     "  Rebuilds snapshots and writes them as .dcd, .binpos, .crd or .crdbox (by OUT's\n"
+     "  extension). SEL is a selection such as 10:50:5; --vectors K uses vectors 1..K.\n"},
+    {"convert",
+     "usage: kvt convert -i TRAJ -o OUT [--album LIST] [--natoms N] [--title TEXT] [--quiet]\n"
+     "  Writes a trajectory (selection or album) in the format of OUT's extension; unit\n"
+     "  cells are carried when the input has them (.crd then becomes crdbox).\n"},
+    {"info",
+     "usage: kvt info FILE [--natoms N]\n"
+     "  For a KVT file: version, title, counts, quality and the eigenvalue table.\n"
+     "  For a trajectory: its type, atoms, frames and whether it has a box.\n"},
+    {"query",
+     "usage: kvt query -i IN.kvt (--avg | --evals | --evec K | --proj K | --scores I |\n"
+     "                 --snap I [--vectors FIRST:LAST] | --maha NV | --fluc K)\n"
+     "  Prints the values one per line (%.9g); --avg, --evec and --snap print x y z per atom.\n"},
+}};
+
+constexpr std::string_view kProgramUsage =
+    "usage: kvt COMMAND [OPTIONS]   (kvt COMMAND --help for a command's options)\n"
+    "commands:\n"
+    "  compress  store a trajectory in principal-component form (KVT file)\n"
+    "  expand    rebuild the snapshots of a KVT file as a trajectory\n"
+    "  convert   convert a trajectory between DCD, binpos and AMBER formats\n"
+    "  info      describe a KVT file or a trajectory\n"
+    "  query     print values of a KVT file\n";
+
+}  // namespace
+
+bool is_command(std::string_view command) {
+  for (const Usage& u : kUsages) {
+    if (u.command == command) return true;
+  }
+  return false;
+}
+
+void print_usage(std::FILE* stream, std::string_view command) {
+  for (const Usage& u : kUsages) {
+    if (u.command == command) {
+      std::fwrite(u.text.data(), 1, u.text.size(), stream);
+      return;
+    }
+  }
+  std::fwrite(kProgramUsage.data(), 1, kProgramUsage.size(), stream);
+}
+
+}  // namespace kvtraj::app
