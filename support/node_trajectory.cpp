@@ -38,7 +38,7 @@ bool scan_node_count(std::FILE* in, long long& count) {
 bool scan_node_position(std::FILE* in, std::array<double, 3>& xyz) {
   if (std::fscanf(in, "%le %le %le", &xyz[0], &xyz[1], &xyz[2]) != 3) return false;
   int c = 0;
-  while ((c = std::getc(in)) != EOF && c != '\n') {
+  while ((c = getc_unlocked(in)) != EOF && c != '\n') {
   }
   return true;
 }
