@@ -15,9 +15,9 @@ work=$(mktemp -d /tmp/kvtraj-bench-tools-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
 # One record: 1000 nodes of ten reals (positions of about a micrometre, as the simulation
-# writes them); about 81 kB with the state line.
+# writes them); about 133 kB.
 nodes=1000
-records=$(( megabytes * 1000000 / (nodes * 81) + 1 ))
+records=$(( megabytes * 1000000 / (nodes * 133) + 1 ))
 generate() {  # $1 = 1 with state lines
   awk -v records="$records" -v nodes="$nodes" -v state="$1" 'BEGIN {
     srand(7)
