@@ -69,8 +69,9 @@ TEST_F(Amber, BoxLineOfThreeLengthsGivesThreeZeros) {
 
 TEST_F(Amber, ShortLinesAndBlankFieldsReadAsZero) {
   // Atom 2's y field blank, the line cut after it, a CR line end and an implied decimal point.
-  const std::int32_t h = open_bytes("s.crd", "t\r\n   1.000   2.000   3.000   4.000        \r\n"
-                                             "    1234\n");
+  const std::int32_t h = open_bytes("s.crd",
+                                    "t\r\n   1.000   2.000   3.000   4.000        \r\n"
+                                    "    1234\n");
   ASSERT_EQ(read(h, 4), 1);
   EXPECT_EQ(coords, (std::vector<float>{1, 2, 3, 4, 0, 0, 0, 0, 0, 0, 1.234f, 0}));
 }

@@ -49,7 +49,7 @@ inline std::string dcd_header(std::int32_t natoms, const DcdLayout& l = {}) {
   } else {
     b.f64(0.002);  // 10-11: the high word is non-zero and must not read as a cell flag
   }
-  b.i32(l.extra);                                                        // 12
+  b.i32(l.extra);  // 12
   for (int i = 13; i <= 19; ++i) b.i32(0);
   b.i32(l.version);  // 20
   dcd_marker(b, l, 84);

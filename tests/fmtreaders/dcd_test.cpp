@@ -13,7 +13,8 @@ using Dcd = ReaderTest;
 
 std::vector<float> frame_of(const std::vector<float>& all, int frame) {
   const std::size_t n = 3 * kPeptideAtoms;
-  return {all.begin() + static_cast<long>(n * frame), all.begin() + static_cast<long>(n * frame + n)};
+  return {all.begin() + static_cast<long>(n * frame),
+          all.begin() + static_cast<long>(n * frame + n)};
 }
 
 TEST_F(Dcd, PeptideMatchesTheReference) {
@@ -96,8 +97,8 @@ TEST_F(Dcd, RefusedHeadersGiveTheirMessageAndReleaseTheSlot) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(open_bytes(c.name, c.bytes), -1) << c.name;
-    EXPECT_EQ(out, std::string("file type is dcd\nAttempting to open dcd file\n") + c.message +
-                       "\n")
+    EXPECT_EQ(out,
+              std::string("file type is dcd\nAttempting to open dcd file\n") + c.message + "\n")
         << c.name;
     EXPECT_EQ(handcom()[0], 0) << c.name;
     EXPECT_EQ(handcom()[50], 0) << c.name;

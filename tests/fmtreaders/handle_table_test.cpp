@@ -117,7 +117,8 @@ TEST_F(HandleTable, FiftySlotsThenFatalAndAClosedSlotIsReused) {
 }
 
 TEST_F(HandleTable, MissingFileIsFatal) {
-  KVTRAJ_EXPECT_FATAL(raw_open(dir.path("absent.dcd") + "  "), "^.*/absent.dcd: no such file\\?\n$");
+  KVTRAJ_EXPECT_FATAL(raw_open(dir.path("absent.dcd") + "  "),
+                      "^.*/absent.dcd: no such file\\?\n$");
 }
 
 TEST_F(HandleTable, ReadsUntilTheLastFrameThenStatusZero) {
