@@ -57,4 +57,11 @@ bool format_f8_3(double value, std::array<char, 16>& field) {
   return length == 8;
 }
 
+int format_position(const std::array<double, 3>& xyz, double scale, PositionFields& fields) {
+  for (int axis = 0; axis < 3; ++axis) {
+    if (!format_f8_3(xyz[axis] * scale, fields[axis])) return axis;
+  }
+  return -1;
+}
+
 }  // namespace kvtraj

@@ -19,18 +19,17 @@ constexpr int kBadInput = -1;
 
 enum class Outcome { kEndOfInput, kBadInput, kWriteFailed };
 
-// Writes the three coordinates of one node, ten fields to a line; `on_line` counts the values
-// already on the current line. Nothing is written when a value does not fit its field.
-bool write_node(std::FILE* out, const std::array<double, 3>& xyz, int& on_line, long long node,
+// Writes the three coordinates of the node on `line` of the record, ten fields to a line;
+// `on_line` counts the values already on the current line. Nothing is written when a value does
+// not fit its field.
+bool write_node(std::FILE* out, const std::array<double, 3>& xyz, int& on_line, long long line,
                 long long step) {
-  std::array<std::array<char, 16>, 3> fields{};
-  for (std::size_t axis = 0; axis < xyz.size(); ++axis) {
-    const double value = xyz[axis] * kMetresToNanometres;
-    if (!kvtraj::format_f8_3(value, fields[axis])) {
-      std::printf("Coordinate %g nm of node %lld at step %lld does not fit the %%8.3f field\n",
-                  value, node, step);
-      return false;
-    }
+  kvtraj::PositionFields fields{};
+  const int wide = kvtraj::format_position(xyz, kMetresToNanometres, fields);
+  if (wide >= 0) {
+    std::printf("Coordinate %g nm on line %lld of step %lld does not fit the %%8.3f field\n",
+                xyz[wide] * kMetresToNanometres, line, step);
+    return false;
   }
   for (const auto& field : fields) {
     std::fputs(field.data(), out);

@@ -17,17 +17,16 @@ constexpr int kBadInput = -1;
 
 enum class Outcome { kEndOfInput, kBadInput, kWriteFailed };
 
-// Writes the ATOM record of node `serial` (counted from 0 within its record).
+// Writes the ATOM record of node `serial` (counted from 0 within its record, so on line
+// serial + 1). Nothing is written when a value does not fit its field.
 bool write_atom(std::FILE* out, const std::array<double, 3>& xyz, long long serial,
                 long long step) {
-  std::array<std::array<char, 16>, 3> fields{};
-  for (int axis = 0; axis < 3; ++axis) {
-    const double value = xyz[axis] * kMetresToAngstrom;
-    if (!kvtraj::format_f8_3(value, fields[axis])) {
-      std::printf("Coordinate %g A of node %lld at step %lld does not fit the %%8.3f field\n",
-                  value, serial, step);
-      return false;
-    }
+  kvtraj::PositionFields fields{};
+  const int wide = kvtraj::format_position(xyz, kMetresToAngstrom, fields);
+  if (wide >= 0) {
+    std::printf("Coordinate %g A on line %lld of step %lld does not fit the %%8.3f field\n",
+                xyz[wide] * kMetresToAngstrom, serial + 1, step);
+    return false;
   }
   std::fprintf(out, "ATOM%7lld  N   GLY     1    %s%s%s\n", serial, fields[0].data(),
                fields[1].data(), fields[2].data());

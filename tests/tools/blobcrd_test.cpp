@@ -103,10 +103,17 @@ TEST(Blobcrd, RefusesValuesWiderThanTheirColumns) {
        {"1e-5 0 0", "0 -1e-6 0", "0 0 9.9999996e-6", "0 0 nan", "inf 0 0"}) {
     c = convert_text(BLOBCRD, one_node(3, node), dir);
     EXPECT_EQ(c.run.status, kBadInput) << node;
-    EXPECT_NE(c.run.out.find("at step 3 does not fit the %8.3f field\n"), std::string::npos)
+    EXPECT_NE(c.run.out.find("on line 1 of step 3 does not fit the %8.3f field\n"),
+              std::string::npos)
         << c.run.out;
     EXPECT_EQ(c.output, kTitle) << node;
   }
+  c = convert_text(BLOBCRD, one_node(3, "0 0 0") + one_node(4, "0 0 0") + one_node(4, "0 -2e-6 0"),
+                   dir);
+  EXPECT_EQ(
+      c.run.out,
+      announced(c) + "Coordinate -2000 nm on line 1 of step 4 does not fit the %8.3f field\n");
+  EXPECT_EQ(c.output, kTitle + "   0.000   0.000   0.000\n   0.000   0.000   0.000\n");
 }
 
 TEST(Blobcrd, CommandLineAndOpenFailures) {

@@ -64,7 +64,7 @@ TEST(Blobpdb, RefusesValuesWiderThanTheirColumns) {
   for (const std::string node : {"1e-6 0 0", "0 -1e-7 0", "0 0 nan"}) {
     c = convert_text(BLOBPDB, one_node(3, node), dir);
     EXPECT_EQ(c.run.status, kBadInput) << node;
-    EXPECT_NE(c.run.out.find("of node 0 at step 3 does not fit the %8.3f field\n"),
+    EXPECT_NE(c.run.out.find("on line 1 of step 3 does not fit the %8.3f field\n"),
               std::string::npos)
         << c.run.out;
     EXPECT_EQ(c.output, "") << node;
