@@ -91,7 +91,7 @@ Components analyse(std::span<float> xc, std::int32_t natoms, std::int32_t frames
     const std::vector<float> matrix = second_moments(xc, n, frames, gram, progress);
     c.total = trace(matrix, order);
     c.eigenvalues = spectrum(matrix, order, progress);
-    const std::int32_t rank = std::min(numeric_rank(c.eigenvalues, order), frames - 1);
+    const std::int32_t rank = std::min(numeric_rank(c.eigenvalues), frames - 1);
     c.kept = choose_vectors(c.eigenvalues, c.total, rank, natoms, choice);
     progress.begin("eigenvectors");
     c.vectors = covariance_vectors(matrix, order, c.kept, gram, xc, n);

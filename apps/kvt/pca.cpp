@@ -16,6 +16,10 @@ namespace {
 constexpr std::int64_t kPanel = 384;
 constexpr std::int64_t kBlock = 512;
 
+// Eigenvalues below this fraction of the largest are rounding noise of a single-precision
+// matrix (directions the snapshots do not span), not variance.
+constexpr double kRankTolerance = 4.0 * FLT_EPSILON;
+
 int blas_size(std::int64_t n) {
   return static_cast<int>(n);
 }
@@ -71,10 +75,9 @@ std::vector<float> second_moments(std::span<const float> xc, std::int64_t n, std
   return result;
 }
 
-std::int32_t numeric_rank(std::span<const float> eigenvalues, std::int64_t order) {
+std::int32_t numeric_rank(std::span<const float> eigenvalues) {
   if (eigenvalues.empty() || !(eigenvalues[0] > 0.0f)) return 0;
-  const double floor =
-      static_cast<double>(eigenvalues[0]) * static_cast<double>(order) * FLT_EPSILON;
+  const double floor = static_cast<double>(eigenvalues[0]) * kRankTolerance;
   std::int32_t rank = 0;
   while (rank < static_cast<std::int32_t>(eigenvalues.size()) && eigenvalues[rank] > floor) ++rank;
   return rank;

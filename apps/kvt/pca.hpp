@@ -43,7 +43,7 @@ struct VectorChoice {
 };
 
 // The number of eigenvalues (descending) that stand clear of rounding noise.
-std::int32_t numeric_rank(std::span<const float> eigenvalues, std::int64_t order);
+std::int32_t numeric_rank(std::span<const float> eigenvalues);
 
 // Expected RMS reconstruction error per atom (Å) when the first `kept` vectors are kept:
 // the discarded variance spread over the atoms.
