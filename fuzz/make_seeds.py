@@ -1,0 +1,142 @@
+#!/usr/bin/python3
+"""Writes the seed corpora under fuzz/corpus/: small valid files of every layout the parsers
+read, written here independently of the readers, plus a few damaged variants. Run from the
+repository root; the output is committed."""
+import os
+import struct
+
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")
+DATA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "data")
+
+
+def put(target, name, data):
+    os.makedirs(os.path.join(ROOT, target), exist_ok=True)
+    if isinstance(data, str):
+        data = data.encode()
+    with open(os.path.join(ROOT, target, name), "wb") as f:
+        f.write(data)
+
+
+def code(value):
+    """The 5-character base-85 code of a float's 32 bits, most significant digit first."""
+    bits = struct.unpack("<I", struct.pack("<f", value))[0]
+    digits = []
+    for _ in range(5):
+        digits.append(chr(33 + bits % 85))
+        bits //= 85
+    return "".join(reversed(digits))
+
+
+def f8(values):
+    out = []
+    for i in range(0, len(values), 10):
+        out.append("".join("%8.3f" % v for v in values[i:i + 10]))
+    return "\n".join(out) + "\n"
+
+
+def kvt_seeds():
+    n, f, v = 2, 3, 2
+    avg = [0.5 * i for i in range(3 * n)]
+    vec = [[0.1 * (i + k) for i in range(3 * n)] for k in range(v)]
+    ev = [2.0, 1.0]
+    proj = [[0.25 * (m - k) for m in range(f)] for k in range(v)]
+    title = "seed".ljust(80).encode()
+
+    def stream(magic, flag=0, kvt6=False):
+        b = magic + title + struct.pack("<iiif", n, f, v, 75.0) + struct.pack("<4i", 0, 0, 0, flag)
+        if flag == 1:
+            b += b"".join(struct.pack("<i4si3sc", i, b"CA  ", 1, b"ALA", b"A") for i in range(n))
+        b += struct.pack("<%df" % (3 * n), *avg)
+        for k in range(v):
+            b += struct.pack("<%df" % (3 * n), *vec[k]) + struct.pack("<f", ev[k])
+            if kvt6:
+                b += struct.pack("<ff", 0.0, 0.5) + struct.pack("<%dh" % f, *range(-1, f - 1))
+            else:
+                b += struct.pack("<%df" % f, *proj[k])
+        return b
+
+    put("fuzz_kvtopen", "kvt4", stream(b"KVT4"))
+    put("fuzz_kvtopen", "kvt4_atoms", stream(b"KVT4", flag=1))
+    put("fuzz_kvtopen", "kvt6", stream(b"KVT6", kvt6=True))
+    put("fuzz_kvtopen", "kvt4_truncated", stream(b"KVT4")[:-7])
+    record = max(100 + 12 * n, 12 * n + 4 + 4 * f)
+    r1 = b"KVT2" + title + struct.pack("<iiif", 3 * n, f, v, 75.0) + struct.pack("<%df" % (3 * n), *avg)
+    kvt2 = r1.ljust(record, b"\0")
+    for k in range(v):
+        rk = struct.pack("<%df" % (3 * n), *vec[k]) + struct.pack("<f", ev[k]) + struct.pack("<%df" % f, *proj[k])
+        kvt2 += rk.ljust(record, b"\0")
+    put("fuzz_kvtopen", "kvt2", kvt2)
+    head = "KVT0\nseed\n%8d%8d%8d%8.3f\n" % (n, f, v, 75.0)
+    body = f8(avg) + "".join(f8(vec[k]) + "%8.3f\n" % ev[k] + f8(proj[k]) for k in range(v))
+    put("fuzz_kvtopen", "kvt0", head + body)
+    put("fuzz_fortran", "kvt0", "\x03" + head + body)
+
+    def codes(values):
+        s = "".join(code(x) for x in values)
+        return "\n".join(s[i:i + 80] for i in range(0, len(s), 80)) + "\n"
+    head5 = head.replace("KVT0", "KVT5")
+    body5 = codes(avg) + "".join(codes(vec[k] + [ev[k]] + proj[k]) for k in range(v))
+    put("fuzz_kvtopen", "kvt5", head5 + body5)
+    put("fuzz_fortran", "kvt5", "\x01" + head5 + body5)
+    put("fuzz_stor", "one", code(1.0))
+    put("fuzz_stor", "blank", "     ")
+    put("fuzz_stor", "pi", struct.pack("<f", 3.14159))
+
+
+def dcd(natoms, frames, marker=4, cell=False, version=24):
+    m = (lambda v: struct.pack("<i", v)) if marker == 4 else (lambda v: struct.pack("<q", v))
+    counters = [frames, 0, 1, frames, 0, 0, 0, 0, 0]
+    h = b"CORD" + struct.pack("<9i", *counters)
+    h += struct.pack("<f", 0.002) if version else struct.pack("<d", 0.002)
+    h += struct.pack("<i", 1 if cell else 0) + struct.pack("<8i", *([0] * 8)) + struct.pack("<i", version)
+    if not version:
+        h = h[:84]
+    out = m(len(h)) + h + m(len(h))
+    t = struct.pack("<i", 1) + b"seed".ljust(80)
+    out += m(len(t)) + t + m(len(t)) + m(4) + struct.pack("<i", natoms) + m(4)
+    for fr in range(frames):
+        if cell:
+            out += m(48) + struct.pack("<6d", 30.0, 0.0, 31.0, 0.0, 0.0, 32.0) + m(48)
+        for axis in range(3):
+            vals = [fr + 0.1 * a + axis for a in range(natoms)]
+            out += m(4 * natoms) + struct.pack("<%df" % natoms, *vals) + m(4 * natoms)
+    return out
+
+
+def reader_seeds():
+    put("fuzz_dcd", "plain", dcd(3, 2))
+    put("fuzz_dcd", "cell", dcd(3, 2, cell=True))
+    put("fuzz_dcd", "marker8", dcd(3, 2, marker=8))
+    put("fuzz_dcd", "marker8_cell", dcd(2, 2, marker=8, cell=True))
+    put("fuzz_dcd", "truncated", dcd(3, 2)[:-5])
+    with open(os.path.join(DATA, "peptide10.dcd"), "rb") as f:
+        real = f.read()
+    put("fuzz_dcd", "peptide_two_frames", real[:276 + 2 * 2424])
+    binpos = b"fxyz"
+    for fr in range(2):
+        binpos += struct.pack("<i", 3) + struct.pack("<9f", *[fr + 0.5 * i for i in range(9)])
+    put("fuzz_binpos", "plain", binpos)
+    put("fuzz_binpos", "one_frame", binpos[:4 + 40])
+    box = b"fxyz" + b"".join(struct.pack("<i", 2) + struct.pack("<6f", *range(6)) +
+                            struct.pack("<6f", 30, 31, 32, 90, 90, 90) for _ in range(2))
+    put("fuzz_binpos", "box", box)
+    crd = "title\n" + f8([0.5 * i for i in range(9)]) + f8([0.5 * i + 1 for i in range(9)])
+    put("fuzz_amber", "crd3", "\x02" + crd)
+    crdbox = ("title\n" + f8([0.5 * i for i in range(9)]) + "  30.000  31.000  32.000\n" +
+              f8([0.5 * i for i in range(9)]) + "  30.000  31.000  32.000\n")
+    put("fuzz_amber", "crdbox3", "\x02" + crdbox)
+
+
+def selection_seeds():
+    for name, text in (("range", "2:8:3"), ("single", "4"), ("stride", "::2"), ("last", ":5"),
+                       ("four", "1:2:3:4"), ("letter", "a"), ("beyond", "5:40")):
+        put("fuzz_selection", name, text)
+    put("fuzz_album", "two", "@DCD@(1:3)\n@DCD@(2:5)\n")
+    put("fuzz_album", "missing", "@DCD@\nnone.dcd\n")
+    put("fuzz_album", "empty", "")
+
+
+if __name__ == "__main__":
+    kvt_seeds()
+    reader_seeds()
+    selection_seeds()

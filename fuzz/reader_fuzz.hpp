@@ -1,0 +1,38 @@
+// Reading a whole file through the reader handle table, for the reader fuzz targets: every
+// frame is read until the reader reports none, and every handle is released afterwards, also
+// when a fatal exit interrupted the reader.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "fmtreaders/fmtreaders.hpp"
+#include "fuzz/fuzz_support.hpp"
+
+namespace kvtraj::fuzz {
+
+inline void close_all_readers() {
+  std::int32_t status = 0;
+  for (std::int32_t handle = 51; handle <= 100; ++handle) f77_molfile_close_read(handle, status);
+}
+
+// Frames are capped so that one input cannot run for long.
+inline void read_every_frame(const std::string& path, const char* type, std::int32_t natoms) {
+  constexpr int kMaxFrames = 4096;
+  survive([&] {
+    std::int32_t handle = -1, n = natoms, status = 0;
+    f77_molfile_open_read(handle, n, path, type);
+    if (handle < 51) return;
+    const std::int32_t atoms = n > 0 ? n : natoms;
+    std::vector<float> coords(3 * static_cast<std::size_t>(atoms > 0 ? atoms : 0));
+    std::vector<float> box(6);
+    for (int frame = 0; frame < kMaxFrames; ++frame) {
+      f77_molfile_read_next(handle, atoms, coords, box, status);
+      if (status != 1) break;
+    }
+  });
+  close_all_readers();
+}
+
+}  // namespace kvtraj::fuzz
