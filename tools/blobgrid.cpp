@@ -106,9 +106,8 @@ void write_topology(std::FILE* out, const Mesh& mesh) {
   }
 }
 
-// The system's description of errno on its own line on standard error, after the message.
-void report_system_error() {
-  const int error = errno;
+// The system's description of `error` on its own line on standard error, after the message.
+void report_system_error(int error) {
   std::fflush(stdout);
   std::fprintf(stderr, "%s\n", std::strerror(error));
 }
@@ -118,14 +117,16 @@ bool write_file(const char* path, const char* kind, const Mesh& mesh,
                 const std::function<void(std::FILE*, const Mesh&)>& write) {
   std::FILE* out = std::fopen(path, "w");
   if (!out) {
+    const int error = errno;
     std::printf("Unable to open %s file %s for writing:\n", kind, path);
-    report_system_error();
+    report_system_error(error);
     return false;
   }
   write(out, mesh);
   if (!kvtraj::close_output(out)) {
+    const int error = errno;
     std::printf("Unable to write %s file %s:\n", kind, path);
-    report_system_error();
+    report_system_error(error);
     return false;
   }
   return true;

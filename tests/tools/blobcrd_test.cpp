@@ -77,6 +77,14 @@ TEST(Blobcrd, DamagedHeaderBeforeTheEndIsAFailure) {
   }
 }
 
+TEST(Blobcrd, UnreadableInputIsAFailure) {
+  // A directory opens for reading but every read fails.
+  TempDir dir;
+  const Conversion c = convert_file(BLOBCRD, dir.root(), dir);
+  EXPECT_EQ(c.run.status, kBadInput);
+  EXPECT_EQ(c.run.out, announced(c) + kHeaderError + "0\n");
+}
+
 TEST(Blobcrd, CountAndNodeLineErrors) {
   TempDir dir;
   Conversion c = convert_text(BLOBCRD, "*\nBlob 0, step 7\nDYNAMIC\nmany\n", dir);

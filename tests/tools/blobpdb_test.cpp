@@ -40,8 +40,12 @@ TEST(Blobpdb, EmptyInputIsACleanEnd) {
 
 TEST(Blobpdb, ReadingErrors) {
   TempDir dir;
+  Conversion c = convert_file(BLOBPDB, dir.root(), dir);  // every read of a directory fails
+  EXPECT_EQ(c.run.status, kBadInput);
+  EXPECT_EQ(c.run.out, announced(c) + kHeaderError + "0\n");
+
   const std::string first = one_node(5, "1e-10 2e-10 3e-10 4 5 6");
-  Conversion c = convert_text(BLOBPDB, first + "*\nBlob 1 step 10\n1\n0 0 0\n", dir);
+  c = convert_text(BLOBPDB, first + "*\nBlob 1 step 10\n1\n0 0 0\n", dir);
   EXPECT_EQ(c.run.status, kBadInput);
   EXPECT_EQ(c.run.out, announced(c) + kHeaderError + "5\n");
   EXPECT_EQ(c.output, "ATOM      0  N   GLY     1       1.000   2.000   3.000\nTER\nENDMDL\n");
