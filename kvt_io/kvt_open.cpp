@@ -8,7 +8,9 @@ std::string read_magic(const kvtfile& kvtf) {
   FilePtr f = open_file(kvtf.filename, "rb");
   if (!f) kvt::die_file(kvtf, "cannot open the file");
   char magic[4];
-  if (!read_exact(f.get(), magic, sizeof magic)) kvt::die_file(kvtf, "too short for a kvt file");
+  if (!read_exact(f.get(), magic, sizeof magic)) {
+    kvt::die_file(kvtf, std::ferror(f.get()) ? "cannot read the file" : "too short for a kvt file");
+  }
   return std::string(magic, sizeof magic);
 }
 
