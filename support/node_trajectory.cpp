@@ -32,7 +32,7 @@ HeaderScan scan_record_header(std::FILE* in, long long& step) {
 }
 
 bool scan_node_count(std::FILE* in, long long& count) {
-  return std::fscanf(in, "%lld\n", &count) == 1;
+  return std::fscanf(in, "%lld\n", &count) == 1 && count >= 0;
 }
 
 bool scan_node_position(std::FILE* in, std::array<double, 3>& xyz) {

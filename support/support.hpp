@@ -222,7 +222,8 @@ enum class HeaderScan {
 // Reads the header by the pattern "*\nBlob %*d, step %lld\n" (blob index skipped); `step` keeps
 // its value unless the step was read.
 HeaderScan scan_record_header(std::FILE* in, long long& step);
-// Reads the node count line by the pattern "%lld\n"; false when it holds no number.
+// Reads the node count line by the pattern "%lld\n"; false when it holds no number or a
+// negative one.
 bool scan_node_count(std::FILE* in, long long& count);
 // Reads the first three reals of a node line ("%le %le %le") and skips the rest of the line,
 // up to and including its line break; false when fewer than three reals are found.

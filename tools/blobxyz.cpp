@@ -52,12 +52,17 @@ bool convert_nodes(std::FILE* in, std::FILE* out, long long count, const Header&
 // Reads the count line of a record whose header has been read, then its nodes.
 bool convert_record(std::FILE* in, std::FILE* out, const Header& header) {
   std::array<char, kCountLineLength> line{};
-  if (!std::fgets(line.data(), line.size(), in)) {
+  if (!std::fgets(line.data(), static_cast<int>(line.size()), in)) {
     std::printf("Error\n");
     return false;
   }
   if (std::strcmp(line.data(), "STATIC\n") == 0) return true;
-  return convert_nodes(in, out, std::strtoll(line.data(), nullptr, 10), header);
+  const long long count = std::strtoll(line.data(), nullptr, 10);  // a word gives 0 nodes
+  if (count < 0) {
+    std::printf("Error\n");
+    return false;
+  }
+  return convert_nodes(in, out, count, header);
 }
 
 Outcome convert(std::FILE* in, std::FILE* out) {

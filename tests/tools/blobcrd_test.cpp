@@ -90,6 +90,10 @@ TEST(Blobcrd, CountAndNodeLineErrors) {
   Conversion c = convert_text(BLOBCRD, "*\nBlob 0, step 7\nDYNAMIC\nmany\n", dir);
   EXPECT_EQ(c.run.status, kBadInput);
   EXPECT_EQ(c.run.out, announced(c) + "Could not read number of nodes line at step 7\n");
+  c = convert_text(BLOBCRD, "*\nBlob 0, step 7\nDYNAMIC\n-2\n",
+                   dir);  // a negative count is no count
+  EXPECT_EQ(c.run.status, kBadInput);
+  EXPECT_EQ(c.run.out, announced(c) + "Could not read number of nodes line at step 7\n");
 
   c = convert_text(BLOBCRD, "*\nBlob 0, step 7\nDYNAMIC\n3\n1e-9 2e-9 3e-9\n1e-9 2e-9\n", dir);
   EXPECT_EQ(c.run.status, kBadInput);

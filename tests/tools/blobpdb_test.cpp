@@ -53,6 +53,9 @@ TEST(Blobpdb, ReadingErrors) {
   c = convert_text(BLOBPDB, "*\nBlob 0, step 7\nDYNAMIC\n1\n0 0 0\n", dir);
   EXPECT_EQ(c.run.status, kBadInput);
   EXPECT_EQ(c.run.out, announced(c) + "Could not read number of nodes line at step 7\n");
+  c = convert_text(BLOBPDB, "*\nBlob 0, step 7\n-2\n", dir);  // a negative count is no count
+  EXPECT_EQ(c.run.status, kBadInput);
+  EXPECT_EQ(c.run.out, announced(c) + "Could not read number of nodes line at step 7\n");
 
   c = convert_text(BLOBPDB, "*\nBlob 0, step 7\n2\n0 0 0\n1e-10 x 3\n", dir);
   EXPECT_EQ(c.run.status, kBadInput);

@@ -58,6 +58,9 @@ TEST(Blobxyz, CountAndNodeLineErrors) {
   Conversion c = convert_text(BLOBXYZ, "*\nBlob 3, step 100\n", dir);
   EXPECT_EQ(c.run.status, kFailure);
   EXPECT_EQ(c.run.out, announced(c) + "Error\n");
+  c = convert_text(BLOBXYZ, "*\nBlob 3, step 100\n-4\n", dir);  // a negative count
+  EXPECT_EQ(c.run.status, kFailure);
+  EXPECT_EQ(c.run.out, announced(c) + "Error\n");
 
   c = convert_text(BLOBXYZ, "*\nBlob 3, step 100\n2\n1 2 3 4 5 6 7 8 9 10\n1 2 x\n", dir);
   EXPECT_EQ(c.run.status, kFailure);
