@@ -54,7 +54,8 @@ mode_t creation_mode() {
 
 std::unique_ptr<ReplacingFile> ReplacingFile::create(const std::string& path) {
   struct stat st {};
-  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+  const bool exists = ::stat(path.c_str(), &st) == 0;
+  if (exists && !S_ISREG(st.st_mode)) {
     std::FILE* direct = std::fopen(path.c_str(), "wb");
     if (!direct) return nullptr;
     return std::unique_ptr<ReplacingFile>(new ReplacingFile(path, "", direct));
@@ -62,7 +63,8 @@ std::unique_ptr<ReplacingFile> ReplacingFile::create(const std::string& path) {
   std::string temp = path + ".tmp-XXXXXX";
   const int fd = ::mkstemp(temp.data());
   if (fd < 0) return nullptr;
-  ::fchmod(fd, creation_mode());
+  // A replaced file keeps its permissions; a new one gets those of a plain creation.
+  ::fchmod(fd, exists ? (st.st_mode & 07777) : creation_mode());
   std::FILE* file = ::fdopen(fd, "wb");
   if (!file) {
     const int err = errno;

@@ -79,6 +79,20 @@ TEST(ReplacingFile, NewFilesGetTheUsualPermissions) {
   EXPECT_EQ(st.st_mode & 0777, 0644u);
 }
 
+TEST(ReplacingFile, ReplacedFilesKeepTheirPermissions) {
+  TempDir dir;
+  write_file(dir.path("old"), "old");
+  ASSERT_EQ(::chmod(dir.path("old").c_str(), 0640), 0);
+  auto out = ReplacingFile::create(dir.path("old"));
+  ASSERT_TRUE(out);
+  std::fputs("new", out->get());
+  ASSERT_TRUE(out->commit());
+  struct stat st {};
+  ASSERT_EQ(::stat(dir.path("old").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  EXPECT_EQ(read_file(dir.path("old")), "new");
+}
+
 TEST(ReplacingFile, UnwritableDirectoryFailsAtCreation) {
   EXPECT_FALSE(ReplacingFile::create("/nonexistent-dir/out.bin"));
 }
