@@ -1,35 +1,122 @@
 #include "fmtreaders/binary_file.hpp"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include <cstdio>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <utility>
 
 namespace kvtraj::readers {
+namespace {
+
+constexpr std::size_t kReadAhead = 256 * 1024;
+
+}  // namespace
 
 std::optional<BinaryFile> BinaryFile::open(const std::string& path) {
-  FilePtr f = open_file(path, "rb");
-  if (!f) return std::nullopt;
-  return BinaryFile(std::move(f));
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  return BinaryFile(fd);
+}
+
+BinaryFile::BinaryFile(BinaryFile&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)),
+      position_(other.position_),
+      size_(other.size_),
+      last_end_(other.last_end_),
+      ahead_(std::move(other.ahead_)),
+      ahead_start_(other.ahead_start_),
+      ahead_length_(std::exchange(other.ahead_length_, 0)) {}
+
+BinaryFile& BinaryFile::operator=(BinaryFile&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = std::exchange(other.fd_, -1);
+    position_ = other.position_;
+    size_ = other.size_;
+    last_end_ = other.last_end_;
+    ahead_ = std::move(other.ahead_);
+    ahead_start_ = other.ahead_start_;
+    ahead_length_ = std::exchange(other.ahead_length_, 0);
+  }
+  return *this;
+}
+
+BinaryFile::~BinaryFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+std::size_t BinaryFile::read_at(std::uint64_t offset, char* out, std::size_t bytes) const {
+  std::size_t got = 0;
+  while (got < bytes) {
+    const ssize_t n = ::pread(fd_, out + got, bytes - got, static_cast<off_t>(offset + got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  return got;
 }
 
 bool BinaryFile::read(void* data, std::size_t bytes, std::size_t& got) {
-  got = std::fread(data, 1, bytes, file_.get());
+  auto* out = static_cast<char*>(data);
+  got = 0;
+  const bool sequential = position_ == last_end_;
+  while (got < bytes) {
+    const std::uint64_t at = position_ + got;
+    if (at >= ahead_start_ && at < ahead_start_ + ahead_length_) {  // buffered bytes
+      const std::size_t offset = static_cast<std::size_t>(at - ahead_start_);
+      const std::size_t n = std::min(bytes - got, ahead_length_ - offset);
+      std::memcpy(out + got, ahead_.data() + offset, n);
+      got += n;
+    } else if (sequential && bytes - got < kReadAhead) {  // refill the read-ahead buffer
+      if (ahead_.empty()) ahead_.resize(kReadAhead);
+      ahead_start_ = at;
+      ahead_length_ = read_at(at, ahead_.data(), kReadAhead);
+      if (ahead_length_ == 0) break;
+    } else {  // a jump, or a read larger than the buffer: straight into the caller's memory
+      const std::size_t n = read_at(at, out + got, bytes - got);
+      got += n;
+      break;
+    }
+  }
   position_ += got;
+  last_end_ = position_;
   return got == bytes;
 }
 
 bool BinaryFile::seek(std::uint64_t offset) {
   if (offset > static_cast<std::uint64_t>(INT64_MAX)) return false;
-  if (::fseeko(file_.get(), static_cast<off_t>(offset), SEEK_SET) != 0) return false;
   position_ = offset;
   return true;
 }
 
-std::uint64_t BinaryFile::remaining() const {
+void BinaryFile::measure() {
   struct stat st {};
-  if (::fstat(::fileno(file_.get()), &st) != 0 || st.st_size < 0) return 0;
-  const auto size = static_cast<std::uint64_t>(st.st_size);
-  return size > position_ ? size - position_ : 0;
+  const bool known = ::fstat(fd_, &st) == 0 && st.st_size >= 0;
+  size_ = known ? static_cast<std::uint64_t>(st.st_size) : 0;
+}
+
+int BinaryFile::read_block(std::vector<char>& buffer, std::uint64_t bytes) {
+  if (buffer.size() != bytes) {
+    measure();
+    const std::uint64_t left = remaining();
+    if (left == 0) return kIoEnd;
+    if (left < bytes) return kIoBadData;
+    buffer = allocate_or_die<char>(bytes);
+  }
+  std::size_t got = 0;
+  if (!read(buffer.data(), buffer.size(), got)) return got == 0 ? kIoEnd : kIoBadData;
+  return kIoOk;
+}
+
+std::uint64_t BinaryFile::skip_blocks(std::uint64_t bytes, std::uint64_t count) {
+  if (bytes == 0) return 0;
+  if (remaining() / bytes < count) measure();
+  const std::uint64_t passed = std::min(remaining() / bytes, count);
+  return seek(position_ + passed * bytes) ? passed : 0;
 }
 
 }  // namespace kvtraj::readers

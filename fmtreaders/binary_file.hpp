@@ -1,11 +1,17 @@
-// The record layer under the binary readers (DCD, binpos): a file read as raw bytes with exact
-// reads, absolute seeks and its current size, so that counts read from the file can be checked
-// against what the file can hold before anything is allocated or read.
+// The record layer under the binary readers (DCD, binpos): a file read as raw bytes at an
+// explicit position, with exact reads and the file's size, so that counts read from the file can
+// be checked against what the file can hold before anything is allocated or read.
+//
+// Reads go through positioned reads, so a seek costs nothing until the next read. A read that
+// continues where the previous one ended fills a read-ahead buffer of fixed size (sequential
+// reading then costs one system call per buffer, not per frame); a read after a jump reads just
+// its own bytes, so random access does not pay for read-ahead it will not use.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "support/support.hpp"
 
@@ -13,8 +19,13 @@ namespace kvtraj::readers {
 
 class BinaryFile {
  public:
-  // Null when the file cannot be opened.
+  // Nothing when the file cannot be opened.
   static std::optional<BinaryFile> open(const std::string& path);
+  BinaryFile(BinaryFile&& other) noexcept;
+  BinaryFile& operator=(BinaryFile&& other) noexcept;
+  BinaryFile(const BinaryFile&) = delete;
+  BinaryFile& operator=(const BinaryFile&) = delete;
+  ~BinaryFile();
 
   // Reads exactly `bytes` bytes; false at end of file or on a read error. `got` receives the
   // number of bytes actually read.
@@ -23,15 +34,32 @@ class BinaryFile {
     std::size_t got = 0;
     return read(data, bytes, got);
   }
+  // Reads the next `bytes` bytes into `buffer` (sized to them on first use, once the file is
+  // known to hold them): kIoOk, kIoEnd when the file ends before them, kIoBadData when it ends
+  // inside them.
+  int read_block(std::vector<char>& buffer, std::uint64_t bytes);
+  // Moves over up to `count` whole blocks of `bytes` bytes; returns how many were passed.
+  std::uint64_t skip_blocks(std::uint64_t bytes, std::uint64_t count);
+
   bool seek(std::uint64_t offset);
   std::uint64_t position() const { return position_; }
-  // Bytes from the current position to the end of the file as it is now.
-  std::uint64_t remaining() const;
+  // Bytes from the current position to the end of the file as it was when last measured (at
+  // open, or by `measure`).
+  std::uint64_t remaining() const { return size_ > position_ ? size_ - position_ : 0; }
+  // Measures the file's size again (it may have grown or shrunk since).
+  void measure();
 
  private:
-  explicit BinaryFile(FilePtr file) : file_(std::move(file)) {}
-  FilePtr file_;
+  explicit BinaryFile(int fd) : fd_(fd) { measure(); }
+  // Positioned read of up to `bytes` bytes at `offset`, retried until done or end of file.
+  std::size_t read_at(std::uint64_t offset, char* out, std::size_t bytes) const;
+  int fd_ = -1;
   std::uint64_t position_ = 0;
+  std::uint64_t size_ = 0;
+  std::uint64_t last_end_ = 0;     // where the previous read ended
+  std::vector<char> ahead_;        // read-ahead buffer, allocated on first sequential read
+  std::uint64_t ahead_start_ = 0;  // file offset of ahead_[0]
+  std::size_t ahead_length_ = 0;   // valid bytes in ahead_
 };
 
 }  // namespace kvtraj::readers

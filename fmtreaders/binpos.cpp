@@ -31,14 +31,7 @@ class BinposReader final : public FrameReader {
     if (natoms != natoms_ || coords.size() < values || (with_box_ && box.size() < 6)) {
       return kIoBadData;
     }
-    if (frame_.size() != frame_bytes_) {
-      const std::uint64_t left = file_.remaining();
-      if (left == 0) return kIoEnd;
-      if (left < frame_bytes_) return kIoBadData;
-      frame_ = allocate_or_die<char>(frame_bytes_);
-    }
-    std::size_t got = 0;
-    if (!file_.read(frame_.data(), frame_.size(), got)) return got == 0 ? kIoEnd : kIoBadData;
+    if (const int status = file_.read_block(frame_, frame_bytes_); status != kIoOk) return status;
     std::int32_t count = 0;
     std::memcpy(&count, frame_.data(), sizeof count);
     if (count != natoms_) return kIoBadData;  // a frame of another size: the layout is lost
@@ -47,12 +40,13 @@ class BinposReader final : public FrameReader {
     return kIoOk;
   }
 
+  bool rewind() override { return file_.seek(kMagicBytes); }
+  std::int32_t file_atoms() const override { return natoms_; }
+
   std::int64_t skip(std::int32_t natoms, std::int64_t count) override {
     if (natoms != natoms_ || count < 1) return 0;
-    const std::uint64_t passed =
-        std::min(file_.remaining() / frame_bytes_, static_cast<std::uint64_t>(count));
-    if (!file_.seek(file_.position() + passed * frame_bytes_)) return 0;
-    return static_cast<std::int64_t>(passed);
+    return static_cast<std::int64_t>(
+        file_.skip_blocks(frame_bytes_, static_cast<std::uint64_t>(count)));
   }
 
  private:
@@ -81,9 +75,8 @@ bool probe_box(BinaryFile& file, std::int32_t natoms) {
 
 }  // namespace
 
-std::unique_ptr<FrameReader> open_binpos(const std::string& path, std::int32_t& natoms,
+std::unique_ptr<FrameReader> open_binpos(const std::string& path, std::int32_t& file_natoms,
                                          bool& with_box) {
-  std::printf("Attempting to open binpos file\n");
   auto file = BinaryFile::open(path);
   if (!file) die(stdout, "Error - can't open binpos file " + path);
   char magic[kMagicBytes] = {};
@@ -91,13 +84,9 @@ std::unique_ptr<FrameReader> open_binpos(const std::string& path, std::int32_t& 
     bad_file();
   }
   const std::int32_t count = first_frame_atoms(*file);
-  if (count != natoms) {
-    std::printf("Warning: binpos file resetting natoms to %d\n", count);
-    natoms = count;
-  }
   with_box = probe_box(*file, count);
-  if (with_box) std::printf("binpos file has box\n");
   if (!file->seek(kMagicBytes)) bad_file();
+  file_natoms = count;
   return std::make_unique<BinposReader>(std::move(*file), count, with_box);
 }
 

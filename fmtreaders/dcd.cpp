@@ -40,6 +40,8 @@ class DcdReader final : public readers::FrameReader {
   const char* read_header(std::int32_t& type, std::int32_t& natoms);
   int read(std::int32_t natoms, std::span<float> coords, std::span<float> box) override;
   std::int64_t skip(std::int32_t natoms, std::int64_t count) override;
+  bool rewind() override { return file_.seek(first_frame_); }
+  std::int32_t file_atoms() const override { return natoms_; }
 
  private:
   const char* read_marker_size();
@@ -54,6 +56,7 @@ class DcdReader final : public readers::FrameReader {
   bool cell_ = false;
   std::int32_t natoms_ = 0;
   std::uint64_t frame_bytes_ = 0;
+  std::uint64_t first_frame_ = 0;  // offset of the first frame
   std::vector<char> frame_;
 };
 
@@ -119,6 +122,7 @@ const char* DcdReader::read_header(std::int32_t& type, std::int32_t& natoms) {
   }
   natoms_ = count;
   natoms = count;
+  first_frame_ = file_.position();
   const auto axis = static_cast<std::uint64_t>(2 * marker_ + 4 * static_cast<std::int64_t>(count));
   frame_bytes_ = 3 * axis + (cell_ ? static_cast<std::uint64_t>(2 * marker_ + kCellBytes) : 0);
   return nullptr;
@@ -143,14 +147,7 @@ bool DcdReader::markers_hold(const char* p, std::int64_t length) const {
 int DcdReader::read(std::int32_t natoms, std::span<float> coords, std::span<float> box) {
   const auto n = static_cast<std::size_t>(natoms_);
   if (natoms != natoms_ || coords.size() < 3 * n || (cell_ && box.size() < 6)) return kIoBadData;
-  if (frame_.size() != frame_bytes_) {
-    const std::uint64_t left = file_.remaining();
-    if (left == 0) return kIoEnd;
-    if (left < frame_bytes_) return kIoBadData;  // a truncated last frame
-    frame_ = allocate_or_die<char>(frame_bytes_);
-  }
-  std::size_t got = 0;
-  if (!file_.read(frame_.data(), frame_.size(), got)) return got == 0 ? kIoEnd : kIoBadData;
+  if (const int status = file_.read_block(frame_, frame_bytes_); status != kIoOk) return status;
   const char* p = frame_.data();
   if (cell_) {
     if (!markers_hold(p, kCellBytes)) return kIoBadData;
@@ -173,10 +170,8 @@ int DcdReader::read(std::int32_t natoms, std::span<float> coords, std::span<floa
 
 std::int64_t DcdReader::skip(std::int32_t natoms, std::int64_t count) {
   if (natoms != natoms_ || count < 1) return 0;
-  const std::uint64_t whole = file_.remaining() / frame_bytes_;
-  const std::uint64_t passed = std::min(whole, static_cast<std::uint64_t>(count));
-  if (!file_.seek(file_.position() + passed * frame_bytes_)) return 0;
-  return static_cast<std::int64_t>(passed);
+  return static_cast<std::int64_t>(
+      file_.skip_blocks(frame_bytes_, static_cast<std::uint64_t>(count)));
 }
 
 bool slot_taken(std::int32_t handle) {

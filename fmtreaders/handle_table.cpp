@@ -2,13 +2,21 @@
 #include <cstdio>
 #include <string>
 
+#include "fmtreaders/parked_reader.hpp"
 #include "fmtreaders/readers.hpp"
 
 namespace kvtraj {
 namespace {
 
 std::array<std::int32_t, 100> table{};
-std::array<std::unique_ptr<readers::FrameReader>, kHandleSlots> slot_readers;
+
+// What the table keeps beside each slot: the reader, and the file it reads for reuse on close.
+struct SlotState {
+  std::unique_ptr<readers::FrameReader> reader;
+  std::string path;
+  readers::FileStamp stamp;
+};
+std::array<SlotState, kHandleSlots> slots;
 
 bool valid_handle(std::int32_t handle) {
   return handle >= kFirstHandle && handle <= kLastHandle;
@@ -58,10 +66,22 @@ std::optional<std::int32_t> type_from_name(std::string_view path) {
   return code;
 }
 
+// Gives the slot of `handle` the reader kept from an earlier close of the same file, if any.
+bool reuse_reader(std::int32_t handle, std::int32_t requested, std::int32_t& file_natoms) {
+  const SlotState& slot = slots[slot_index(handle)];
+  std::int32_t type = kTypeNone;
+  auto reader = readers::unpark(slot.path, slot.stamp, requested, type);
+  if (!reader) return false;
+  file_natoms = reader->file_atoms();
+  readers::install_reader(handle, std::move(reader));
+  readers::type_entry(handle) = type;
+  return true;
+}
+
 void open_dcd(std::int32_t& handle, std::int32_t& natoms, const std::string& path) {
   std::printf("Attempting to open dcd file\n");
   std::int32_t file_natoms = 0;
-  dcdopen(handle, path, file_natoms);
+  if (!reuse_reader(handle, kTypeDcd, file_natoms)) dcdopen(handle, path, file_natoms);
   if (handle < 0) return;
   if (file_natoms != natoms) {
     std::printf("Warning: dcd file resetting natoms to %d\n", file_natoms);
@@ -70,9 +90,18 @@ void open_dcd(std::int32_t& handle, std::int32_t& natoms, const std::string& pat
 }
 
 void open_binpos(std::int32_t handle, std::int32_t& natoms, const std::string& path) {
-  bool with_box = false;
-  readers::install_reader(handle, readers::open_binpos(path, natoms, with_box));
-  if (with_box) readers::type_entry(handle) = kTypeBinposBox;
+  std::printf("Attempting to open binpos file\n");
+  std::int32_t file_natoms = 0;
+  if (!reuse_reader(handle, kTypeBinpos, file_natoms)) {
+    bool with_box = false;
+    readers::install_reader(handle, readers::open_binpos(path, file_natoms, with_box));
+    readers::type_entry(handle) = with_box ? kTypeBinposBox : kTypeBinpos;
+  }
+  if (file_natoms != natoms) {
+    std::printf("Warning: binpos file resetting natoms to %d\n", file_natoms);
+    natoms = file_natoms;
+  }
+  if (readers::type_entry(handle) == kTypeBinposBox) std::printf("binpos file has box\n");
 }
 
 }  // namespace
@@ -85,16 +114,16 @@ namespace readers {
 
 FrameReader* reader_of(std::int32_t handle) {
   if (!valid_handle(handle) || table[slot_index(handle)] != handle) return nullptr;
-  return slot_readers[slot_index(handle)].get();
+  return slots[slot_index(handle)].reader.get();
 }
 
 void install_reader(std::int32_t handle, std::unique_ptr<FrameReader> reader) {
-  slot_readers[slot_index(handle)] = std::move(reader);
+  slots[slot_index(handle)].reader = std::move(reader);
 }
 
 void release_slot(std::int32_t handle) {
   if (!valid_handle(handle)) return;
-  slot_readers[slot_index(handle)].reset();
+  slots[slot_index(handle)] = SlotState{};
   table[slot_index(handle)] = 0;
   type_entry(handle) = kTypeNone;
 }
@@ -117,17 +146,21 @@ std::int64_t FrameReader::skip(std::int32_t natoms, std::int64_t count) {
 
 void f77_molfile_init() {
   table.fill(0);
-  for (auto& r : slot_readers) r.reset();
+  for (SlotState& s : slots) s = SlotState{};
+  readers::drop_parked();
 }
 
 void f77_molfile_open_read(std::int32_t& handle, std::int32_t& natoms, std::string_view filename,
                            std::string_view filetype) {
   handle = take_slot();
   const std::string path(trim_right(filename));
-  if (!file_exists(path)) {
+  const auto stamp = readers::stamp_of(path);
+  if (!stamp) {
     readers::release_slot(handle);
     die(stdout, path + ": no such file?");
   }
+  slots[slot_index(handle)].path = path;
+  slots[slot_index(handle)].stamp = *stamp;
   std::int32_t& type = readers::type_entry(handle);
   const std::string_view requested = trim_right(filetype);
   if (requested == "auto") {
@@ -173,6 +206,11 @@ std::int64_t f77_molfile_skip_next(std::int32_t handle, std::int32_t natoms, std
 }
 
 void f77_molfile_close_read(std::int32_t handle, std::int32_t& status) {
+  const std::int32_t type = f77_molfile_type(handle);
+  if (type >= kTypeBinpos) {
+    SlotState& slot = slots[slot_index(handle)];
+    readers::park(std::move(slot.reader), slot.path, slot.stamp, type);
+  }
   readers::release_slot(handle);
   status = 0;
 }

@@ -24,6 +24,11 @@ class FrameReader {
   // Passes over up to `count` frames; returns how many were passed. By default each frame is
   // read into scratch storage, so that a frame that fails to read ends the skipping.
   virtual std::int64_t skip(std::int32_t natoms, std::int64_t count);
+  // Puts the file back before its first frame, as a fresh open leaves it; false when the
+  // format cannot (the reader is then not kept for reuse).
+  virtual bool rewind() { return false; }
+  // The atom count the file records (0 for formats without one).
+  virtual std::int32_t file_atoms() const { return 0; }
 
  private:
   std::vector<float> scratch_;
@@ -40,9 +45,9 @@ std::int32_t& type_entry(std::int32_t handle);
 
 // Openers (they write their own messages). AMBER and binpos failures end the program.
 std::unique_ptr<FrameReader> open_amber(const std::string& path, bool with_box);
-// Sets natoms to the file's count (with the warning line) and reports whether frames carry
-// a box.
-std::unique_ptr<FrameReader> open_binpos(const std::string& path, std::int32_t& natoms,
+// Checks the magic and the first frame (fatal when they are bad), probes for a box and leaves
+// the file before its first frame. The messages are the caller's.
+std::unique_ptr<FrameReader> open_binpos(const std::string& path, std::int32_t& file_natoms,
                                          bool& with_box);
 
 }  // namespace kvtraj::readers
