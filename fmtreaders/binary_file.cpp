@@ -99,7 +99,25 @@ void BinaryFile::measure() {
   size_ = known ? static_cast<std::uint64_t>(st.st_size) : 0;
 }
 
-int BinaryFile::read_block(std::vector<char>& buffer, std::uint64_t bytes) {
+bool BinaryFile::view_ahead(std::size_t bytes, const char*& data) {
+  if (position_ != last_end_) return false;
+  const auto buffered = [&] {
+    return position_ >= ahead_start_ && position_ + bytes <= ahead_start_ + ahead_length_;
+  };
+  if (!buffered()) {
+    if (ahead_.empty()) ahead_.resize(kReadAhead);
+    ahead_start_ = position_;
+    ahead_length_ = read_at(position_, ahead_.data(), kReadAhead);
+    if (!buffered()) return false;
+  }
+  data = ahead_.data() + (position_ - ahead_start_);
+  position_ += bytes;
+  last_end_ = position_;
+  return true;
+}
+
+int BinaryFile::read_block(std::vector<char>& buffer, std::uint64_t bytes, const char*& data) {
+  if (bytes < kReadAhead && view_ahead(static_cast<std::size_t>(bytes), data)) return kIoOk;
   if (buffer.size() != bytes) {
     measure();
     const std::uint64_t left = remaining();
@@ -109,6 +127,7 @@ int BinaryFile::read_block(std::vector<char>& buffer, std::uint64_t bytes) {
   }
   std::size_t got = 0;
   if (!read(buffer.data(), buffer.size(), got)) return got == 0 ? kIoEnd : kIoBadData;
+  data = buffer.data();
   return kIoOk;
 }
 

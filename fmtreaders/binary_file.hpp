@@ -34,10 +34,11 @@ class BinaryFile {
     std::size_t got = 0;
     return read(data, bytes, got);
   }
-  // Reads the next `bytes` bytes into `buffer` (sized to them on first use, once the file is
-  // known to hold them): kIoOk, kIoEnd when the file ends before them, kIoBadData when it ends
-  // inside them.
-  int read_block(std::vector<char>& buffer, std::uint64_t bytes);
+  // Reads the next `bytes` bytes: `data` points at them, in the read-ahead buffer when they
+  // are there, else in `buffer` (sized to them on first use, once the file is known to hold
+  // them); valid until the next read. kIoOk, kIoEnd when the file ends before them, kIoBadData
+  // when it ends inside them.
+  int read_block(std::vector<char>& buffer, std::uint64_t bytes, const char*& data);
   // Moves over up to `count` whole blocks of `bytes` bytes; returns how many were passed.
   std::uint64_t skip_blocks(std::uint64_t bytes, std::uint64_t count);
 
@@ -51,6 +52,9 @@ class BinaryFile {
 
  private:
   explicit BinaryFile(int fd) : fd_(fd) { measure(); }
+  // Points `data` at the next `bytes` bytes inside the read-ahead buffer, refilling it for a
+  // sequential read; false when they cannot be served from it.
+  bool view_ahead(std::size_t bytes, const char*& data);
   // Positioned read of up to `bytes` bytes at `offset`, retried until done or end of file.
   std::size_t read_at(std::uint64_t offset, char* out, std::size_t bytes) const;
   int fd_ = -1;

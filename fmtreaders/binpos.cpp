@@ -31,12 +31,15 @@ class BinposReader final : public FrameReader {
     if (natoms != natoms_ || coords.size() < values || (with_box_ && box.size() < 6)) {
       return kIoBadData;
     }
-    if (const int status = file_.read_block(frame_, frame_bytes_); status != kIoOk) return status;
+    const char* frame = nullptr;
+    if (const int status = file_.read_block(frame_, frame_bytes_, frame); status != kIoOk) {
+      return status;
+    }
     std::int32_t count = 0;
-    std::memcpy(&count, frame_.data(), sizeof count);
+    std::memcpy(&count, frame, sizeof count);
     if (count != natoms_) return kIoBadData;  // a frame of another size: the layout is lost
-    std::memcpy(coords.data(), frame_.data() + 4, 4 * values);
-    if (with_box_) std::memcpy(box.data(), frame_.data() + 4 + 4 * values, kBoxBytes);
+    std::memcpy(coords.data(), frame + 4, 4 * values);
+    if (with_box_) std::memcpy(box.data(), frame + 4 + 4 * values, kBoxBytes);
     return kIoOk;
   }
 

@@ -10,6 +10,7 @@
 //
 // The marker size is decided by where "CORD" stands after a leading 84: a little-endian 8-byte
 // marker 84 also reads as the 4-byte value 84, so the value alone cannot tell them apart.
+#include <array>
 #include <cstdio>
 #include <cstring>
 
@@ -147,23 +148,30 @@ bool DcdReader::markers_hold(const char* p, std::int64_t length) const {
 int DcdReader::read(std::int32_t natoms, std::span<float> coords, std::span<float> box) {
   const auto n = static_cast<std::size_t>(natoms_);
   if (natoms != natoms_ || coords.size() < 3 * n || (cell_ && box.size() < 6)) return kIoBadData;
-  if (const int status = file_.read_block(frame_, frame_bytes_); status != kIoOk) return status;
-  const char* p = frame_.data();
+  const char* p = nullptr;
+  if (const int status = file_.read_block(frame_, frame_bytes_, p); status != kIoOk) return status;
+  // Every record is checked before anything reaches the caller's arrays.
+  const char* cell = nullptr;
   if (cell_) {
     if (!markers_hold(p, kCellBytes)) return kIoBadData;
-    for (std::size_t k = 0; k < 6; ++k) {
-      double v = 0.0;
-      std::memcpy(&v, p + marker_ + 8 * k, sizeof v);
-      box[k] = static_cast<float>(v);
-    }
+    cell = p + marker_;
     p += 2 * marker_ + kCellBytes;
   }
   const auto length = static_cast<std::int64_t>(4 * n);
-  for (std::size_t axis = 0; axis < 3; ++axis) {
+  std::array<const char*, 3> axis{};
+  for (const char*& values : axis) {
     if (!markers_hold(p, length)) return kIoBadData;
-    const char* values = p + marker_;
-    for (std::size_t i = 0; i < n; ++i) std::memcpy(&coords[3 * i + axis], values + 4 * i, 4);
+    values = p + marker_;
     p += 2 * marker_ + length;
+  }
+  for (std::size_t k = 0; cell && k < 6; ++k) {
+    double v = 0.0;
+    std::memcpy(&v, cell + 8 * k, sizeof v);
+    box[k] = static_cast<float>(v);
+  }
+  float* out = coords.data();
+  for (std::size_t k = 0; k < 3; ++k) {  // the x, y and z records → x, y, z per atom
+    for (std::size_t i = 0; i < n; ++i) std::memcpy(out + 3 * i + k, axis[k] + 4 * i, 4);
   }
   return kIoOk;
 }
