@@ -1,36 +1,12 @@
 // AMBER formatted coordinates: a title line, then each frame as (10f8.3), a frame starting on a
 // new line; crdbox adds a box line "%8.3f%8.3f%8.3f" (three more fields when the angles are not
 // all right angles) after each frame.
-#include <cmath>
+#include <array>
 #include <cstdio>
-#include <cstring>
 
 #include "fmtwriters/formats.hpp"
 
 namespace kvtraj {
-
-bool format_f8_3(float value, char* field) {
-  // A float times 1000 is exact in double, so rounding it to the nearest integer (ties to even)
-  // rounds exactly as printf rounds the decimal expansion: the fast path prints the same bytes.
-  if (!std::isfinite(value)) return false;
-  const double thousandths = std::nearbyint(static_cast<double>(value) * 1000.0);
-  if (thousandths >= 1e7 || thousandths <= -1e6) return false;  // needs more than 8 columns
-  auto units = static_cast<std::int64_t>(std::fabs(thousandths));
-  const bool negative = std::signbit(value);
-  char digits[12];
-  int len = 0;
-  for (int i = 0; i < 3; ++i, units /= 10) digits[len++] = static_cast<char>('0' + units % 10);
-  digits[len++] = '.';
-  do {
-    digits[len++] = static_cast<char>('0' + units % 10);
-    units /= 10;
-  } while (units > 0);
-  if (negative) digits[len++] = '-';
-  if (len > 8) return false;
-  std::memset(field, ' ', 8 - len);
-  for (int i = 0; i < len; ++i) field[8 - 1 - i] = digits[i];
-  return true;
-}
 
 namespace {
 
@@ -62,7 +38,7 @@ class AmberWriter final : public TrajectoryWriter {
 
   // Values in 8-column fields, `per_line` to a line, the last line ended too.
   bool put_fields(std::span<const float> values, std::size_t per_line) {
-    char field[8];
+    std::array<char, 16> field{};
     for (std::size_t i = 0; i < values.size(); ++i) {
       if (!format_f8_3(values[i], field)) {
         char shown[32];
@@ -70,7 +46,7 @@ class AmberWriter final : public TrajectoryWriter {
         return fail("value " + std::string(shown) + " in frame " + std::to_string(frames() + 1) +
                     " does not fit the 8 columns of an AMBER coordinate field");
       }
-      text_.append(field, 8);
+      text_.append(field.data(), 8);
       if ((i + 1) % per_line == 0 || i + 1 == values.size()) text_ += '\n';
     }
     return true;

@@ -88,8 +88,4 @@ class TrajectoryWriter {
 // Size in bytes of the DCD file this module writes for `nframes` frames of `natoms` atoms.
 std::uint64_t dcd_file_size(std::int64_t natoms, std::int64_t nframes, bool with_cell);
 
-// Writes `value` as an AMBER "%8.3f" field (exactly the characters printf gives); false when it
-// does not fit 8 columns or is not finite.
-bool format_f8_3(float value, char* field);
-
 }  // namespace kvtraj

@@ -1,13 +1,13 @@
 #include <gtest/gtest.h>
 
-#include <bit>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <limits>
 #include <random>
 #include <string>
 
-#include "fmtwriters/fmtwriters.hpp"
+#include "support/support.hpp"
 
 namespace kvtraj {
 namespace {
@@ -18,10 +18,11 @@ std::string printf_field(float v) {
   return buf;
 }
 
+// The AMBER writer formats single-precision coordinates.
 std::string fast_field(float v) {
-  char field[8];
+  std::array<char, 16> field{};
   if (!format_f8_3(v, field)) return "(does not fit)";
-  return std::string(field, 8);
+  return std::string(field.data(), 8);
 }
 
 TEST(AmberField, SameBytesAsPrintfForEveryValueThatFits) {
@@ -40,7 +41,7 @@ TEST(AmberField, SameBytesAsPrintfForEveryValueThatFits) {
 }
 
 TEST(AmberField, ValuesThatNeedMoreThanEightColumnsAreRefused) {
-  char field[8];
+  std::array<char, 16> field{};
   for (float v :
        {10000.0f, 9999.9996f, -1000.0f, -999.9996f, 1e30f, std::numeric_limits<float>::infinity(),
         std::numeric_limits<float>::quiet_NaN()}) {
