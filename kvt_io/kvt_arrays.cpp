@@ -10,9 +10,10 @@ namespace kvtraj::kvt {
 namespace {
 
 // A file may be cut short, so its arrays can exceed what it holds; beyond this proportion the
-// header cannot describe the file and nothing is allocated.
+// header cannot describe the file and nothing is allocated. The slack is small, so that a few
+// bytes of garbage cannot make the reader allocate and clear large arrays.
 constexpr std::uint64_t kRoomFactor = 8;
-constexpr std::uint64_t kRoomSlack = std::uint64_t{64} << 20;
+constexpr std::uint64_t kRoomSlack = std::uint64_t{1} << 20;
 
 std::optional<std::uint64_t> total_bytes(const ArraySizes& s, std::int32_t nvecs) {
   auto n = checked_add(s.coords, static_cast<std::uint64_t>(nvecs));
