@@ -4,6 +4,6 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   kvtraj::fuzz::init();
   const kvtraj::fuzz::InputFile file(data, size, ".binpos");
-  kvtraj::fuzz::read_every_frame(file.path(), "binpos", 0);
+  kvtraj::fuzz::read_every_frame(file.path(), "binpos", 0, size);
   return 0;
 }

@@ -35,7 +35,9 @@ int run_convert() {
   if (!writer) fail(error);
   Progress progress(!getflag("--quiet"));
   progress.begin("converting " + source->name(), source->count());
-  std::vector<float> coords(3 * static_cast<std::size_t>(source->natoms()));
+  // A header may claim any atom count; only a file that holds frames backs the buffer.
+  std::vector<float> coords(source->count() > 0 ? 3 * static_cast<std::size_t>(source->natoms())
+                                                : 0);
   for (std::int32_t i = 1; i <= source->count(); ++i) {
     source->read(i, coords);
     if (!writer->write_frame(coords, source->cell())) fail(writer->error());
