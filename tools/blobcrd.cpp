@@ -59,7 +59,9 @@ bool convert_record(std::FILE* in, std::FILE* out, long long step) {
     }
     if (!write_node(out, xyz, on_line, node, step)) return false;
   }
-  std::fputc('\n', out);
+  // A frame ends its last line; one that filled it has ended it already. A further empty line
+  // would read back as the first line of the next frame and shift every frame after it.
+  if (on_line != 0) std::fputc('\n', out);
   return true;
 }
 

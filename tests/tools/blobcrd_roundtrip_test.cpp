@@ -14,10 +14,10 @@
 namespace kvtraj::testing {
 namespace {
 
-TEST(BlobcrdRoundTrip, FramesReadBackInNanometres) {
-  // Three records of four nodes (frames of a line of ten values and a line of two).
+// Three records of `kNodes` nodes converted and read back frame by frame.
+template <int kNodes>
+void round_trip() {
   constexpr int kFrames = 3;
-  constexpr int kNodes = 4;
   std::string input;
   std::vector<float> expected;
   for (int f = 0; f < kFrames; ++f) {
@@ -53,6 +53,17 @@ TEST(BlobcrdRoundTrip, FramesReadBackInNanometres) {
   f77_molfile_read_next(handle, kNodes, coords, box, status);
   EXPECT_EQ(status, 0);
   f77_molfile_close_read(handle, status);
+}
+
+// Frames of a line of ten values and a line of two.
+TEST(BlobcrdRoundTrip, FramesReadBackInNanometres) {
+  round_trip<4>();
+}
+
+// Frames of 30 values end on a full line: no empty line may follow, or the next frame would
+// start on it.
+TEST(BlobcrdRoundTrip, FramesOfFullLinesStayAligned) {
+  round_trip<10>();
 }
 
 }  // namespace

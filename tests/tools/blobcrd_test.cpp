@@ -24,8 +24,8 @@ std::string one_node(long long step, const std::string& node_line) {
 }
 
 TEST(Blobcrd, CompleteFileGivesGoldenFramesAndCleanEnd) {
-  // 4 nodes (a line of ten values and one of two), 10 nodes (three full lines and an empty
-  // one), a record of 0 nodes and a last record of one node.
+  // 4 nodes (a line of ten values and one of two), 10 nodes (three full lines, no empty line
+  // after them), a record of 0 nodes (no line at all) and a last record of one node.
   TempDir dir;
   const Conversion c = convert_file(BLOBCRD, data_path("tools/nodes_state.txt"), dir);
   EXPECT_EQ(c.run.status, 0);
