@@ -3,6 +3,8 @@
 
 #include <cstddef>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -49,6 +51,16 @@ void copy_matrix(ConstMatrixView a, std::int64_t n, float* out) {
   }
 }
 
+// Scratch that is written before it is read (the copy of the matrix, the solver's eigenvector
+// block): left uninitialised, since zeroing N * N reals first would cost as much as the copy.
+std::unique_ptr<float[]> uninitialised(std::size_t n) {
+  try {
+    return std::make_unique_for_overwrite<float[]>(n);
+  } catch (const std::bad_alloc&) {
+    die("Memory allocation error");
+  }
+}
+
 // One ssyevr problem: the fixed arguments and the scratch of one call.
 struct Problem {
   char jobz = 'V';
@@ -57,9 +69,9 @@ struct Problem {
   lapack_int n = 0;
   lapack_int il = 1;
   lapack_int iu = 0;
-  std::vector<float> a;  // the private copy, leading dimension n
+  std::unique_ptr<float[]> a;  // the private copy, leading dimension n
   std::vector<float> w;
-  std::vector<float> z;  // leading dimension n
+  std::unique_ptr<float[]> z;  // leading dimension n
   std::vector<lapack_int> isuppz;
   std::vector<float> work = std::vector<float>(1);
   std::vector<lapack_int> iwork = std::vector<lapack_int>(1);
@@ -71,8 +83,8 @@ struct Problem {
 void call(Problem& p) {
   const float vl = 0.0f, vu = 0.0f, abstol = 0.0f;
   lapack_int info = 0;
-  LAPACK_ssyevr(&p.jobz, &p.range, &p.uplo, &p.n, p.a.data(), &p.n, &vl, &vu, &p.il, &p.iu, &abstol,
-                &p.found, p.w.data(), p.z.data(), &p.n, p.isuppz.data(), p.work.data(), &p.lwork,
+  LAPACK_ssyevr(&p.jobz, &p.range, &p.uplo, &p.n, p.a.get(), &p.n, &vl, &vu, &p.il, &p.iu, &abstol,
+                &p.found, p.w.data(), p.z.get(), &p.n, p.isuppz.data(), p.work.data(), &p.lwork,
                 p.iwork.data(), &p.liwork, &info);
   if (info != 0) report(info);
 }
@@ -97,9 +109,9 @@ Problem make_problem(lapack_int n, lapack_int il, std::size_t z_size) {
   p.il = il;
   p.iu = n;
   const auto order = static_cast<std::size_t>(n);
-  p.a = allocate_or_die<float>(order * order);
+  p.a = uninitialised(order * order);
   p.w = allocate_or_die<float>(order);
-  p.z = allocate_or_die<float>(z_size);
+  p.z = uninitialised(z_size);
   p.isuppz = allocate_or_die<lapack_int>(2 * order);
   return p;
 }
@@ -112,7 +124,7 @@ void evals(VectorView w, ConstMatrixView a) {
   if (n == 0) return;
   Problem p = make_problem(n, 1, 1);
   query_workspace(p);
-  copy_matrix(a, n, p.a.data());
+  copy_matrix(a, n, p.a.get());
   p.jobz = 'N';
   p.range = 'A';
   p.uplo = 'U';
@@ -130,13 +142,13 @@ void evecs(MatrixView z, ConstMatrixView a, std::int32_t nvec) {
   const auto order = static_cast<std::size_t>(n);
   Problem p = make_problem(n, n - nvec + 1, order * static_cast<std::size_t>(nvec));
   query_workspace(p);
-  copy_matrix(a, n, p.a.data());
+  copy_matrix(a, n, p.a.get());
   p.jobz = 'V';
   p.range = 'I';
   p.uplo = 'L';
   call(p);
   for (std::int32_t j = 0; j < nvec; ++j) {
-    const float* column = p.z.data() + static_cast<std::size_t>(nvec - 1 - j) * order;
+    const float* column = p.z.get() + static_cast<std::size_t>(nvec - 1 - j) * order;
     for (lapack_int i = 0; i < n; ++i) z(i, j) = column[i];
   }
 }
