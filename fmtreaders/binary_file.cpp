@@ -100,11 +100,11 @@ void BinaryFile::measure() {
 }
 
 bool BinaryFile::view_ahead(std::size_t bytes, const char*& data) {
-  if (position_ != last_end_) return false;
   const auto buffered = [&] {
     return position_ >= ahead_start_ && position_ + bytes <= ahead_start_ + ahead_length_;
   };
   if (!buffered()) {
+    if (position_ != last_end_) return false;  // a jump outside the buffer: no read-ahead
     if (ahead_.empty()) ahead_.resize(kReadAhead);
     ahead_start_ = position_;
     ahead_length_ = read_at(position_, ahead_.data(), kReadAhead);

@@ -53,7 +53,7 @@ class BinaryFile {
  private:
   explicit BinaryFile(int fd) : fd_(fd) { measure(); }
   // Points `data` at the next `bytes` bytes inside the read-ahead buffer, refilling it for a
-  // sequential read; false when they cannot be served from it.
+  // sequential read; false when they cannot be served from it (a jump outside it).
   bool view_ahead(std::size_t bytes, const char*& data);
   // Positioned read of up to `bytes` bytes at `offset`, retried until done or end of file.
   std::size_t read_at(std::uint64_t offset, char* out, std::size_t bytes) const;

@@ -157,6 +157,35 @@ TEST_F(HandleTable, HandlesOutsideTheTableTouchNothing) {
   EXPECT_EQ(coords, std::vector<float>(6, -1.0f));
 }
 
+TEST_F(HandleTable, ReopeningAfterCloseStartsAgainAndSeesAChangedFile) {
+  const std::string path = dir.path("run.binpos");
+  write_file(path, testing::pattern_binpos(2, 3, true));
+  std::vector<float> coords(6);
+  std::array<float, 6> box{};
+  std::int32_t natoms = 2, status = 0;
+  std::int32_t h = open(path, "auto", natoms);
+  f77_molfile_read_next(h, 2, coords, box, status);
+  f77_molfile_read_next(h, 2, coords, box, status);
+  f77_molfile_close_read(h, status);
+  h = open(path, "auto", natoms);  // the same messages as the first open
+  EXPECT_EQ(out, "file type is binpos\nAttempting to open binpos file\nbinpos file has box\n");
+  EXPECT_EQ(f77_molfile_type(h), kTypeBinposBox);
+  f77_molfile_read_next(h, 2, coords, box, status);
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(coords, testing::pattern_frame(2, 1));
+  f77_molfile_close_read(h, status);
+  // Rewritten with another layout: the reopen reads the new file.
+  std::filesystem::remove(path);
+  write_file(path, testing::pattern_binpos(1, 2, false));
+  h = open(path, "auto", natoms);
+  EXPECT_EQ(out, "file type is binpos\nAttempting to open binpos file\n"
+                 "Warning: binpos file resetting natoms to 1\n");
+  EXPECT_EQ(f77_molfile_type(h), kTypeBinpos);
+  f77_molfile_read_next(h, 1, coords, box, status);
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(std::vector<float>(coords.begin(), coords.begin() + 3), testing::pattern_frame(1, 1));
+}
+
 TEST_F(HandleTable, InitForgetsOpenFiles) {
   const std::string path = dir.path("run.dcd");
   write_file(path, pattern_dcd(2, 1));
