@@ -42,19 +42,19 @@ bool take(const Number& n, std::int32_t& target) {
 
 }  // namespace
 
-void xparse(std::string_view spec, std::int32_t& first, std::int32_t& last, std::int32_t& stride,
-            std::int32_t& error) {
+void xparse(std::string_view selection, std::int32_t& first, std::int32_t& last,
+            std::int32_t& stride, std::int32_t& error) {
   first = 1;
   last = 0;
   stride = 1;
   error = 0;
-  const std::size_t bad = spec.find_first_not_of("0123456789: ");
+  const std::size_t bad = selection.find_first_not_of("0123456789: ");
   if (bad != std::string_view::npos) {
     error = static_cast<std::int32_t>(bad + 1);
     return;
   }
-  if (spec.find_first_not_of(' ') == std::string_view::npos) return;
-  const auto colons = std::count(spec.begin(), spec.end(), ':');
+  if (selection.find_first_not_of(' ') == std::string_view::npos) return;
+  const auto colons = std::count(selection.begin(), selection.end(), ':');
   if (colons >= 3) {
     error = -2;
     return;
@@ -62,8 +62,8 @@ void xparse(std::string_view spec, std::int32_t& first, std::int32_t& last, std:
   std::array<std::string_view, 3> parts{};
   std::size_t start = 0;
   for (std::size_t k = 0; k <= static_cast<std::size_t>(colons); ++k) {
-    const std::size_t end = std::min(spec.find(':', start), spec.size());
-    parts[k] = spec.substr(start, end - start);
+    const std::size_t end = std::min(selection.find(':', start), selection.size());
+    parts[k] = selection.substr(start, end - start);
     start = end + 1;
   }
   bool ok = take(read_number(parts[0]), first);

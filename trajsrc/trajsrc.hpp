@@ -35,8 +35,8 @@ struct trajectory {
 // last 0 (up to the last frame), stride 1. error is 0; the 1-based position of the first
 // character that is not a digit, ":" or blank; −2 for three or more ":"; −3 for a first frame or
 // stride of 0, a number too large for 32 bits, or a last frame before the first.
-void xparse(std::string_view spec, std::int32_t& first, std::int32_t& last, std::int32_t& stride,
-            std::int32_t& error);
+void xparse(std::string_view selection, std::int32_t& first, std::int32_t& last,
+            std::int32_t& stride, std::int32_t& error);
 
 // Opens `name` (file name, optionally followed by a selection in parentheses) and counts its
 // frames. natoms in is the caller's atom count (0 or less when unknown), natoms out the larger

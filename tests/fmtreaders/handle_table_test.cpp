@@ -178,8 +178,9 @@ TEST_F(HandleTable, ReopeningAfterCloseStartsAgainAndSeesAChangedFile) {
   std::filesystem::remove(path);
   write_file(path, testing::pattern_binpos(1, 2, false));
   h = open(path, "auto", natoms);
-  EXPECT_EQ(out, "file type is binpos\nAttempting to open binpos file\n"
-                 "Warning: binpos file resetting natoms to 1\n");
+  EXPECT_EQ(out,
+            "file type is binpos\nAttempting to open binpos file\n"
+            "Warning: binpos file resetting natoms to 1\n");
   EXPECT_EQ(f77_molfile_type(h), kTypeBinpos);
   f77_molfile_read_next(h, 1, coords, box, status);
   EXPECT_EQ(status, 1);
