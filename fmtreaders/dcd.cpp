@@ -14,6 +14,10 @@
 #include <cstdio>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "fmtreaders/binary_file.hpp"
 #include "fmtreaders/readers.hpp"
 
@@ -31,6 +35,29 @@ std::int32_t int_at(const unsigned char* p) {
   std::int32_t v = 0;
   std::memcpy(&v, p, sizeof v);
   return v;
+}
+
+// The x, y and z records (n reals each) → x, y, z per atom.
+void interleave(const std::array<const char*, 3>& axis, std::size_t n, float* out) {
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  for (; i + 4 <= n; i += 4) {  // four atoms: x0..x3, y0..y3, z0..z3 → x0 y0 z0 x1 | ... | z3
+    const __m128 x = _mm_loadu_ps(reinterpret_cast<const float*>(axis[0] + 4 * i));
+    const __m128 y = _mm_loadu_ps(reinterpret_cast<const float*>(axis[1] + 4 * i));
+    const __m128 z = _mm_loadu_ps(reinterpret_cast<const float*>(axis[2] + 4 * i));
+    const __m128 xy_low = _mm_unpacklo_ps(x, y);                             // x0 y0 x1 y1
+    const __m128 xy_high = _mm_unpackhi_ps(x, y);                            // x2 y2 x3 y3
+    const __m128 zx = _mm_shuffle_ps(z, x, _MM_SHUFFLE(1, 1, 0, 0));         // z0 z0 x1 x1
+    const __m128 yz = _mm_shuffle_ps(y, z, _MM_SHUFFLE(1, 1, 1, 1));         // y1 y1 z1 z1
+    const __m128 zxy = _mm_shuffle_ps(z, xy_high, _MM_SHUFFLE(3, 2, 3, 2));  // z2 z3 x3 y3
+    _mm_storeu_ps(out + 3 * i, _mm_shuffle_ps(xy_low, zx, _MM_SHUFFLE(2, 0, 1, 0)));
+    _mm_storeu_ps(out + 3 * i + 4, _mm_shuffle_ps(yz, xy_high, _MM_SHUFFLE(1, 0, 2, 0)));
+    _mm_storeu_ps(out + 3 * i + 8, _mm_shuffle_ps(zxy, zxy, _MM_SHUFFLE(1, 3, 2, 0)));
+  }
+#endif
+  for (; i < n; ++i) {
+    for (std::size_t k = 0; k < 3; ++k) std::memcpy(out + 3 * i + k, axis[k] + 4 * i, 4);
+  }
 }
 
 class DcdReader final : public readers::FrameReader {
@@ -169,10 +196,7 @@ int DcdReader::read(std::int32_t natoms, std::span<float> coords, std::span<floa
     std::memcpy(&v, cell + 8 * k, sizeof v);
     box[k] = static_cast<float>(v);
   }
-  float* out = coords.data();
-  for (std::size_t k = 0; k < 3; ++k) {  // the x, y and z records → x, y, z per atom
-    for (std::size_t i = 0; i < n; ++i) std::memcpy(out + 3 * i + k, axis[k] + 4 * i, 4);
-  }
+  interleave(axis, n, coords.data());
   return kIoOk;
 }
 
