@@ -27,8 +27,8 @@ namespace kvtraj {
 
 // ---------------------------------------------------------------- fixed-length text
 
-inline constexpr std::size_t kNameLength = 160;   // file names
-inline constexpr std::size_t kTitleLength = 80;   // titles
+inline constexpr std::size_t kNameLength = 160;  // file names
+inline constexpr std::size_t kTitleLength = 80;  // titles
 
 // `text` without its trailing blanks.
 std::string_view trim_right(std::string_view text);
@@ -229,11 +229,7 @@ bool scan_node_count(std::FILE* in, long long& count);
 // up to and including its line break; false when fewer than three reals are found.
 bool scan_node_position(std::FILE* in, std::array<double, 3>& xyz);
 
-// ---------------------------------------------------------------- checked text output
-
-// Flushes and closes `out`: true when every write since it was opened succeeded. On failure
-// errno describes it.
-bool close_output(std::FILE* out);
+// ---------------------------------------------------------------- fixed-column number output
 
 // `value` written as "%8.3f" into `field`; false when it is not finite or needs more than the
 // 8 columns, so that it would shift every later column of a fixed-column file.

@@ -1,20 +1,10 @@
-// Checked text output: closing a stream with every earlier write failure taken into account,
-// and fixed-column number fields that refuse values wider than their columns.
-#include <cerrno>
+// Fixed-column number fields that refuse values wider than their columns.
 #include <cmath>
 #include <cstring>
 
 #include "support/support.hpp"
 
 namespace kvtraj {
-
-bool close_output(std::FILE* out) {
-  const bool written = std::fflush(out) == 0 && !std::ferror(out);
-  const int error = errno;
-  const bool closed = std::fclose(out) == 0;
-  if (!written) errno = error;
-  return written && closed;
-}
 
 namespace {
 

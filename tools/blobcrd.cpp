@@ -103,17 +103,16 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::printf("Outputting to x file %s\n", argv[2]);
-  std::FILE* out = std::fopen(argv[2], "w");
+  // The output replaces an existing file only once it is complete.
+  const auto out = kvtraj::ReplacingFile::create(argv[2]);
   if (!out) {
     std::printf("Error: Could not open x file %s for writing.\n", argv[2]);
     return 1;
   }
-  std::fputs("trajectory not created by ptraj\n", out);
-  const Outcome outcome = convert(in.get(), out);
-  if (outcome == Outcome::kBadInput) {
-    std::fclose(out);
-    return kBadInput;
-  }
-  // A write failure stopped the conversion or shows when the last block is flushed.
-  return kvtraj::close_output(out) ? 0 : report_write_failure(argv[2]);
+  std::fputs("trajectory not created by ptraj\n", out->get());
+  const Outcome outcome = convert(in.get(), out->get());
+  // A write failure stopped the conversion or shows when the last block is flushed. Damaged
+  // input keeps the frames converted before the damage.
+  if (!out->commit()) return report_write_failure(argv[2]);
+  return outcome == Outcome::kBadInput ? kBadInput : 0;
 }

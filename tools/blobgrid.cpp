@@ -115,15 +115,16 @@ void report_system_error(int error) {
 // Creates `path` and fills it through `write`; false after a message when that fails.
 bool write_file(const char* path, const char* kind, const Mesh& mesh,
                 const std::function<void(std::FILE*, const Mesh&)>& write) {
-  std::FILE* out = std::fopen(path, "w");
+  // The file replaces an existing one only once it is complete.
+  const auto out = kvtraj::ReplacingFile::create(path);
   if (!out) {
     const int error = errno;
     std::printf("Unable to open %s file %s for writing:\n", kind, path);
     report_system_error(error);
     return false;
   }
-  write(out, mesh);
-  if (!kvtraj::close_output(out)) {
+  write(out->get(), mesh);
+  if (!out->commit()) {
     const int error = errno;
     std::printf("Unable to write %s file %s:\n", kind, path);
     report_system_error(error);

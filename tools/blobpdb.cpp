@@ -81,19 +81,18 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::printf("Outputting to pdb file %s\n", argv[2]);
-  std::FILE* out = std::fopen(argv[2], "w");
+  // The output replaces an existing file only once it is complete.
+  const auto out = kvtraj::ReplacingFile::create(argv[2]);
   if (!out) {
     std::printf("Error: Could not open pdb file %s for writing.\n", argv[2]);
     return 1;
   }
-  if (convert(in.get(), out) == Outcome::kBadInput) {
-    std::fclose(out);
-    return kBadInput;
-  }
-  // A write failure stopped the conversion or shows when the last block is flushed.
-  if (!kvtraj::close_output(out)) {
+  const Outcome outcome = convert(in.get(), out->get());
+  // A write failure stopped the conversion or shows when the last block is flushed. Damaged
+  // input keeps the records converted before the damage.
+  if (!out->commit()) {
     std::printf("Error: Could not write pdb file %s: %s\n", argv[2], std::strerror(errno));
     return 1;
   }
-  return 0;
+  return outcome == Outcome::kBadInput ? kBadInput : 0;
 }

@@ -93,20 +93,20 @@ int main(int argc, char** argv) {
     std::printf("Could not open %s for reading\n", argv[1]);
     return kFailure;
   }
-  std::FILE* out = std::fopen(argv[2], "w");
+  // The output replaces an existing file only once it is complete.
+  const auto out = kvtraj::ReplacingFile::create(argv[2]);
   if (!out) {
     std::printf("Could not open %s for writing\n", argv[2]);
     return kFailure;
   }
-  if (convert(in.get(), out) == Outcome::kBadInput) {
-    std::fclose(out);
-    return kFailure;
-  }
-  // A write failure stopped the conversion or shows when the last block is flushed.
-  if (!kvtraj::close_output(out)) {
+  const Outcome outcome = convert(in.get(), out->get());
+  // A write failure stopped the conversion or shows when the last block is flushed. Damaged
+  // input keeps the records converted before the damage.
+  if (!out->commit()) {
     std::printf("Could not write %s: %s\n", argv[2], std::strerror(errno));
     return kFailure;
   }
+  if (outcome == Outcome::kBadInput) return kFailure;
   std::printf("Reached end of file. No errors.");
   return 0;
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <filesystem>
 #include <limits>
@@ -106,7 +107,9 @@ TEST(ReplacingFile, DevicesAreWrittenDirectly) {
   auto full = ReplacingFile::create("/dev/full");
   ASSERT_TRUE(full);
   std::fputs("no room", full->get());
+  errno = 0;
   EXPECT_FALSE(full->commit());
+  EXPECT_EQ(errno, ENOSPC);
   struct stat st {};
   ASSERT_EQ(::stat("/dev/full", &st), 0);
   EXPECT_TRUE(S_ISCHR(st.st_mode));

@@ -60,19 +60,5 @@ TEST(FormatF83, EqualsPrintfOnManyValues) {
   }
 }
 
-TEST(CloseOutput, ReportsWriteFailures) {
-  std::FILE* full = std::fopen("/dev/full", "w");
-  ASSERT_NE(full, nullptr);
-  std::fputs("data that cannot be stored\n", full);
-  errno = 0;
-  EXPECT_FALSE(close_output(full));
-  EXPECT_EQ(errno, ENOSPC);
-
-  std::FILE* null = std::fopen("/dev/null", "w");
-  ASSERT_NE(null, nullptr);
-  std::fputs("data\n", null);
-  EXPECT_TRUE(close_output(null));
-}
-
 }  // namespace
 }  // namespace kvtraj
