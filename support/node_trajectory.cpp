@@ -2,6 +2,7 @@
 // "*" and header lines, the node count line and the node lines. Every read goes through the C
 // stream's scanf so that blanks and line breaks match exactly as the record patterns say.
 #include <cctype>
+#include <cstdio>
 
 #include "support/support.hpp"
 
@@ -41,6 +42,20 @@ bool scan_node_position(std::FILE* in, std::array<double, 3>& xyz) {
   while ((c = getc_unlocked(in)) != EOF && c != '\n') {
   }
   return true;
+}
+
+ConverterFiles open_converter_files(const char* input, const char* output, const char* kind) {
+  ConverterFiles files;
+  std::printf("Opening trajectory file %s for reading\n", input);
+  files.in = open_file(input, "r");
+  if (!files.in) {
+    std::printf("Error: Could not open trajectory file %s for reading.\n", input);
+    return files;
+  }
+  std::printf("Outputting to %s file %s\n", kind, output);
+  files.out = ReplacingFile::create(output);
+  if (!files.out) std::printf("Error: Could not open %s file %s for writing.\n", kind, output);
+  return files;
 }
 
 }  // namespace kvtraj

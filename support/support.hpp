@@ -229,6 +229,15 @@ bool scan_node_count(std::FILE* in, long long& count);
 // up to and including its line break; false when fewer than three reals are found.
 bool scan_node_position(std::FILE* in, std::array<double, 3>& xyz);
 
+// The input and output of blobcrd and blobpdb, opened with their announcements
+// ("Opening trajectory file IN for reading", "Outputting to KIND file OUT") and error lines; the
+// output replaces an existing file only once committed. Either is null after an error line.
+struct ConverterFiles {
+  FilePtr in;
+  std::unique_ptr<ReplacingFile> out;
+};
+ConverterFiles open_converter_files(const char* input, const char* output, const char* kind);
+
 // ---------------------------------------------------------------- fixed-column number output
 
 // `value` written as "%8.3f" into `field`; false when it is not finite or needs more than the

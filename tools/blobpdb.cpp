@@ -74,20 +74,10 @@ int main(int argc, char** argv) {
     std::printf("Usage: ./blobpdb [INPUT VORTAN_TRAJECTORY FILE] [OUTPUT PDB FILE]\n");
     return 1;
   }
-  std::printf("Opening trajectory file %s for reading\n", argv[1]);
-  kvtraj::FilePtr in = kvtraj::open_file(argv[1], "r");
-  if (!in) {
-    std::printf("Error: Could not open trajectory file %s for reading.\n", argv[1]);
-    return 1;
-  }
-  std::printf("Outputting to pdb file %s\n", argv[2]);
-  // The output replaces an existing file only once it is complete.
-  const auto out = kvtraj::ReplacingFile::create(argv[2]);
-  if (!out) {
-    std::printf("Error: Could not open pdb file %s for writing.\n", argv[2]);
-    return 1;
-  }
-  const Outcome outcome = convert(in.get(), out->get());
+  const kvtraj::ConverterFiles files = kvtraj::open_converter_files(argv[1], argv[2], "pdb");
+  if (!files.in || !files.out) return 1;
+  const auto& out = files.out;
+  const Outcome outcome = convert(files.in.get(), out->get());
   // A write failure stopped the conversion or shows when the last block is flushed. Damaged
   // input keeps the records converted before the damage.
   if (!out->commit()) {
