@@ -83,7 +83,10 @@ std::unique_ptr<FrameSource> FrameSource::open_album(const std::string& list, st
 std::unique_ptr<FrameSource> FrameSource::from_options() {
   const std::int32_t natoms = int_option("--natoms").value_or(0);
   if (natoms < 0) fail("--natoms must not be negative");
-  if (auto list = text_option("--album")) return open_album(*list, natoms);
+  if (auto list = text_option("--album")) {
+    if (text_option("-i")) fail("give either -i or --album, not both");
+    return open_album(*list, natoms);
+  }
   return open_file(required_text("-i", "an input trajectory"), natoms);
 }
 

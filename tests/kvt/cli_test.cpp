@@ -276,6 +276,8 @@ TEST_F(Kvt, BadInputEndsWithOneLineAndNoOutput) {
        "kvt: unknown option --vectros \\(see --help\\)\n"},
       {{"compress", "-i", sample(), "-o", "/nonexistent-dir/x.kvt", "--vectors", "2"}, ""},
       {{"compress", "-o", out}, "kvt: -i is missing: give an input trajectory\n"},
+      {{"compress", "-i", sample(), "--album", sample(), "-o", out},
+       "kvt: give either -i or --album, not both\n"},
       {{"expand", "-i", sample(), "-o", path("x.xyz")},
        "kvt: .*x.xyz: unknown output format \\(use .dcd, .binpos, .crd or .crdbox\\)\n"},
       {{"frobnicate"}, "kvt: unknown command frobnicate \\(see kvt --help\\)\n"},
