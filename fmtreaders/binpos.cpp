@@ -45,6 +45,9 @@ class BinposReader final : public FrameReader {
 
   bool rewind() override { return file_.seek(kMagicBytes); }
   std::int32_t file_atoms() const override { return natoms_; }
+  bool cut_inside_frame() const override {
+    return file_.remaining() > 0 && file_.remaining() < frame_bytes_;
+  }
 
   std::int64_t skip(std::int32_t natoms, std::int64_t count) override {
     if (natoms != natoms_ || count < 1) return 0;

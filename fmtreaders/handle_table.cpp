@@ -220,6 +220,11 @@ std::int32_t f77_molfile_type(std::int32_t handle) {
   return readers::type_entry(handle);
 }
 
+bool f77_molfile_cut_inside_frame(std::int32_t handle) {
+  const readers::FrameReader* reader = readers::reader_of(handle);
+  return reader != nullptr && reader->cut_inside_frame();
+}
+
 bool f77_molfile_has_box(std::int32_t handle) {
   const std::int32_t type = f77_molfile_type(handle);
   return type == kTypeCrdBox || type == kTypeBinposBox || type == kTypeDcdCell ||

@@ -29,6 +29,9 @@ class FrameReader {
   virtual bool rewind() { return false; }
   // The atom count the file records (0 for formats without one).
   virtual std::int32_t file_atoms() const { return 0; }
+  // True when what is left of the file is more than nothing but less than a frame: the file was
+  // cut inside a frame. Formats without fixed-size frames cannot tell and answer false.
+  virtual bool cut_inside_frame() const { return false; }
 
  private:
   std::vector<float> scratch_;

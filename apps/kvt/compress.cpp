@@ -146,6 +146,7 @@ int run_compress() {
   Progress progress(!getflag("--quiet"));
   auto source = FrameSource::from_options();
   const std::int32_t natoms = source->natoms(), frames = source->count();
+  source->require_whole();
   if (frames < 1) fail(source->name() + ": no snapshots selected");
 
   std::vector<float> traj = read_snapshots(*source, progress);

@@ -18,6 +18,7 @@ int run_convert() {
   const std::string out = required_text("-o", "the trajectory file to write");
   TrajectoryFormat format = output_format(out);
   auto source = FrameSource::from_options();
+  source->require_whole();
   const bool box = source->has_box();
   // A box needs the AMBER layout with box lines; the other formats carry it themselves.
   if (box && format == TrajectoryFormat::crd) {

@@ -22,8 +22,10 @@ void check_snapshot(std::int32_t status, std::int32_t i, const std::string& name
 
 class FileSource final : public FrameSource {
  public:
+  // Right after xopen the reader stands after the last whole frame it counted.
   FileSource(const std::string& name, trajectory traj)
-      : FrameSource(name, traj.natoms, traj.nsnaps), traj_(std::move(traj)) {}
+      : FrameSource(name, traj.natoms, traj.nsnaps, f77_molfile_cut_inside_frame(traj.unit)),
+        traj_(std::move(traj)) {}
   ~FileSource() override { xclose(traj_); }
 
   void read(std::int32_t i, std::span<float> coords) override {
@@ -78,6 +80,10 @@ std::unique_ptr<FrameSource> FrameSource::open_album(const std::string& list, st
   alb->natoms = std::max(alb->natoms, natoms);
   check_atoms(alb->natoms, list);
   return std::make_unique<AlbumSource>(list, std::move(alb));
+}
+
+void FrameSource::require_whole() const {
+  if (cut_) fail(name_ + ": the file ends inside a frame (truncated?)");
 }
 
 std::unique_ptr<FrameSource> FrameSource::from_options() {

@@ -31,15 +31,20 @@ class FrameSource {
   virtual UnitCell cell() const = 0;
   // The readers' type code of the file in use (1..8).
   virtual std::int32_t type_code() const = 0;
+  // True when a DCD or binpos file ends inside a frame after its last whole one.
+  bool cut_inside_frame() const { return cut_; }
+  // Fails when the file was cut inside a frame: its frames cannot all be what was written.
+  void require_whole() const;
 
  protected:
-  FrameSource(std::string name, std::int32_t natoms, std::int32_t count)
-      : name_(std::move(name)), natoms_(natoms), count_(count) {}
+  FrameSource(std::string name, std::int32_t natoms, std::int32_t count, bool cut = false)
+      : name_(std::move(name)), natoms_(natoms), count_(count), cut_(cut) {}
 
  private:
   std::string name_;
   std::int32_t natoms_ = 0;
   std::int32_t count_ = 0;
+  bool cut_ = false;
 };
 
 }  // namespace kvtraj::app

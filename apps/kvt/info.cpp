@@ -80,6 +80,9 @@ void trajectory_info(const std::string& path) {
   std::printf("%s: trajectory, %s\n", path.c_str(), type_name(source->type_code()));
   std::printf("atoms:  %d\nframes: %d\nbox:    %s\n", source->natoms(), source->count(),
               source->has_box() ? "yes" : "no");
+  if (source->cut_inside_frame()) {
+    std::printf("truncated: the file ends inside frame %d\n", source->count() + 1);
+  }
 }
 
 }  // namespace

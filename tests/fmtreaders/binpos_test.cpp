@@ -103,3 +103,31 @@ TEST_F(Binpos, BadFilesAreFatal) {
 
 }  // namespace
 }  // namespace kvtraj
+
+namespace kvtraj {
+namespace {
+
+using namespace kvtraj::testing;
+
+using CutFiles = ReaderTest;
+
+// Files cut inside a frame tell so once their whole frames are passed; whole files do not.
+TEST_F(CutFiles, DcdAndBinposCutInsideAFrameAreRecognised) {
+  for (const char* name : {"peptide10.dcd", "peptide10.binpos"}) {
+    const std::string bytes = read_file(data_path(name));
+    const std::string ext = std::string(name).substr(std::string(name).find('.'));
+    for (const bool cut : {false, true}) {
+      const std::string path = dir.path(std::string(cut ? "cut" : "whole") + ext);
+      write_file(path, cut ? bytes.substr(0, bytes.size() - 7) : bytes);
+      std::int32_t natoms = kPeptideAtoms;
+      const std::int32_t h = open(path, "auto", natoms);
+      EXPECT_EQ(f77_molfile_skip_next(h, kPeptideAtoms, 100), cut ? 9 : 10) << path;
+      EXPECT_EQ(f77_molfile_cut_inside_frame(h), cut) << path;
+    }
+  }
+  EXPECT_FALSE(f77_molfile_cut_inside_frame(51 + 49));
+  EXPECT_FALSE(f77_molfile_cut_inside_frame(-1));
+}
+
+}  // namespace
+}  // namespace kvtraj

@@ -20,6 +20,7 @@ namespace {
 
 using ::testing::HasSubstr;
 using ::testing::MatchesRegex;
+using ::testing::Not;
 using testing::run_program;
 using testing::RunResult;
 using testing::TempDir;
@@ -300,6 +301,25 @@ TEST_F(Kvt, BadInputEndsWithOneLineAndNoOutput) {
   EXPECT_FALSE(std::filesystem::exists(out));
   // Only the temporary files' directory entries are left: none.
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.root()), {}), 0);
+}
+
+// A DCD cut inside its last frame: described by info, refused by compress and convert.
+TEST_F(Kvt, TruncatedTrajectoryIsAnError) {
+  const std::string dcd = testing::read_file(testing::data_path("peptide10.dcd"));
+  testing::write_file(path("cut.dcd"), dcd.substr(0, dcd.size() - 100));
+  const RunResult info = kvt({"info", path("cut.dcd")});
+  EXPECT_EQ(info.status, 0);
+  EXPECT_THAT(info.out, HasSubstr("frames: 9\n"));
+  EXPECT_THAT(info.out, HasSubstr("truncated: the file ends inside frame 10\n"));
+  for (const char* command : {"compress", "convert"}) {
+    const RunResult r = kvt({command, "-i", path("cut.dcd"), "-o", path("out.dcd")});
+    EXPECT_EQ(r.status, 1) << command;
+    EXPECT_THAT(r.err,
+                MatchesRegex("kvt: .*cut.dcd: the file ends inside a frame \\(truncated\\?\\)\n"));
+    EXPECT_FALSE(std::filesystem::exists(path("out.dcd")));
+  }
+  // The whole file is not cut.
+  EXPECT_THAT(kvt({"info", testing::data_path("peptide10.dcd")}).out, Not(HasSubstr("truncated")));
 }
 
 // A disk that fills up part-way: the write fails, the old file stays, nothing else is left.
