@@ -44,6 +44,8 @@ bool read_exact(std::FILE* f, void* data, std::size_t bytes) {
 
 namespace {
 
+constexpr std::size_t kOutputBuffer = std::size_t{1} << 20;
+
 mode_t creation_mode() {
   const mode_t mask = ::umask(0);
   ::umask(mask);
@@ -74,6 +76,14 @@ std::unique_ptr<ReplacingFile> ReplacingFile::create(const std::string& path) {
     return nullptr;
   }
   return std::unique_ptr<ReplacingFile>(new ReplacingFile(path, std::move(temp), file));
+}
+
+ReplacingFile::ReplacingFile(std::string target, std::string temp, std::FILE* file)
+    : target_(std::move(target)), temp_(std::move(temp)), file_(file),
+      buffer_(new char[kOutputBuffer]) {
+  // Large blocks: trajectories are written frame by frame, and small writes cost a system call
+  // each. (glibc ignores the size unless it is given the buffer.)
+  std::setvbuf(file_, buffer_.get(), _IOFBF, kOutputBuffer);
 }
 
 ReplacingFile::~ReplacingFile() {

@@ -115,11 +115,11 @@ class ReplacingFile {
   bool commit();
 
  private:
-  ReplacingFile(std::string target, std::string temp, std::FILE* file)
-      : target_(std::move(target)), temp_(std::move(temp)), file_(file) {}
+  ReplacingFile(std::string target, std::string temp, std::FILE* file);
   std::string target_;
   std::string temp_;  // empty when writing directly to the target
   std::FILE* file_ = nullptr;
+  std::unique_ptr<char[]> buffer_;  // the stream's buffer, alive until it is closed
 };
 
 // ---------------------------------------------------------------- Fortran-style input
