@@ -5,6 +5,7 @@
 
 #include "fmtreaders/fmtreaders.hpp"
 #include "tests/fmtreaders/crafted.hpp"
+#include "tests/fmtreaders/reader_fixture.hpp"
 
 namespace kvtraj {
 namespace {
@@ -20,27 +21,8 @@ std::int32_t raw_open(const std::string& path) {
   return handle;
 }
 
-class HandleTable : public ::testing::Test {
- protected:
-  void SetUp() override { f77_molfile_init(); }
-  void TearDown() override { f77_molfile_init(); }
-
-  // Opens `path` and returns the handle; the messages land in `out`.
-  std::int32_t open(const std::string& path, const char* type, std::int32_t& natoms) {
-    std::int32_t handle = 0;
-    ::testing::internal::CaptureStdout();
-    f77_molfile_open_read(handle, natoms, path, type);
-    out = ::testing::internal::GetCapturedStdout();
-    return handle;
-  }
-  std::int32_t open(const std::string& path, const char* type = "auto") {
-    std::int32_t natoms = 0;
-    return open(path, type, natoms);
-  }
-
-  TempDir dir;
-  std::string out;
-};
+// The shared reader fixture: open with captured messages, a private directory.
+using HandleTable = testing::ReaderTest;
 
 TEST_F(HandleTable, AutoChoosesDcdByExtensionAndReportsTheFileAtomCount) {
   const std::string path = dir.path("run.dcd");
