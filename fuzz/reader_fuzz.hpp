@@ -12,11 +12,6 @@
 
 namespace kvtraj::fuzz {
 
-inline void close_all_readers() {
-  std::int32_t status = 0;
-  for (std::int32_t handle = 51; handle <= 100; ++handle) f77_molfile_close_read(handle, status);
-}
-
 // Frames are capped so that one input cannot run for long. Like a careful caller, the target
 // sizes its frame buffer by the header's atom count only when the file can hold a frame of
 // that size (a header alone may claim any count).
@@ -36,7 +31,7 @@ inline void read_every_frame(const std::string& path, const char* type, std::int
       if (status != 1) break;
     }
   });
-  close_all_readers();
+  f77_molfile_init();  // releases whatever a fatal exit left open
 }
 
 }  // namespace kvtraj::fuzz
