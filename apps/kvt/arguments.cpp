@@ -76,18 +76,24 @@ std::optional<float> real_option(std::string_view flag) {
 }
 
 VectorRange parse_vector_range(std::string_view text) {
-  const auto bad = [&] { fail("--vectors: \"" + std::string(text) + "\" is not FIRST:LAST or K"); };
-  const auto number = [&](std::string_view part) -> std::optional<std::int32_t> {
-    if (part.empty()) return std::nullopt;
+  const std::string message = "--vectors: \"" + std::string(text) + "\" is not FIRST:LAST or K";
+  // One side of the range, 0 when it is left out.
+  const auto bound = [&](std::string_view part) {
     std::int32_t value = 0;
+    if (part.empty()) return value;
     const auto [end, ec] = std::from_chars(part.data(), part.data() + part.size(), value);
-    if (ec != std::errc() || end != part.data() + part.size() || value < 1) bad();
+    if (ec != std::errc() || end != part.data() + part.size() || value < 1) fail(message);
     return value;
   };
   const auto colon = text.find(':');
-  if (text.empty() || text.find(':', colon + 1) != std::string_view::npos) bad();
-  if (colon == std::string_view::npos) return {1, number(text)};
-  return {number(text.substr(0, colon)), number(text.substr(colon + 1))};
+  if (text.empty() || text.find(':', colon + 1) != std::string_view::npos) fail(message);
+  const bool single = colon == std::string_view::npos;
+  const std::int32_t first = single ? 1 : bound(text.substr(0, colon));
+  const std::int32_t last = bound(single ? text : text.substr(colon + 1));
+  VectorRange range;
+  if (first > 0) range.first = first;
+  if (last > 0) range.last = last;
+  return range;
 }
 
 }  // namespace kvtraj::app
