@@ -4,6 +4,10 @@
 #include <utility>
 
 #include "clopts/clopts.hpp"
+#include "support/fatal.hpp"
+#include "support/files.hpp"
+#include "support/fixed_text.hpp"
+#include "support/fortran_input.hpp"
 
 namespace kvtraj {
 namespace {

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "support/support.hpp"
+#include "support/fixed_text.hpp"
 
 namespace kvtraj {
 

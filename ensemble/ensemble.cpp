@@ -4,7 +4,8 @@
 
 #include "ensemble/ensemble.hpp"
 #include "superpose/superpose.hpp"
-#include "support/support.hpp"
+#include "support/fatal.hpp"
+#include "support/sizes.hpp"
 
 namespace kvtraj {
 namespace {

@@ -6,6 +6,9 @@
 #include <cstdio>
 
 #include "fmtreaders/readers.hpp"
+#include "support/fatal.hpp"
+#include "support/fixed_text.hpp"
+#include "support/fortran_input.hpp"
 
 namespace kvtraj::readers {
 namespace {

@@ -1,4 +1,6 @@
 #include "fmtreaders/binary_file.hpp"
+#include "support/fatal.hpp"
+#include "support/fortran_input.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>

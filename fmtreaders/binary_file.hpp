@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "support/support.hpp"
+#include "support/fortran_input.hpp"
 
 namespace kvtraj::readers {
 

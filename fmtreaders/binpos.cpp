@@ -7,6 +7,8 @@
 
 #include "fmtreaders/binary_file.hpp"
 #include "fmtreaders/readers.hpp"
+#include "support/fatal.hpp"
+#include "support/fortran_input.hpp"
 
 namespace kvtraj::readers {
 namespace {

@@ -11,7 +11,6 @@
 // The marker size is decided by where "CORD" stands after a leading 84: a little-endian 8-byte
 // marker 84 also reads as the 4-byte value 84, so the value alone cannot tell them apart.
 #include <array>
-#include <cstdio>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -20,6 +19,9 @@
 
 #include "fmtreaders/binary_file.hpp"
 #include "fmtreaders/readers.hpp"
+#include "support/fixed_text.hpp"
+#include "support/fortran_input.hpp"
+#include "support/messages.hpp"
 
 namespace kvtraj {
 namespace {
@@ -215,7 +217,7 @@ bool slot_taken(std::int32_t handle) {
 }
 
 void fail_open(std::int32_t& handle, const char* message) {
-  std::printf("%s\n", message);
+  report_error(message);
   readers::release_slot(handle);
   handle = -1;
 }
@@ -242,7 +244,7 @@ void dcdreadnext(std::int32_t handle, std::span<float> coords, std::int32_t nato
                  std::span<float> box, std::int32_t& status) {
   const std::int32_t type = f77_molfile_type(handle);
   if (type < kTypeDcd || type > kTypeDcd64Cell) {
-    std::printf("Error - unrecognised dcd file type\n");
+    report_error("Error - unrecognised dcd file type");
     status = -2;
     return;
   }

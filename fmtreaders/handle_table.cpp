@@ -1,9 +1,12 @@
 // The handle table `handcom` and the dispatch of opens, reads and closes to the readers.
-#include <cstdio>
 #include <string>
 
 #include "fmtreaders/parked_reader.hpp"
 #include "fmtreaders/readers.hpp"
+#include "support/fatal.hpp"
+#include "support/fixed_text.hpp"
+#include "support/fortran_input.hpp"
+#include "support/messages.hpp"
 
 namespace kvtraj {
 namespace {
@@ -61,8 +64,7 @@ std::optional<std::int32_t> type_from_name(std::string_view path) {
   const std::size_t dot = base.find('.');
   if (dot == std::string_view::npos) return std::nullopt;
   const std::int32_t code = code_of(base.substr(dot + 1));
-  if (code != kTypeNone)
-    std::printf("file type is %s\n", std::string(base.substr(dot + 1)).c_str());
+  if (code != kTypeNone) inform("file type is " + std::string(base.substr(dot + 1)));
   return code;
 }
 
@@ -79,18 +81,18 @@ bool reuse_reader(std::int32_t handle, std::int32_t requested, std::int32_t& fil
 }
 
 void open_dcd(std::int32_t& handle, std::int32_t& natoms, const std::string& path) {
-  std::printf("Attempting to open dcd file\n");
+  inform("Attempting to open dcd file");
   std::int32_t file_natoms = 0;
   if (!reuse_reader(handle, kTypeDcd, file_natoms)) dcdopen(handle, path, file_natoms);
   if (handle < 0) return;
   if (file_natoms != natoms) {
-    std::printf("Warning: dcd file resetting natoms to %d\n", file_natoms);
+    warn("Warning: dcd file resetting natoms to " + std::to_string(file_natoms));
     natoms = file_natoms;
   }
 }
 
 void open_binpos(std::int32_t handle, std::int32_t& natoms, const std::string& path) {
-  std::printf("Attempting to open binpos file\n");
+  inform("Attempting to open binpos file");
   std::int32_t file_natoms = 0;
   if (!reuse_reader(handle, kTypeBinpos, file_natoms)) {
     bool with_box = false;
@@ -98,10 +100,10 @@ void open_binpos(std::int32_t handle, std::int32_t& natoms, const std::string& p
     readers::type_entry(handle) = with_box ? kTypeBinposBox : kTypeBinpos;
   }
   if (file_natoms != natoms) {
-    std::printf("Warning: binpos file resetting natoms to %d\n", file_natoms);
+    warn("Warning: binpos file resetting natoms to " + std::to_string(file_natoms));
     natoms = file_natoms;
   }
-  if (readers::type_entry(handle) == kTypeBinposBox) std::printf("binpos file has box\n");
+  if (readers::type_entry(handle) == kTypeBinposBox) inform("binpos file has box");
 }
 
 }  // namespace
@@ -171,7 +173,7 @@ void f77_molfile_open_read(std::int32_t& handle, std::int32_t& natoms, std::stri
   switch (type) {
     case kTypeCrd:
     case kTypeCrdBox:
-      std::printf("Attempting to open crd or crdbox file\n");
+      inform("Attempting to open crd or crdbox file");
       readers::install_reader(handle, readers::open_amber(path, type == kTypeCrdBox));
       natoms = 0;
       return;
@@ -184,7 +186,7 @@ void f77_molfile_open_read(std::int32_t& handle, std::int32_t& natoms, std::stri
     default:
       readers::release_slot(handle);
       handle = -1;
-      std::printf("Unrecognised file type\n");
+      report_error("Unrecognised file type");
   }
 }
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "fmtreaders/fmtreaders.hpp"
-#include "support/support.hpp"
+#include "support/fortran_input.hpp"
 
 namespace kvtraj::readers {
 

@@ -5,6 +5,8 @@
 #include <cstdio>
 
 #include "fmtwriters/formats.hpp"
+#include "support/fixed_text.hpp"
+#include "support/text_output.hpp"
 
 namespace kvtraj {
 

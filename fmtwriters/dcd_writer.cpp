@@ -5,6 +5,7 @@
 #include <numbers>
 
 #include "fmtwriters/formats.hpp"
+#include "support/fixed_text.hpp"
 
 namespace kvtraj {
 namespace {

@@ -21,7 +21,7 @@
 #include <string_view>
 #include <vector>
 
-#include "support/support.hpp"
+#include "support/files.hpp"
 
 namespace kvtraj {
 

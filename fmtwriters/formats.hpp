@@ -2,6 +2,7 @@
 #pragma once
 
 #include "fmtwriters/fmtwriters.hpp"
+#include "support/files.hpp"
 
 namespace kvtraj {
 

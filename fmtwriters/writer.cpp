@@ -3,6 +3,8 @@
 
 #include "fmtwriters/fmtwriters.hpp"
 #include "fmtwriters/formats.hpp"
+#include "support/files.hpp"
+#include "support/fixed_text.hpp"
 
 namespace kvtraj {
 namespace {

@@ -1,5 +1,6 @@
 // Album lists of any content. Lines that name a real trajectory are useful seeds; the
 // placeholder @DCD@ in an input stands for the path of the committed sample file.
+#include <memory>
 #include <string>
 #include <vector>
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.hpp"
+#include "support/fortran_input.hpp"
 
 namespace {
 

@@ -1,4 +1,6 @@
 #include "fuzz/fuzz_support.hpp"
+#include "support/fatal.hpp"
+#include "support/files.hpp"
 
 #include <unistd.h>
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "support/support.hpp"
+#include "support/fatal.hpp"
 
 namespace kvtraj::fuzz {
 

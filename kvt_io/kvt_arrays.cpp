@@ -5,6 +5,8 @@
 #include <cstdint>
 
 #include "kvt_io/kvt_internal.hpp"
+#include "support/fatal.hpp"
+#include "support/sizes.hpp"
 
 namespace kvtraj::kvt {
 namespace {

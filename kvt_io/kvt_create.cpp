@@ -2,6 +2,8 @@
 #include <algorithm>
 
 #include "kvt_io/kvt_internal.hpp"
+#include "support/fatal.hpp"
+#include "support/fixed_text.hpp"
 
 namespace kvtraj {
 namespace {

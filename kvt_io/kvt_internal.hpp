@@ -12,7 +12,7 @@
 #include <string_view>
 
 #include "kvt_io/kvt_io.hpp"
-#include "support/support.hpp"
+#include "support/fortran_input.hpp"
 
 namespace kvtraj::kvt {
 

@@ -1,5 +1,8 @@
 // kvtopen: the layout is chosen by the first four bytes of the file, then read whole.
 #include "kvt_io/kvt_internal.hpp"
+#include "support/fatal.hpp"
+#include "support/files.hpp"
+#include "support/fixed_text.hpp"
 
 namespace kvtraj {
 namespace {

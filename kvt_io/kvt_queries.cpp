@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "kvt_io/kvt_internal.hpp"
+#include "support/fatal.hpp"
 
 namespace kvtraj {
 namespace {

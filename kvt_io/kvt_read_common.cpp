@@ -3,6 +3,9 @@
 #include <cstring>
 
 #include "kvt_io/kvt_internal.hpp"
+#include "support/fatal.hpp"
+#include "support/files.hpp"
+#include "support/fixed_text.hpp"
 
 namespace kvtraj::kvt {
 

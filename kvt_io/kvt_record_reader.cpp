@@ -4,6 +4,9 @@
 #include <algorithm>
 
 #include "kvt_io/kvt_internal.hpp"
+#include "support/files.hpp"
+#include "support/fortran_input.hpp"
+#include "support/sizes.hpp"
 
 namespace kvtraj::kvt {
 namespace {

@@ -1,6 +1,9 @@
 // The KVT4 and KVT6 streams: a 116-byte header, optional 16-byte atom records, the average,
 // then one block per vector (reals, or for KVT6 an offset, a scale and 16-bit codes).
 #include "kvt_io/kvt_internal.hpp"
+#include "support/fatal.hpp"
+#include "support/files.hpp"
+#include "support/fortran_input.hpp"
 
 namespace kvtraj::kvt {
 namespace {

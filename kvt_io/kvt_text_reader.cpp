@@ -6,6 +6,9 @@
 
 #include "kvt_io/kvt_internal.hpp"
 #include "rscode/rscode.hpp"
+#include "support/fatal.hpp"
+#include "support/fixed_text.hpp"
+#include "support/fortran_input.hpp"
 
 namespace kvtraj::kvt {
 namespace {

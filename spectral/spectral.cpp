@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "spectral/spectral.hpp"
-#include "support/support.hpp"
+#include "support/fatal.hpp"
 
 namespace kvtraj {
 namespace {

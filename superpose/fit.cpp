@@ -3,7 +3,7 @@
 #include <cstddef>
 
 #include "superpose/superpose.hpp"
-#include "support/support.hpp"
+#include "support/fatal.hpp"
 
 namespace kvtraj {
 namespace {

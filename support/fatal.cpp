@@ -1,11 +1,14 @@
 #include <cstdlib>
 
-#include "support/support.hpp"
+#include "support/fatal.hpp"
+#include "support/messages.hpp"
 
 namespace kvtraj {
 namespace {
 
-void exit_process(int status, std::string_view /*message*/) { std::exit(status); }
+void exit_process(int status, std::string_view /*message*/) {
+  std::exit(status);
+}
 
 FatalAction fatal_action = exit_process;
 
@@ -17,17 +20,20 @@ FatalAction set_fatal_action(FatalAction action) {
   return previous;
 }
 
-void throw_fatal_error(int status, std::string_view message) { throw FatalError(status, message); }
+void throw_fatal_error(int status, std::string_view message) {
+  throw FatalError(status, message);
+}
 
 void die(std::FILE* stream, std::string_view line) {
-  std::fwrite(line.data(), 1, line.size(), stream);
-  std::fputc('\n', stream);
+  emit(MessageKind::fatal, line, stream);
   std::fflush(stdout);
   std::fflush(stderr);
   fatal_action(1, line);
   std::exit(1);  // an action that returns still ends the program
 }
 
-void die(std::string_view line) { die(stderr, line); }
+void die(std::string_view line) {
+  die(stderr, line);
+}
 
 }  // namespace kvtraj

@@ -4,14 +4,15 @@
 
 #include <cerrno>
 
-#include "support/support.hpp"
+#include "support/files.hpp"
+#include "support/sizes.hpp"
 
 namespace kvtraj {
 
 std::optional<std::uint64_t> checked_mul(std::int64_t a, std::int64_t b) {
   std::uint64_t out = 0;
-  if (a < 0 || b < 0 || __builtin_mul_overflow(static_cast<std::uint64_t>(a),
-                                               static_cast<std::uint64_t>(b), &out)) {
+  if (a < 0 || b < 0 ||
+      __builtin_mul_overflow(static_cast<std::uint64_t>(a), static_cast<std::uint64_t>(b), &out)) {
     return std::nullopt;
   }
   return out;
@@ -79,7 +80,9 @@ std::unique_ptr<ReplacingFile> ReplacingFile::create(const std::string& path) {
 }
 
 ReplacingFile::ReplacingFile(std::string target, std::string temp, std::FILE* file)
-    : target_(std::move(target)), temp_(std::move(temp)), file_(file),
+    : target_(std::move(target)),
+      temp_(std::move(temp)),
+      file_(file),
       buffer_(new char[kOutputBuffer]) {
   // Large blocks: trajectories are written frame by frame, and small writes cost a system call
   // each. (glibc ignores the size unless it is given the buffer.)

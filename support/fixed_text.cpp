@@ -1,4 +1,4 @@
-#include "support/support.hpp"
+#include "support/fixed_text.hpp"
 
 namespace kvtraj {
 
@@ -13,6 +13,8 @@ std::string fit_text(std::string_view text, std::size_t length) {
   return out;
 }
 
-bool same_text(std::string_view a, std::string_view b) { return trim_right(a) == trim_right(b); }
+bool same_text(std::string_view a, std::string_view b) {
+  return trim_right(a) == trim_right(b);
+}
 
 }  // namespace kvtraj

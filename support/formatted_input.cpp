@@ -2,7 +2,9 @@
 #include <cctype>
 #include <cstring>
 
-#include "support/support.hpp"
+#include "support/files.hpp"
+#include "support/fixed_text.hpp"
+#include "support/fortran_input.hpp"
 
 namespace kvtraj {
 namespace {

@@ -4,12 +4,14 @@
 #include <cmath>
 #include <limits>
 
-#include "support/support.hpp"
+#include "support/fortran_input.hpp"
 
 namespace kvtraj {
 namespace {
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_digit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 bool equals_nocase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -31,8 +33,8 @@ std::string without_blanks(std::string_view field) {
 // "Inf", "Infinity" and "NaN" (any case), as Fortran run-time libraries accept them.
 bool read_special(std::string_view body, bool negative, float& value) {
   if (equals_nocase(body, "inf") || equals_nocase(body, "infinity")) {
-    value = negative ? -std::numeric_limits<float>::infinity()
-                     : std::numeric_limits<float>::infinity();
+    value =
+        negative ? -std::numeric_limits<float>::infinity() : std::numeric_limits<float>::infinity();
     return true;
   }
   if (body.size() >= 3 && equals_nocase(body.substr(0, 3), "nan") &&
@@ -102,8 +104,10 @@ int read_f_slow(std::string_view field, int decimals, float& value) {
   long long exponent = 0;
   if (pos < text.size()) {
     const char c = static_cast<char>(std::toupper(static_cast<unsigned char>(text[pos])));
-    if (c == 'E' || c == 'D' || c == 'Q') ++pos;
-    else if (c != '+' && c != '-') return kIoBadData;
+    if (c == 'E' || c == 'D' || c == 'Q')
+      ++pos;
+    else if (c != '+' && c != '-')
+      return kIoBadData;
     bool negative_exponent = false;
     if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
       negative_exponent = text[pos++] == '-';

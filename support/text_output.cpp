@@ -1,8 +1,9 @@
 // Fixed-column number fields that refuse values wider than their columns.
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
-#include "support/support.hpp"
+#include "support/text_output.hpp"
 
 namespace kvtraj {
 

@@ -10,7 +10,8 @@
 #include <functional>
 #include <optional>
 
-#include "support/support.hpp"
+#include "support/files.hpp"
+#include "support/sizes.hpp"
 
 namespace {
 

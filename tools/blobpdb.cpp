@@ -6,7 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "support/support.hpp"
+#include "support/text_output.hpp"
+#include "tools/node_trajectory.hpp"
 
 namespace {
 

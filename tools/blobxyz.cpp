@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "support/support.hpp"
+#include "support/files.hpp"
 
 namespace {
 

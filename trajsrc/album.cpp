@@ -4,10 +4,13 @@
 // there are reader handles.
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 
 #include "fmtreaders/fmtreaders.hpp"
-#include "support/support.hpp"
+#include "support/fatal.hpp"
+#include "support/files.hpp"
+#include "support/fixed_text.hpp"
+#include "support/fortran_input.hpp"
+#include "support/messages.hpp"
 #include "trajsrc/trajsrc.hpp"
 
 namespace kvtraj {
@@ -44,7 +47,7 @@ album xalbopen(std::int32_t unit, std::string_view listname, std::int32_t& natom
     if (k == kAlbumFiles) die(stdout, "Error - maximum number of 500 files in an album");
     trajectory traj = xopen(line, natoms);
     if (traj.status != 0) {
-      std::printf("Error with file %s\n", traj.name.c_str());
+      report_error("Error with file " + traj.name);
       alb.status = traj.status;
       return alb;
     }

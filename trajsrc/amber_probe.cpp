@@ -1,11 +1,12 @@
 #include "trajsrc/amber_probe.hpp"
 
 #include <cmath>
-#include <cstdio>
 #include <vector>
 
 #include "fmtreaders/fmtreaders.hpp"
-#include "support/support.hpp"
+#include "support/fatal.hpp"
+#include "support/files.hpp"
+#include "support/messages.hpp"
 
 namespace kvtraj::trajsrc {
 namespace {
@@ -57,7 +58,7 @@ std::int32_t open_amber_by_test(trajectory& traj) {
   if (!frame_fits(traj.name, traj.natoms)) die(stdout, "Problem with trajectory file " + traj.name);
   std::vector<float> a = allocate_or_die<float>(3 * static_cast<std::size_t>(traj.natoms));
   std::vector<float> b = allocate_or_die<float>(a.size());
-  std::printf("Trying AMBER...\n");
+  inform("Trying AMBER...");
   Probe p = probe(traj, "crd", a, b);
   if (p.frames == 0) die(stdout, "Problem with trajectory file " + traj.name);
   if (p.agree) return p.frames;

@@ -1,9 +1,11 @@
 // xopen and xclose: a trajectory by name, with its selection, format and frame count.
 #include <algorithm>
-#include <cstdio>
 
 #include "fmtreaders/fmtreaders.hpp"
-#include "support/support.hpp"
+#include "support/fatal.hpp"
+#include "support/files.hpp"
+#include "support/fixed_text.hpp"
+#include "support/messages.hpp"
 #include "trajsrc/amber_probe.hpp"
 
 namespace kvtraj {
@@ -32,7 +34,7 @@ void fit_selection(trajectory& traj, std::int32_t count) {
   if (traj.last == 0) traj.last = count;
   if (count < traj.last) {
     traj.last = count;
-    std::printf("Warning: %s only contains %d frames\n", traj.name.c_str(), count);
+    warn("Warning: " + traj.name + " only contains " + std::to_string(count) + " frames");
   }
   if (count < traj.first) {
     die(stdout, "Error: " + traj.name + " only contains " + std::to_string(count) + " frames");

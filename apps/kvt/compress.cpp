@@ -10,7 +10,8 @@
 #include "fmtwriters/fmtwriters.hpp"
 #include "kvt_io/kvt_io.hpp"
 #include "spectral/spectral.hpp"
-#include "support/support.hpp"
+#include "support/files.hpp"
+#include "support/sizes.hpp"
 
 namespace kvtraj::app {
 namespace {

@@ -6,7 +6,7 @@
 #include "apps/kvt/frame_source.hpp"
 #include "apps/kvt/kvt_app.hpp"
 #include "kvt_io/kvt_io.hpp"
-#include "support/support.hpp"
+#include "support/files.hpp"
 
 namespace kvtraj::app {
 namespace {

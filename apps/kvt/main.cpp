@@ -5,7 +5,7 @@
 
 #include "apps/kvt/kvt_app.hpp"
 #include "clopts/clopts.hpp"
-#include "support/support.hpp"
+#include "support/fatal.hpp"
 
 namespace {
 

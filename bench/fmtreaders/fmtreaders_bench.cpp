@@ -6,7 +6,7 @@
 
 #include "bench/fmtreaders/bench_files.hpp"
 #include "fmtreaders/fmtreaders.hpp"
-#include "support/support.hpp"
+#include "support/files.hpp"
 
 namespace kvtraj::bench {
 namespace {

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "kvt_io/kvt_io.hpp"
+#include "support/files.hpp"
 
 namespace kvtraj {
 namespace {

@@ -12,6 +12,7 @@
 #include "fmtreaders/fmtreaders.hpp"
 #include "kvt_io/kvt_io.hpp"
 #include "superpose/superpose.hpp"
+#include "support/files.hpp"
 #include "tests/testsupport/testsupport.hpp"
 #include "trajsrc/trajsrc.hpp"
 

@@ -7,8 +7,6 @@
 #include <cmath>
 #include <random>
 
-#include "support/support.hpp"
-
 namespace kvtraj::app {
 namespace {
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "support/support.hpp"
+#include "support/fatal.hpp"
 #include "tests/testsupport/testsupport.hpp"
 
 namespace kvtraj {

@@ -6,7 +6,8 @@
 #include <filesystem>
 #include <limits>
 
-#include "support/support.hpp"
+#include "support/files.hpp"
+#include "support/sizes.hpp"
 #include "tests/testsupport/testsupport.hpp"
 
 namespace kvtraj {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "support/support.hpp"
+#include "support/fixed_text.hpp"
 
 namespace kvtraj {
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "support/support.hpp"
+#include "support/fortran_input.hpp"
 #include "tests/testsupport/testsupport.hpp"
 
 namespace kvtraj {
@@ -95,7 +95,8 @@ TEST_F(FormattedInput, NewStatementSkipsTheRestOfTheRecord) {
 }
 
 TEST_F(FormattedInput, MixedHeaderAndTextFields) {
-  RecordReader& in = records("KVT0 anything\nA title\n     200     250       3  95.500\nabcdeFGHIJk\n");
+  RecordReader& in =
+      records("KVT0 anything\nA title\n     200     250       3  95.500\nabcdeFGHIJk\n");
   FormattedReader reader(in);
   std::string magic, title;
   ASSERT_EQ(reader.line(4, magic), kIoOk);

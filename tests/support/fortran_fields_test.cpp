@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-#include "support/support.hpp"
+#include "support/fortran_input.hpp"
 
 namespace kvtraj {
 namespace {
@@ -62,8 +62,8 @@ TEST(FField, RangeLimits) {
 }
 
 TEST(FField, MalformedFieldsAreBadDataAndLeaveTheValue) {
-  for (std::string_view text : {"********", "  1.2.3 ", "   abc  ", "  1.5E  ", "      - ", "  1.5x  ",
-                                "     1e+", "  --1.0 ", "   .    ", "  1,5   "}) {
+  for (std::string_view text : {"********", "  1.2.3 ", "   abc  ", "  1.5E  ", "      - ",
+                                "  1.5x  ", "     1e+", "  --1.0 ", "   .    ", "  1,5   "}) {
     float v = 7.0f;
     EXPECT_EQ(read_f_field(text, 3, v), kIoBadData) << '"' << text << '"';
     EXPECT_EQ(v, 7.0f);
@@ -83,8 +83,8 @@ TEST(IField, ReadsSignedIntegersIgnoringBlanks) {
 }
 
 TEST(IField, RejectsNonIntegersAndOverflow) {
-  for (std::string_view text : {"   1.0  ", "2147483648", "99999999999999999999", "   +    ",
-                                "  12a   "}) {
+  for (std::string_view text :
+       {"   1.0  ", "2147483648", "99999999999999999999", "   +    ", "  12a   "}) {
     std::int32_t v = 5;
     EXPECT_EQ(read_i_field(text, v), kIoBadData) << text;
     EXPECT_EQ(v, 5);

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "support/support.hpp"
+#include "support/files.hpp"
 #include "tests/testsupport/testsupport.hpp"
 
 namespace kvtraj::testing {

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "support/support.hpp"
+#include "support/files.hpp"
 #include "tests/testsupport/testsupport.hpp"
 #include "tests/tools/converter_run.hpp"
 

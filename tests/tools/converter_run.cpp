@@ -1,6 +1,6 @@
 #include "tests/tools/converter_run.hpp"
 
-#include "support/support.hpp"
+#include "support/files.hpp"
 
 namespace kvtraj::testing {
 

@@ -10,7 +10,7 @@
 #include <random>
 #include <string>
 
-#include "support/support.hpp"
+#include "support/text_output.hpp"
 
 namespace kvtraj {
 namespace {

@@ -4,7 +4,8 @@
 #include <cctype>
 #include <cstdio>
 
-#include "support/support.hpp"
+#include "support/files.hpp"
+#include "tools/node_trajectory.hpp"
 
 namespace kvtraj {
 
