@@ -1,7 +1,7 @@
 // The commands of the `kvt` program and the pieces they share: errors that end a command with
 // one line on standard error, option helpers on top of clopts, progress reports, the input
-// trajectory (a file with an optional selection, or an album), and the principal-component
-// analysis that turns fitted snapshots into a KVT file.
+// trajectory (a file with an optional selection, or an album). The analysis itself is the pca
+// module's.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "pca/pca.hpp"
 
 namespace kvtraj::app {
 
@@ -53,7 +55,8 @@ VectorRange parse_vector_range(std::string_view text);
 
 // ---------------------------------------------------------------- progress
 
-// Progress lines on standard error, shown only on a terminal and unless silenced.
+// Progress lines on standard error (step, count done, rate, time left), shown only on a
+// terminal and unless silenced.
 class Progress {
  public:
   explicit Progress(bool enabled);
@@ -64,6 +67,8 @@ class Progress {
   void begin(std::string_view step, std::int64_t total = 0);
   void update(std::int64_t done);
   void end();
+  // The engine's progress events drawn as steps; the callback refers to this object.
+  pca::ProgressFn callback();
 
  private:
   void draw(std::int64_t done);
@@ -71,6 +76,7 @@ class Progress {
   bool open_ = false;
   std::string step_;
   std::int64_t total_ = 0;
+  double started_ = 0.0;
   double last_draw_ = 0.0;
 };
 

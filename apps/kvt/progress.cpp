@@ -28,6 +28,7 @@ void Progress::begin(std::string_view step, std::int64_t total) {
   step_ = std::string(step);
   total_ = total;
   open_ = enabled_;
+  started_ = now_seconds();
   last_draw_ = 0.0;
   draw(0);
 }
@@ -43,13 +44,30 @@ void Progress::end() {
   open_ = false;
 }
 
+pca::ProgressFn Progress::callback() {
+  return [this](const pca::ProgressEvent& e) {
+    if (!open_ || step_ != e.pass) begin(e.pass, e.total);
+    if (e.finished) {
+      end();
+    } else {
+      update(e.done);
+    }
+  };
+}
+
 void Progress::draw(std::int64_t done) {
   if (!open_) return;
   last_draw_ = now_seconds();
   if (total_ > 0) {
+    const double elapsed = last_draw_ - started_;
+    const double rate = elapsed > 0.0 ? static_cast<double>(done) / elapsed : 0.0;
     std::fprintf(stderr, "\r  %s: %lld/%lld (%.0f %%)", step_.c_str(), static_cast<long long>(done),
                  static_cast<long long>(total_),
                  100.0 * static_cast<double>(done) / static_cast<double>(total_));
+    if (rate > 0.0) {
+      std::fprintf(stderr, ", %.0f/s, %.0f s left   ", rate,
+                   static_cast<double>(total_ - done) / rate);
+    }
   } else {
     std::fprintf(stderr, "\r  %s...", step_.c_str());
   }

@@ -15,13 +15,22 @@ constexpr std::array<Usage, 5> kUsages = {{
     {"compress",
      "usage: kvt compress -i TRAJ -o OUT.kvt [--album LIST] [--natoms N]\n"
      "                    [--vectors K | --quality PCT | --rmsd A] [--kvt6] [--title TEXT]\n"
-     "                    [--no-fit] [--quiet]\n"
+     "                    [--no-fit] [--solver exact|randomized|auto] [--memory MB]\n"
+     "                    [--threads T] [--quiet]\n"
      "  Stores a trajectory in principal-component form. TRAJ may carry a frame selection,\n"
      "  e.g. 'run.dcd(1:500:2)'; --album reads the files of a list instead. Snapshots are\n"
      "  fitted onto the first, then onto their average until it moves less than 1e-4 A\n"
      "  (at most 10 rounds), unless --no-fit. Keeps K vectors, or the fewest that hold PCT %\n"
      "  of the variance (default 90), or the fewest whose discarded variance gives an\n"
-     "  expected RMS error of at most A angstrom. --kvt6 stores 16-bit projections.\n"},
+     "  expected RMS error of at most A angstrom. --kvt6 stores 16-bit projections.\n"
+     "  The frames are streamed block by block, one pass per fit round and per step, and are\n"
+     "  never all in memory; AMBER text, albums and strided selections are copied once to a\n"
+     "  temporary file in TMPDIR (removed at exit) so that later passes read at disk speed.\n"
+     "  --solver exact factorises the covariance (or Gram) matrix once; randomized runs block\n"
+     "  Lanczos on the frames until the kept eigenpairs converge; auto (default) takes exact\n"
+     "  when its matrix fits --memory (default a quarter of the RAM) and is of order 6000 or\n"
+     "  less. The summary line names the solver used. --threads (default 2) is the number of\n"
+     "  threads for the matrix products and the fits, besides the one that reads ahead.\n"},
     {"expand",
      "usage: kvt expand -i IN.kvt -o OUT [--frames SEL] [--vectors FIRST:LAST] [--quiet]\n"
      "  Rebuilds snapshots and writes them as .dcd, .binpos, .crd or .crdbox (by OUT's\n"

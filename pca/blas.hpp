@@ -1,0 +1,41 @@
+// The project's one binding to BLAS and LAPACK: the Fortran routines the engine calls (through
+// LAPACK's own lapack.h for the solvers, plain prototypes for the two matrix products) and thin
+// wrappers that take 64-bit sizes and check that they fit LAPACK's 32-bit integers.
+#pragma once
+
+#include <lapack.h>
+
+#include <cstddef>
+#include <cstdint>
+
+extern "C" {
+void dgemm_(const char* transa, const char* transb, const int* m, const int* n, const int* k,
+            const double* alpha, const double* a, const int* lda, const double* b, const int* ldb,
+            const double* beta, double* c, const int* ldc, std::size_t, std::size_t);
+void sgemm_(const char* transa, const char* transb, const int* m, const int* n, const int* k,
+            const float* alpha, const float* a, const int* lda, const float* b, const int* ldb,
+            const float* beta, float* c, const int* ldc, std::size_t, std::size_t);
+// OpenBLAS only; weak so that the project still links against the reference BLAS.
+void openblas_set_num_threads(int threads) __attribute__((weak));
+}
+
+namespace kvtraj::pca {
+
+// n as a LAPACK integer; a size beyond 32 bits is fatal (the caller checked its budget first).
+lapack_int blas_int(std::int64_t n);
+
+// C = alpha op(A) op(B) + beta C, column-major, op given as 'N' or 'T'.
+void gemm(char ta, char tb, std::int64_t m, std::int64_t n, std::int64_t k, float alpha,
+          const float* a, std::int64_t lda, const float* b, std::int64_t ldb, float beta, float* c,
+          std::int64_t ldc);
+void gemm(char ta, char tb, std::int64_t m, std::int64_t n, std::int64_t k, double alpha,
+          const double* a, std::int64_t lda, const double* b, std::int64_t ldb, double beta,
+          double* c, std::int64_t ldc);
+
+// Threads BLAS may use (OpenBLAS); ignored by other BLAS libraries.
+void set_blas_threads(int threads);
+
+// Ends the computation when a LAPACK routine reports failure.
+void check_info(const char* routine, lapack_int info);
+
+}  // namespace kvtraj::pca

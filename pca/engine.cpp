@@ -1,0 +1,128 @@
+// The engine's entry points: the passes in order (centre, solver, projections), the choice of
+// solver, and the KVT file.
+#include <unistd.h>
+
+#include <algorithm>
+#include <limits>
+#include <string>
+
+#include "kvt_io/kvt_io.hpp"
+#include "pca/blas.hpp"
+#include "pca/centre.hpp"
+#include "pca/solvers.hpp"
+#include "pca/stream.hpp"
+#include "support/fatal.hpp"
+#include "support/files.hpp"
+
+namespace kvtraj::pca {
+namespace {
+
+// LAPACK's 32-bit indices address at most this order (n * n must fit in 31 bits).
+constexpr std::int64_t kMaxMatrixOrder = 46340;
+// Above this order the exact factorisation takes longer than a few Krylov passes: auto turns
+// to the randomized solver.
+constexpr std::int64_t kQuickExactOrder = 6000;
+constexpr std::int32_t kKvtUnit = 20;
+
+std::int64_t default_budget() {
+  const long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGE_SIZE);
+  if (pages <= 0 || page <= 0) return std::int64_t{1} << 30;
+  return static_cast<std::int64_t>(pages) * page / 4;
+}
+
+Solver pick_solver(Solver asked, std::int64_t n, std::int64_t frames, std::int64_t budget) {
+  const std::int64_t order = std::min(n, frames);
+  const bool fits = exact_bytes(n, frames) <= static_cast<std::uint64_t>(budget);
+  if (asked == Solver::automatic) {
+    return fits && order <= kQuickExactOrder ? Solver::exact : Solver::randomized;
+  }
+  if (asked == Solver::exact) {
+    if (order > kMaxMatrixOrder) {
+      die("the " + std::to_string(order) + " x " + std::to_string(order) +
+          " matrix is beyond the exact solver's limit of " + std::to_string(kMaxMatrixOrder) +
+          "; use the randomized solver or select fewer snapshots or atoms");
+    }
+    if (!fits) {
+      die("the exact solver needs " + std::to_string(exact_bytes(n, frames) >> 20) +
+          " MiB, more than the memory budget of " + std::to_string(budget >> 20) + " MiB");
+    }
+  }
+  return asked;
+}
+
+}  // namespace
+
+Components analyse(FrameReader& reader, const Options& options, const ProgressFn& progress,
+                   Reducer* reducer) {
+  Reducer single;
+  Reducer& reduce = reducer != nullptr ? *reducer : single;
+  set_blas_threads(std::max(options.threads, 1));
+  const std::int64_t last = options.last < 0 ? reader.frames() : options.last;
+  FrameStream stream(reader, options.first, last, progress);
+  if (stream.frames() < 1) die(reader.name() + ": no snapshots selected");
+  const std::int64_t budget = options.memory_bytes > 0 ? options.memory_bytes : default_budget();
+  const std::int64_t n = stream.coordinates(), frames = stream.frames();
+
+  Components c;
+  c.natoms = reader.natoms();
+  c.frames = frames;
+  c.solver = pick_solver(options.solver, n, frames, budget);
+  const Centre centre = find_centre(stream, options.fit, std::max(options.threads, 1), reduce);
+  c.fit_rounds = centre.rounds;
+  const ChooseFn choose = [&](std::span<const float> values, double total) {
+    const auto rank =
+        static_cast<std::int32_t>(std::min<std::int64_t>(numeric_rank(values), frames - 1));
+    return choose_vectors(values, total, rank, c.natoms, options.choice);
+  };
+  const bool counted = options.choice.kind == VectorChoice::count;
+  Solution s =
+      c.solver == Solver::exact
+          ? solve_exact(stream, centre, reduce, budget, choose)
+          : solve_randomized(stream, centre, reduce, budget,
+                             counted ? static_cast<std::int32_t>(options.choice.value) : 0, choose);
+  c.average = centre.average;
+  c.eigenvalues = std::move(s.eigenvalues);
+  c.total = s.total;
+  c.kept = s.kept;
+  c.vectors = std::move(s.vectors);
+  c.proj = std::move(s.proj);
+  c.passes = stream.passes();
+  return c;
+}
+
+Summary compress(FrameReader& reader, const std::string& output, const Options& options,
+                 const ProgressFn& progress) {
+  const Components c = analyse(reader, options, progress);
+  if (c.frames > std::numeric_limits<std::int32_t>::max()) {
+    die(output + ": a KVT file holds at most 2147483647 snapshots");
+  }
+  const auto frames = static_cast<std::int32_t>(c.frames);
+  const std::size_t n = c.average.size();
+  kvtfile kvtf = kvtcreate(kKvtUnit, output, options.title, c.natoms, frames, c.kept,
+                           static_cast<float>(c.total), c.average);
+  for (std::int32_t k = 0; k < c.kept; ++k) {
+    kvtwrite(kvtf, k + 1, std::span(c.vectors).subspan(k * n, n), c.eigenvalues[k],
+             std::span(c.proj).subspan(static_cast<std::size_t>(k) * frames, frames));
+  }
+  if (options.kvt6) kvtf.magic = "KVT6";
+  if (progress) progress(ProgressEvent{"writing " + output, 0, 0, false});
+  const std::int32_t status = kvtclose(kvtf);
+  if (progress) progress(ProgressEvent{"writing " + output, 0, 0, true});
+  if (status != 0) die(output + ": the KVT file could not be written");
+
+  Summary s;
+  s.natoms = c.natoms;
+  s.frames = c.frames;
+  s.kept = c.kept;
+  double captured = 0.0;
+  for (std::int32_t k = 0; k < c.kept; ++k) captured += c.eigenvalues[k];
+  s.percent = c.total > 0.0 ? 100.0 * captured / c.total : 100.0;
+  s.expected_rmsd = expected_rmsd(c.eigenvalues, c.total, c.kept, c.natoms);
+  s.bytes = file_size(output).value_or(0);
+  s.solver = c.solver;
+  s.fit_rounds = c.fit_rounds;
+  s.passes = c.passes;
+  return s;
+}
+
+}  // namespace kvtraj::pca

@@ -1,0 +1,214 @@
+// The exact solver: the covariance (3N x 3N) or, with fewer frames than coordinates, the Gram
+// matrix (F x F) of the centred frames, accumulated in double into packed lower-triangle storage
+// and converted in place to the single-precision matrix that is factorised. The packed doubles
+// take as many bytes as the float matrix, so nothing larger than the matrix is ever held.
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "pca/blas.hpp"
+#include "pca/eigen.hpp"
+#include "pca/solvers.hpp"
+#include "support/fatal.hpp"
+#include "support/sizes.hpp"
+
+namespace kvtraj::pca {
+namespace {
+
+// Matrix columns updated per matrix product.
+constexpr std::int64_t kPanel = 256;
+
+struct FreeDeleter {
+  void operator()(void* p) const { std::free(p); }
+};
+
+// The lower triangle of a symmetric matrix, column by column, in double; then, in the same
+// storage, the matrix in single precision with leading dimension `order`.
+class PackedMatrix {
+ public:
+  explicit PackedMatrix(std::int64_t order) : order_(order) {
+    const auto count = checked_mul(order, order + 1);
+    if (!count) die("pca: a matrix of order " + std::to_string(order) + " is too large");
+    size_ = static_cast<std::size_t>(*count / 2);
+    storage_.reset(std::calloc(std::max<std::size_t>(size_, 1), sizeof(double)));
+    if (!storage_) die("Memory allocation error");
+  }
+  std::span<double> packed() { return {static_cast<double*>(storage_.get()), size_}; }
+  // Element (i, j), i >= j.
+  double& at(std::int64_t i, std::int64_t j) {
+    return static_cast<double*>(storage_.get())[j * (2 * order_ - j - 1) / 2 + i];
+  }
+  // Adds the panel t (rows j0..order-1 by columns j0..j0+p-1, leading dimension order - j0).
+  void add_panel(std::int64_t j0, std::int64_t p, const double* t) {
+    const std::int64_t m = order_ - j0;
+    for (std::int64_t c = 0; c < p; ++c) {
+      double* column = &at(j0 + c, j0 + c);
+      const double* source = t + c * m + c;
+      for (std::int64_t r = 0; r < m - c; ++r) column[r] += source[r];
+    }
+  }
+  double trace() {
+    double sum = 0.0;
+    for (std::int64_t i = 0; i < order_; ++i) sum += at(i, i);
+    return sum;
+  }
+  // Scales and converts to float in place. Element (i, j) moves from byte 8 * packed index to
+  // byte 4 * (i + j * order), never beyond where it was, so ascending order reads every element
+  // before anything overwrites it.
+  float* to_float(double scale) {
+    auto* bytes = static_cast<unsigned char*>(storage_.get());
+    for (std::int64_t j = 0; j < order_; ++j) {
+      for (std::int64_t i = j; i < order_; ++i) {
+        double value;
+        std::memcpy(&value, bytes + 8 * (j * (2 * order_ - j - 1) / 2 + i), 8);
+        const auto single = static_cast<float>(value * scale);
+        std::memcpy(bytes + 4 * (i + j * order_), &single, 4);
+      }
+    }
+    return static_cast<float*>(storage_.get());
+  }
+
+ private:
+  std::int64_t order_ = 0;
+  std::size_t size_ = 0;
+  std::unique_ptr<void, FreeDeleter> storage_;
+};
+
+void to_double(std::span<const float> in, std::vector<double>& out) {
+  out.resize(in.size());
+  std::copy(in.begin(), in.end(), out.begin());
+}
+
+// Covariance: every block adds its x xᵀ, one panel of columns at a time.
+void accumulate_covariance(FrameStream& stream, const Centre& centre, PackedMatrix& m) {
+  const std::int64_t n = stream.coordinates();
+  std::vector<double> x, t(static_cast<std::size_t>(n * std::min(kPanel, n)));
+  stream.pass("covariance", [&](std::int64_t, std::int64_t count, std::span<float> block) {
+    centre.apply(block, count);
+    to_double(block, x);
+    for (std::int64_t j0 = 0; j0 < n; j0 += kPanel) {
+      const std::int64_t p = std::min(kPanel, n - j0), rows = n - j0;
+      gemm('N', 'T', rows, p, count, 1.0, x.data() + j0, n, x.data() + j0, n, 0.0, t.data(), rows);
+      m.add_panel(j0, p, t.data());
+    }
+  });
+}
+
+// Gram: frames [p0, p0 + width) are held in double as a panel while every later frame streams
+// past; a pass fills the panel's columns of the lower triangle.
+void accumulate_gram(FrameStream& stream, const Centre& centre, PackedMatrix& m,
+                     std::int64_t width) {
+  const std::int64_t n = stream.coordinates(), frames = stream.frames();
+  std::vector<double> panel, x, t;
+  for (std::int64_t p0 = 0; p0 < frames; p0 += width) {
+    const std::int64_t w = std::min(width, frames - p0);
+    panel.assign(static_cast<std::size_t>(n * w), 0.0);
+    stream.pass(
+        "Gram matrix", [&](std::int64_t offset, std::int64_t count, std::span<float> block) {
+          if (offset + count <= p0) return;
+          centre.apply(block, count);
+          to_double(block, x);
+          // Panel frames inside this block join the panel before they are used.
+          for (std::int64_t f = std::max(offset, p0); f < std::min(offset + count, p0 + w); ++f) {
+            std::copy_n(x.begin() + (f - offset) * n, n, panel.begin() + (f - p0) * n);
+          }
+          const std::int64_t cols = std::min(w, offset + count - p0);
+          t.resize(static_cast<std::size_t>(count * cols));
+          gemm('T', 'N', count, cols, n, 1.0, x.data(), n, panel.data(), n, 0.0, t.data(), count);
+          for (std::int64_t c = 0; c < cols; ++c) {
+            for (std::int64_t r = std::max<std::int64_t>(0, p0 + c - offset); r < count; ++r) {
+              m.at(offset + r, p0 + c) += t[r + c * count];
+            }
+          }
+        });
+  }
+}
+
+// Covariance eigenvectors from the Gram matrix's: v = x u / |x u|, summed over frame blocks;
+// the projections follow without another pass, xᵀ v = |x u| u.
+void gram_vectors(FrameStream& stream, const Centre& centre, Reducer& reducer, Solution& s,
+                  std::span<const float> u) {
+  const std::int64_t n = stream.coordinates(), frames = stream.frames();
+  const std::int32_t k = s.kept;
+  s.vectors.assign(static_cast<std::size_t>(n * k), 0.0f);
+  stream.pass("eigenvectors", [&](std::int64_t offset, std::int64_t count, std::span<float> block) {
+    centre.apply(block, count);
+    gemm('N', 'N', n, k, count, 1.0f, block.data(), n, u.data() + offset, frames, 1.0f,
+         s.vectors.data(), n);
+  });
+  reducer.sum(std::span<float>(s.vectors));
+  s.proj.assign(u.begin(), u.end());
+  for (std::int32_t c = 0; c < k; ++c) {
+    float* v = s.vectors.data() + static_cast<std::int64_t>(c) * n;
+    double norm = 0.0;
+    for (std::int64_t i = 0; i < n; ++i) norm += static_cast<double>(v[i]) * v[i];
+    norm = std::sqrt(norm);
+    const auto inverse = static_cast<float>(norm > 0.0 ? 1.0 / norm : 0.0);
+    for (std::int64_t i = 0; i < n; ++i) v[i] *= inverse;
+    float* p = s.proj.data() + static_cast<std::int64_t>(c) * frames;
+    for (std::int64_t f = 0; f < frames; ++f) p[f] = static_cast<float>(p[f] * norm);
+  }
+}
+
+}  // namespace
+
+std::uint64_t exact_bytes(std::int64_t n, std::int64_t frames) {
+  const std::int64_t order = std::min(n, frames);
+  const auto matrix = checked_mul(order, order + 1);
+  // The covariance's panel product, or the Gram route's panel of at least one frame.
+  const auto block = checked_mul(n, frames < n ? 8 : 8 * kPanel);
+  if (!matrix || !block) return UINT64_MAX;
+  return checked_add(*matrix * 4, *block).value_or(UINT64_MAX);
+}
+
+Solution solve_exact(FrameStream& stream, const Centre& centre, Reducer& reducer,
+                     std::int64_t budget, const ChooseFn& choose) {
+  const std::int64_t n = stream.coordinates(), frames = stream.frames();
+  const bool gram = frames < n;
+  const std::int64_t order = gram ? frames : n;
+  Solution s;
+  Eigenpairs e;
+  {
+    PackedMatrix m(order);
+    if (gram) {
+      // Whatever the budget leaves beside the matrix holds the panel of frames.
+      const auto spare = static_cast<std::int64_t>(budget) - order * (order + 1) * 4;
+      accumulate_gram(stream, centre, m, std::clamp<std::int64_t>(spare / (8 * n), 1, frames));
+    } else {
+      accumulate_covariance(stream, centre, m);
+    }
+    reducer.sum(m.packed());
+    const double scale = 1.0 / static_cast<double>(std::max<std::int64_t>(frames, 1));
+    s.total = m.trace() * scale;
+    stream.step("eigenvalues and vectors", false);
+    e = factorise(m.to_float(scale), order,
+                  [&](std::span<const float> values) { return choose(values, s.total); });
+    stream.step("eigenvalues and vectors", true);
+  }
+  s.eigenvalues = std::move(e.values);
+  s.kept = e.kept;
+  if (s.kept == 0) return s;
+  if (gram) {
+    gram_vectors(stream, centre, reducer, s, e.vectors);
+  } else {
+    s.vectors = std::move(e.vectors);
+    s.proj = project(stream, centre, s.vectors, s.kept);
+  }
+  return s;
+}
+
+std::vector<float> project(FrameStream& stream, const Centre& centre,
+                           std::span<const float> vectors, std::int32_t kept) {
+  const std::int64_t n = stream.coordinates(), frames = stream.frames();
+  std::vector<float> proj(static_cast<std::size_t>(frames * kept));
+  stream.pass("projections", [&](std::int64_t offset, std::int64_t count, std::span<float> block) {
+    centre.apply(block, count);
+    gemm('T', 'N', count, kept, n, 1.0f, block.data(), n, vectors.data(), n, 0.0f,
+         proj.data() + offset, frames);
+  });
+  return proj;
+}
+
+}  // namespace kvtraj::pca

@@ -1,0 +1,133 @@
+// The principal-component engine behind `kvt compress` and the Python package: it streams a
+// trajectory block by block, pass after pass (fit rounds onto the average, then the second
+// moments or a block Krylov sketch, then the projections), never holding all frames, and writes
+// the KVT file. Two solvers: `exact` accumulates the covariance (3N x 3N) or Gram (F x F) matrix
+// in double precision and factorises it once; `randomized` runs block Lanczos on the centred
+// frames until the wanted eigenpairs have converged. Library code: nothing is printed; progress
+// goes to a callback and failures end through `die` (support/fatal.hpp).
+//
+// Every pass is a sum over frames: a process that reads only frames [first, last) computes its
+// share, and the `Reducer` is where the shares are summed across processes.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kvtraj::pca {
+
+// Frames of a trajectory, 3 * natoms reals each, numbered from 0.
+class FrameReader {
+ public:
+  virtual ~FrameReader() = default;
+  virtual std::int32_t natoms() const = 0;
+  virtual std::int64_t frames() const = 0;
+  virtual std::string name() const = 0;
+  // Reads frames first .. first + count - 1 into `out` (count * 3 * natoms reals), in order.
+  // Called from the engine's reader thread, one call at a time.
+  virtual void read(std::int64_t first, std::int64_t count, std::span<float> out) = 0;
+  // True when decoding is slow (text formats, albums, strided selections): the first pass then
+  // keeps a float copy in a temporary file that later passes read instead.
+  virtual bool slow() const { return false; }
+  // Something that changes when the input files change (sizes, modification times); compared
+  // before every pass. Empty when unknown.
+  virtual std::string fingerprint() const { return {}; }
+};
+
+// Sums partial results across processes; the default (one process) leaves them as they are.
+class Reducer {
+ public:
+  virtual ~Reducer() = default;
+  virtual void sum(std::span<double> values) { (void)values; }
+  virtual void sum(std::span<float> values) { (void)values; }
+};
+
+// How many vectors to keep.
+struct VectorChoice {
+  enum Kind { count, quality, rmsd } kind = quality;
+  double value = 90.0;  // K, a percentage of the variance, or an RMS error in Å
+};
+
+enum class Solver { automatic, exact, randomized };
+const char* solver_name(Solver solver);
+
+// The iterative fit stops when the average moves by less than this RMS distance (Å) between
+// two rounds, or after this many rounds.
+inline constexpr double kFitTolerance = 1.0e-4;
+inline constexpr int kMaxFitRounds = 10;
+
+struct Options {
+  VectorChoice choice;
+  bool fit = true;
+  Solver solver = Solver::automatic;
+  std::int64_t memory_bytes = 0;  // budget for the engine's matrices; 0: a quarter of the RAM
+  int threads = 2;                // reader thread aside: BLAS threads and fitting threads
+  std::int64_t first = 0;         // frames [first, last) are this process's share;
+  std::int64_t last = -1;         // last -1: to the end
+  std::string title;              // of the KVT file
+  bool kvt6 = false;              // 16-bit projections
+};
+
+// One step of progress: the pass ("fit round 2", "covariance", "Krylov pass 3", ...) and the
+// frames done out of `total` (0 when a step has no frame count, e.g. a factorisation).
+struct ProgressEvent {
+  std::string_view pass;
+  std::int64_t done = 0;
+  std::int64_t total = 0;
+  bool finished = false;
+};
+using ProgressFn = std::function<void(const ProgressEvent&)>;
+
+// The analysis of a trajectory, before it is written.
+struct Components {
+  std::int32_t natoms = 0;
+  std::int64_t frames = 0;
+  Solver solver = Solver::exact;  // the one that was used
+  int fit_rounds = 0;
+  std::vector<float> average;  // 3N
+  std::vector<float>
+      eigenvalues;     // largest first: all of them (exact), the Ritz values (randomized)
+  double total = 0.0;  // total variance: sum of all eigenvalues, from the data
+  std::int32_t kept = 0;
+  std::vector<float> vectors;  // 3N x kept, column per vector
+  std::vector<float> proj;     // frames x kept, column per vector
+  int passes = 0;              // passes over the frames
+};
+
+Components analyse(FrameReader& reader, const Options& options, const ProgressFn& progress = {},
+                   Reducer* reducer = nullptr);
+
+struct Summary {
+  std::int32_t natoms = 0;
+  std::int64_t frames = 0;
+  std::int32_t kept = 0;
+  double percent = 0.0;        // of the variance held by the kept vectors
+  double expected_rmsd = 0.0;  // Å
+  std::uint64_t bytes = 0;     // of the KVT file
+  Solver solver = Solver::exact;
+  int fit_rounds = 0;
+  int passes = 0;
+};
+
+// Analyses the trajectory and writes the KVT file `output` (complete or not at all).
+Summary compress(FrameReader& reader, const std::string& output, const Options& options,
+                 const ProgressFn& progress = {});
+
+// ---------------------------------------------------------------- choice of vectors
+
+// The number of eigenvalues (descending) that stand clear of rounding noise.
+std::int32_t numeric_rank(std::span<const float> eigenvalues);
+
+// Expected RMS reconstruction error per atom (Å) when the first `kept` vectors are kept:
+// the discarded variance spread over the atoms.
+double expected_rmsd(std::span<const float> eigenvalues, double total, std::int32_t kept,
+                     std::int32_t natoms);
+
+// The number of vectors to keep, at most `rank`; a count above it is fatal.
+std::int32_t choose_vectors(std::span<const float> eigenvalues, double total, std::int32_t rank,
+                            std::int32_t natoms, const VectorChoice& choice);
+
+}  // namespace kvtraj::pca

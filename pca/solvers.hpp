@@ -1,0 +1,44 @@
+// The two solvers behind the engine. Both take the centred frames pass by pass from the stream
+// (through the centre's transform), learn the total variance from the data, let `choose` decide
+// how many vectors to keep from the eigenvalues they find, and return the kept unit vectors of
+// the covariance and the projections of every frame on them.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <vector>
+
+#include "pca/centre.hpp"
+#include "pca/pca.hpp"
+#include "pca/stream.hpp"
+
+namespace kvtraj::pca {
+
+struct Solution {
+  std::vector<float> eigenvalues;  // largest first
+  double total = 0.0;
+  std::int32_t kept = 0;
+  std::vector<float> vectors;  // 3N x kept
+  std::vector<float> proj;     // frames x kept
+};
+
+// Receives the eigenvalues known so far and the total variance; returns the vectors to keep.
+using ChooseFn = std::function<std::int32_t(std::span<const float> eigenvalues, double total)>;
+
+// Bytes the exact solver holds for n coordinates and f frames (the packed double matrix and
+// the Gram route's panel of frames at its smallest), to compare with the budget.
+std::uint64_t exact_bytes(std::int64_t n, std::int64_t frames);
+
+Solution solve_exact(FrameStream& stream, const Centre& centre, Reducer& reducer,
+                     std::int64_t budget, const ChooseFn& choose);
+
+// `wanted`: the block size to start with (K plus oversampling when K is given).
+Solution solve_randomized(FrameStream& stream, const Centre& centre, Reducer& reducer,
+                          std::int64_t budget, std::int32_t wanted, const ChooseFn& choose);
+
+// Projections of every centred frame on the vectors (frames x kept): one pass.
+std::vector<float> project(FrameStream& stream, const Centre& centre,
+                           std::span<const float> vectors, std::int32_t kept);
+
+}  // namespace kvtraj::pca

@@ -1,0 +1,77 @@
+// Frames held in memory, served to the engine as a trajectory; a test can mark them slow (to
+// exercise the temporary copy) or change their fingerprint after a number of passes.
+#pragma once
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "pca/pca.hpp"
+
+namespace kvtraj::pca::testing {
+
+class MemoryReader : public FrameReader {
+ public:
+  MemoryReader(std::vector<float> frames, std::int32_t natoms)
+      : data_(std::move(frames)), natoms_(natoms) {}
+  std::int32_t natoms() const override { return natoms_; }
+  std::int64_t frames() const override {
+    return static_cast<std::int64_t>(data_.size()) / (3 * natoms_);
+  }
+  std::string name() const override { return "memory"; }
+  void read(std::int64_t first, std::int64_t count, std::span<float> out) override {
+    const std::int64_t n = 3 * natoms_;
+    std::copy_n(data_.begin() + first * n, count * n, out.begin());
+    reads_ += count;
+  }
+  bool slow() const override { return slow_; }
+  std::string fingerprint() const override { return reads_ > change_after_ ? "changed" : "same"; }
+
+  bool slow_ = false;
+  std::int64_t change_after_ = INT64_MAX;  // frames read before the input "changes"
+  mutable std::int64_t reads_ = 0;
+
+ private:
+  std::vector<float> data_;
+  std::int32_t natoms_ = 0;
+};
+
+// F frames of n = 3 * natoms coordinates around a random structure, moving along a random
+// orthonormal basis with variances 1 / k^0.8 (k = 1..modes), plus isotropic noise: a slowly
+// decaying spectrum like MD's.
+inline std::vector<float> known_spectrum(std::int32_t natoms, std::int64_t frames,
+                                         std::int32_t modes, float noise, unsigned seed) {
+  const std::int64_t n = 3 * static_cast<std::int64_t>(natoms);
+  std::mt19937 rng(seed);
+  std::normal_distribution<double> normal;
+  std::vector<double> basis(static_cast<std::size_t>(n * modes));
+  for (std::int32_t k = 0; k < modes; ++k) {
+    double* v = basis.data() + k * n;
+    for (std::int64_t i = 0; i < n; ++i) v[i] = normal(rng);
+    for (std::int32_t j = 0; j < k; ++j) {
+      const double* u = basis.data() + j * n;
+      double dot = 0.0;
+      for (std::int64_t i = 0; i < n; ++i) dot += u[i] * v[i];
+      for (std::int64_t i = 0; i < n; ++i) v[i] -= dot * u[i];
+    }
+    double norm = 0.0;
+    for (std::int64_t i = 0; i < n; ++i) norm += v[i] * v[i];
+    for (std::int64_t i = 0; i < n; ++i) v[i] /= std::sqrt(norm);
+  }
+  std::vector<double> centre(static_cast<std::size_t>(n));
+  for (double& c : centre) c = 10.0 * normal(rng);
+  std::vector<float> x(static_cast<std::size_t>(n * frames));
+  for (std::int64_t f = 0; f < frames; ++f) {
+    std::vector<double> frame = centre;
+    for (std::int32_t k = 0; k < modes; ++k) {
+      const double a = normal(rng) * std::sqrt(std::pow(k + 1.0, -0.8));
+      for (std::int64_t i = 0; i < n; ++i) frame[i] += a * basis[i + k * n];
+    }
+    for (std::int64_t i = 0; i < n; ++i)
+      x[i + f * n] = static_cast<float>(frame[i] + noise * normal(rng));
+  }
+  return x;
+}
+
+}  // namespace kvtraj::pca::testing
