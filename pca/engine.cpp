@@ -21,7 +21,7 @@ namespace {
 constexpr std::int64_t kMaxMatrixOrder = 46340;
 // Above this order the exact factorisation takes longer than a few Krylov passes: auto turns
 // to the randomized solver.
-constexpr std::int64_t kQuickExactOrder = 6000;
+constexpr std::int64_t kQuickExactOrder = 3000;
 constexpr std::int32_t kKvtUnit = 20;
 
 std::int64_t default_budget() {

@@ -20,8 +20,8 @@ namespace {
 // Extra columns beyond the vectors asked for, and the block width when the count is not known.
 constexpr std::int32_t kOversampling = 10;
 constexpr std::int32_t kOpenBlock = 40;
-// A Ritz pair is converged when |C v - θ v| <= kResidual θ.
-constexpr double kResidual = 2.0e-3;
+// The kept Ritz pairs are converged when every |C v - θ v| <= kResidual θ1 (θ1 the largest).
+constexpr double kResidual = 1.0e-3;
 constexpr int kMaxPasses = 60;
 
 // Makes the columns of y (n x b) orthonormal and orthogonal to those of q (n x m): two rounds of
@@ -51,11 +51,13 @@ void orthonormalise(std::span<const float> q, std::int64_t m, std::span<float> y
 
 struct Basis {
   std::int64_t n = 0;
+  std::int64_t frames = 0;
   std::int64_t m = 0;     // columns so far
+  std::int64_t mmax = 0;  // columns the budget allows
   std::vector<float> q;   // n x m, orthonormal
   std::vector<float> w;   // n x m, C q
-  std::vector<double> h;  // qᵀ C q, grown as an mmax x mmax array
-  std::int64_t mmax = 0;
+  std::vector<float> z;   // frames x m, xᵀ q: the projections come from it without a pass
+  std::vector<double> h;  // m x m, qᵀ C q
 };
 
 // One pass: w_new = C q_new (and, on the first pass, the total variance).
@@ -63,19 +65,21 @@ void multiply(FrameStream& stream, const Centre& centre, Reducer& reducer, Basis
               std::int64_t b, int pass, double* total) {
   const std::int64_t n = basis.n, frames = stream.frames();
   const float* q = basis.q.data() + basis.m * n;
+  basis.w.resize(static_cast<std::size_t>(n * (basis.m + b)));
+  basis.z.resize(static_cast<std::size_t>(frames * (basis.m + b)));
   float* w = basis.w.data() + basis.m * n;
+  float* z = basis.z.data() + basis.m * frames;
   std::fill(w, w + n * b, 0.0f);
-  std::vector<float> t;
   double squares = 0.0;
   stream.pass("Krylov pass " + std::to_string(pass),
-              [&](std::int64_t, std::int64_t count, std::span<float> block) {
+              [&](std::int64_t offset, std::int64_t count, std::span<float> block) {
                 centre.apply(block, count);
                 if (total != nullptr) {
                   for (const float v : block) squares += static_cast<double>(v) * v;
                 }
-                t.resize(static_cast<std::size_t>(count * b));
-                gemm('T', 'N', count, b, n, 1.0f, block.data(), n, q, n, 0.0f, t.data(), count);
-                gemm('N', 'N', n, b, count, 1.0f, block.data(), n, t.data(), count, 1.0f, w, n);
+                float* t = z + offset;
+                gemm('T', 'N', count, b, n, 1.0f, block.data(), n, q, n, 0.0f, t, frames);
+                gemm('N', 'N', n, b, count, 1.0f, block.data(), n, t, frames, 1.0f, w, n);
               });
   reducer.sum(std::span<float>(w, static_cast<std::size_t>(n * b)));
   const auto scale =
@@ -90,24 +94,25 @@ void multiply(FrameStream& stream, const Centre& centre, Reducer& reducer, Basis
 
 // Adds the new block's column of qᵀ C q (symmetric: its row too) and grows the basis.
 void extend_projection(Basis& basis, std::int64_t b) {
-  const std::int64_t n = basis.n, m = basis.m + b;
+  const std::int64_t n = basis.n, old = basis.m, m = old + b;
   std::vector<float> col(static_cast<std::size_t>(m * b));
-  gemm('T', 'N', m, b, n, 1.0f, basis.q.data(), n, basis.w.data() + basis.m * n, n, 0.0f,
-       col.data(), m);
+  gemm('T', 'N', m, b, n, 1.0f, basis.q.data(), n, basis.w.data() + old * n, n, 0.0f, col.data(),
+       m);
+  std::vector<double> h(static_cast<std::size_t>(m * m), 0.0);
+  for (std::int64_t j = 0; j < old; ++j) {
+    std::copy_n(basis.h.begin() + j * old, old, h.begin() + j * m);
+  }
   for (std::int64_t c = 0; c < b; ++c) {
     for (std::int64_t r = 0; r < m; ++r) {
       const double v = col[r + c * m];
-      const std::int64_t j = basis.m + c;
+      const std::int64_t j = old + c;
       // The block on the diagonal is seen twice: keep the mean of both triangles.
-      if (r >= basis.m) {
-        basis.h[r + j * basis.mmax] += 0.5 * v;
-        basis.h[j + r * basis.mmax] += 0.5 * v;
-      } else {
-        basis.h[r + j * basis.mmax] = v;
-        basis.h[j + r * basis.mmax] = v;
-      }
+      const double share = r >= old ? 0.5 * v : v;
+      h[r + j * m] += share;
+      h[j + r * m] += share;
     }
   }
+  basis.h = std::move(h);
   basis.m = m;
 }
 
@@ -119,29 +124,25 @@ struct Ritz {
 Ritz rayleigh_ritz(const Basis& basis) {
   const std::int64_t m = basis.m;
   Ritz r;
-  r.s.resize(static_cast<std::size_t>(m * m));
-  for (std::int64_t j = 0; j < m; ++j) {
-    for (std::int64_t i = 0; i < m; ++i) r.s[i + j * m] = basis.h[i + j * basis.mmax];
-  }
+  r.s = basis.h;
   small_eigen(r.s, m, r.values);
   return r;
 }
 
-// Ritz vectors q s (n x k) of the first k pairs.
-std::vector<float> ritz_vectors(const std::vector<float>& from, const Basis& basis, const Ritz& r,
-                                std::int32_t k) {
-  const std::int64_t n = basis.n, m = basis.m;
-  std::vector<float> s(static_cast<std::size_t>(m * k)), v(static_cast<std::size_t>(n * k));
+// `from` (rows x m: q, C q or xᵀ q) times the coefficients of the first k Ritz pairs.
+std::vector<float> ritz_vectors(const std::vector<float>& from, std::int64_t rows, const Ritz& r,
+                                std::int64_t m, std::int32_t k) {
+  std::vector<float> s(static_cast<std::size_t>(m * k)), v(static_cast<std::size_t>(rows * k));
   std::copy_n(r.s.begin(), m * k, s.begin());
-  gemm('N', 'N', n, k, m, 1.0f, from.data(), n, s.data(), m, 0.0f, v.data(), n);
+  gemm('N', 'N', rows, k, m, 1.0f, from.data(), rows, s.data(), m, 0.0f, v.data(), rows);
   return v;
 }
 
 // Whether every one of the first k Ritz pairs has a small residual |w s - θ q s|.
 bool converged(const Basis& basis, const Ritz& r, std::int32_t k) {
   if (k == 0) return true;
-  const std::vector<float> cv = ritz_vectors(basis.w, basis, r, k);
-  const std::vector<float> v = ritz_vectors(basis.q, basis, r, k);
+  const std::vector<float> cv = ritz_vectors(basis.w, basis.n, r, basis.m, k);
+  const std::vector<float> v = ritz_vectors(basis.q, basis.n, r, basis.m, k);
   for (std::int32_t c = 0; c < k; ++c) {
     double norm = 0.0;
     for (std::int64_t i = 0; i < basis.n; ++i) {
@@ -149,7 +150,7 @@ bool converged(const Basis& basis, const Ritz& r, std::int32_t k) {
       const double d = cv[at] - r.values[c] * v[at];
       norm += d * d;
     }
-    if (std::sqrt(norm) > kResidual * std::abs(r.values[c])) return false;
+    if (std::sqrt(norm) > kResidual * r.values[0]) return false;
   }
   return true;
 }
@@ -164,18 +165,21 @@ Solution solve_randomized(FrameStream& stream, const Centre& centre, Reducer& re
       std::min<std::int64_t>(wanted > 0 ? wanted + kOversampling : kOpenBlock, reachable);
   Basis basis;
   basis.n = n;
-  // The basis and its image by C (2 n m floats), the projections of the kept vectors and the
-  // Rayleigh quotient matrix must fit the budget.
-  const std::int64_t room = budget - frames * b * 4 - 2 * b * n * 4;
-  basis.mmax = std::min(reachable, std::max<std::int64_t>(room / (8 * n + 16 * b), 0));
+  basis.frames = frames;
+  // Per column: the basis, its image by C and the frames' coordinates on it (4 (2n + F) bytes),
+  // besides two blocks of frames and the Ritz vectors.
+  const std::int64_t room = budget - 2 * stream.block_frames() * n * 4 - 2 * b * n * 4;
+  basis.mmax = std::min(
+      {reachable, b * kMaxPasses, std::max<std::int64_t>(room / (4 * (2 * n + frames)), 0)});
   if (basis.mmax < std::min(2 * b, reachable)) {
     die("pca: a memory budget of " + std::to_string(budget >> 20) +
         " MiB is too small for the randomized solver (" + std::to_string(n) + " coordinates, " +
         std::to_string(frames) + " frames); give more with --memory");
   }
+  // Reserved, not touched: the basis grows block by block without reallocation.
   basis.q.reserve(static_cast<std::size_t>(n * basis.mmax));
   basis.w.reserve(static_cast<std::size_t>(n * basis.mmax));
-  basis.h.assign(static_cast<std::size_t>(basis.mmax * basis.mmax), 0.0);
+  basis.z.reserve(static_cast<std::size_t>(frames * basis.mmax));
 
   basis.q.resize(static_cast<std::size_t>(n * b));
   std::mt19937 rng(20150);
@@ -187,7 +191,6 @@ Solution solve_randomized(FrameStream& stream, const Centre& centre, Reducer& re
   Ritz r;
   std::int64_t width = b, last = b;
   for (int pass = 1;; ++pass) {
-    basis.w.resize(static_cast<std::size_t>(n * (basis.m + width)));
     multiply(stream, centre, reducer, basis, width, pass, pass == 1 ? &s.total : nullptr);
     extend_projection(basis, width);
     r = rayleigh_ritz(basis);
@@ -204,8 +207,8 @@ Solution solve_randomized(FrameStream& stream, const Centre& centre, Reducer& re
     orthonormalise(basis.q, basis.m, next, n, width);
   }
   if (s.kept > 0) {
-    s.vectors = ritz_vectors(basis.q, basis, r, s.kept);
-    s.proj = project(stream, centre, s.vectors, s.kept);
+    s.vectors = ritz_vectors(basis.q, n, r, basis.m, s.kept);
+    s.proj = ritz_vectors(basis.z, frames, r, basis.m, s.kept);
   }
   return s;
 }

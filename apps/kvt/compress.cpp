@@ -104,11 +104,12 @@ void print_summary(const std::string& out, const pca::Summary& s) {
   const std::uint64_t dcd = dcd_file_size(s.natoms, static_cast<std::int32_t>(s.frames), false);
   std::printf(
       "%s: %d atoms, %lld snapshots, %d vectors kept (%.1f %% of the variance), expected RMS "
-      "error %.3f Å, %llu bytes (%.1f %% of the same frames as DCD, %llu bytes), %s solver\n",
+      "error %.3f Å, %llu bytes (%.1f %% of the same frames as DCD, %llu bytes), %s solver, %d "
+      "passes\n",
       out.c_str(), s.natoms, static_cast<long long>(s.frames), s.kept, s.percent, s.expected_rmsd,
       static_cast<unsigned long long>(s.bytes),
       100.0 * static_cast<double>(s.bytes) / static_cast<double>(dcd),
-      static_cast<unsigned long long>(dcd), pca::solver_name(s.solver));
+      static_cast<unsigned long long>(dcd), pca::solver_name(s.solver), s.passes);
 }
 
 // The engine's fatal lines are the command's: they carry the program's prefix.

@@ -28,7 +28,7 @@ constexpr std::array<Usage, 5> kUsages = {{
      "  temporary file in TMPDIR (removed at exit) so that later passes read at disk speed.\n"
      "  --solver exact factorises the covariance (or Gram) matrix once; randomized runs block\n"
      "  Lanczos on the frames until the kept eigenpairs converge; auto (default) takes exact\n"
-     "  when its matrix fits --memory (default a quarter of the RAM) and is of order 6000 or\n"
+     "  when its matrix fits --memory (default a quarter of the RAM) and is of order 3000 or\n"
      "  less. The summary line names the solver used. --threads (default 2) is the number of\n"
      "  threads for the matrix products and the fits, besides the one that reads ahead.\n"},
     {"expand",
