@@ -67,6 +67,10 @@ Components analyse(FrameReader& reader, const Options& options, const ProgressFn
   c.natoms = reader.natoms();
   c.frames = frames;
   c.solver = pick_solver(options.solver, n, frames, budget);
+  const bool counted = options.choice.kind == VectorChoice::count;
+  const auto wanted = counted ? static_cast<std::int32_t>(options.choice.value) : 0;
+  // A budget too small is refused before the first pass.
+  if (c.solver == Solver::randomized) krylov_size(n, frames, stream.block_frames(), budget, wanted);
   const Centre centre = find_centre(stream, options.fit, std::max(options.threads, 1), reduce);
   c.fit_rounds = centre.rounds;
   const ChooseFn choose = [&](std::span<const float> values, double total) {
@@ -74,12 +78,9 @@ Components analyse(FrameReader& reader, const Options& options, const ProgressFn
         static_cast<std::int32_t>(std::min<std::int64_t>(numeric_rank(values), frames - 1));
     return choose_vectors(values, total, rank, c.natoms, options.choice);
   };
-  const bool counted = options.choice.kind == VectorChoice::count;
-  Solution s =
-      c.solver == Solver::exact
-          ? solve_exact(stream, centre, reduce, budget, choose)
-          : solve_randomized(stream, centre, reduce, budget,
-                             counted ? static_cast<std::int32_t>(options.choice.value) : 0, choose);
+  Solution s = c.solver == Solver::exact
+                   ? solve_exact(stream, centre, reduce, budget, choose)
+                   : solve_randomized(stream, centre, reduce, budget, wanted, choose);
   c.average = centre.average;
   c.eigenvalues = std::move(s.eigenvalues);
   c.total = s.total;

@@ -157,25 +157,33 @@ bool converged(const Basis& basis, const Ritz& r, std::int32_t k) {
 
 }  // namespace
 
-Solution solve_randomized(FrameStream& stream, const Centre& centre, Reducer& reducer,
-                          std::int64_t budget, std::int32_t wanted, const ChooseFn& choose) {
-  const std::int64_t n = stream.coordinates(), frames = stream.frames();
+KrylovSize krylov_size(std::int64_t n, std::int64_t frames, std::int64_t block_frames,
+                       std::int64_t budget, std::int32_t wanted) {
   const std::int64_t reachable = std::min(n, frames);
-  const std::int64_t b =
-      std::min<std::int64_t>(wanted > 0 ? wanted + kOversampling : kOpenBlock, reachable);
-  Basis basis;
-  basis.n = n;
-  basis.frames = frames;
+  KrylovSize size;
+  size.block = std::min<std::int64_t>(wanted > 0 ? wanted + kOversampling : kOpenBlock, reachable);
   // Per column: the basis, its image by C and the frames' coordinates on it (4 (2n + F) bytes),
   // besides two blocks of frames and the Ritz vectors.
-  const std::int64_t room = budget - 2 * stream.block_frames() * n * 4 - 2 * b * n * 4;
-  basis.mmax = std::min(
-      {reachable, b * kMaxPasses, std::max<std::int64_t>(room / (4 * (2 * n + frames)), 0)});
-  if (basis.mmax < std::min(2 * b, reachable)) {
+  const std::int64_t room = budget - 2 * block_frames * n * 4 - 2 * size.block * n * 4;
+  size.columns = std::min({reachable, size.block * kMaxPasses,
+                           std::max<std::int64_t>(room / (4 * (2 * n + frames)), 0)});
+  if (size.columns < std::min(2 * size.block, reachable)) {
     die("pca: a memory budget of " + std::to_string(budget >> 20) +
         " MiB is too small for the randomized solver (" + std::to_string(n) + " coordinates, " +
         std::to_string(frames) + " frames); give more with --memory");
   }
+  return size;
+}
+
+Solution solve_randomized(FrameStream& stream, const Centre& centre, Reducer& reducer,
+                          std::int64_t budget, std::int32_t wanted, const ChooseFn& choose) {
+  const std::int64_t n = stream.coordinates(), frames = stream.frames();
+  const KrylovSize size = krylov_size(n, frames, stream.block_frames(), budget, wanted);
+  const std::int64_t b = size.block;
+  Basis basis;
+  basis.n = n;
+  basis.frames = frames;
+  basis.mmax = size.columns;
   // Reserved, not touched: the basis grows block by block without reallocation.
   basis.q.reserve(static_cast<std::size_t>(n * basis.mmax));
   basis.w.reserve(static_cast<std::size_t>(n * basis.mmax));

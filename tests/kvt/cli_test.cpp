@@ -283,6 +283,8 @@ TEST_F(Kvt, BadInputEndsWithOneLineAndNoOutput) {
        "kvt: unknown option --vectros \\(see --help\\)\n"},
       {{"compress", "-i", sample(), "-o", "/nonexistent-dir/x.kvt", "--vectors", "2"}, ""},
       {{"compress", "-o", out}, "kvt: -i is missing: give an input trajectory\n"},
+      {{"compress", "-i", sample(), "-o", out, "--solver", "randomized", "--memory", "1"},
+       "kvt: pca: a memory budget of 1 MiB is too small for the randomized solver .*\n"},
       {{"compress", "-i", sample(), "--album", sample(), "-o", out},
        "kvt: give either -i or --album, not both\n"},
       {{"expand", "-i", sample(), "-o", path("x.xyz")},
