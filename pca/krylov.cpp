@@ -138,21 +138,26 @@ std::vector<float> ritz_vectors(const std::vector<float>& from, std::int64_t row
   return v;
 }
 
-// Whether every one of the first k Ritz pairs has a small residual |w s - θ q s|.
-bool converged(const Basis& basis, const Ritz& r, std::int32_t k) {
-  if (k == 0) return true;
-  const std::vector<float> cv = ritz_vectors(basis.w, basis.n, r, basis.m, k);
+// Residuals w s - θ q s of the first k Ritz pairs (n x k) and their norms.
+struct Residuals {
+  std::vector<float> vectors;
+  std::vector<double> norms;
+};
+
+Residuals residuals(const Basis& basis, const Ritz& r, std::int32_t k) {
+  Residuals res;
+  res.vectors = ritz_vectors(basis.w, basis.n, r, basis.m, k);
   const std::vector<float> v = ritz_vectors(basis.q, basis.n, r, basis.m, k);
   for (std::int32_t c = 0; c < k; ++c) {
     double norm = 0.0;
     for (std::int64_t i = 0; i < basis.n; ++i) {
       const std::size_t at = static_cast<std::size_t>(i + c * basis.n);
-      const double d = cv[at] - r.values[c] * v[at];
-      norm += d * d;
+      res.vectors[at] -= static_cast<float>(r.values[c] * v[at]);
+      norm += static_cast<double>(res.vectors[at]) * res.vectors[at];
     }
-    if (std::sqrt(norm) > kResidual * r.values[0]) return false;
+    res.norms.push_back(std::sqrt(norm));
   }
-  return true;
+  return res;
 }
 
 }  // namespace
@@ -197,7 +202,7 @@ Solution solve_randomized(FrameStream& stream, const Centre& centre, Reducer& re
 
   Solution s;
   Ritz r;
-  std::int64_t width = b, last = b;
+  std::int64_t width = b;
   for (int pass = 1;; ++pass) {
     multiply(stream, centre, reducer, basis, width, pass, pass == 1 ? &s.total : nullptr);
     extend_projection(basis, width);
@@ -205,13 +210,28 @@ Solution solve_randomized(FrameStream& stream, const Centre& centre, Reducer& re
     std::vector<float> values(r.values.begin(), r.values.end());
     s.kept = choose(values, s.total);
     s.eigenvalues = std::move(values);
-    last = width;
-    width = std::min(b, basis.mmax - basis.m);
-    if (width == 0 || pass == kMaxPasses || converged(basis, r, s.kept)) break;
-    // The next block: C times the newest block, made orthogonal to the basis.
+    // The kept pairs and the oversampling ones after them.
+    const auto watched = static_cast<std::int32_t>(
+        std::min<std::int64_t>(std::max<std::int64_t>(s.kept + kOversampling, b), basis.m));
+    const Residuals res = residuals(basis, r, watched);
+    const double tolerance = kResidual * r.values[0];
+    bool done = true;
+    for (std::int32_t c = 0; c < s.kept; ++c) done = done && res.norms[c] <= tolerance;
+    // The next block: the residuals of the pairs that have not converged (they span the same
+    // new directions as C times the newest block, less those that no longer matter), made
+    // orthogonal to the basis.
+    std::vector<std::int32_t> open;
+    for (std::int32_t c = 0; c < watched; ++c) {
+      if (res.norms[c] > tolerance) open.push_back(c);
+    }
+    width =
+        std::min<std::int64_t>({b, static_cast<std::int64_t>(open.size()), basis.mmax - basis.m});
+    if (done || width == 0 || pass == kMaxPasses) break;
     basis.q.resize(static_cast<std::size_t>(n * (basis.m + width)));
     std::span<float> next(basis.q.data() + basis.m * n, static_cast<std::size_t>(n * width));
-    std::copy_n(basis.w.data() + (basis.m - last) * n, n * width, next.begin());
+    for (std::int64_t c = 0; c < width; ++c) {
+      std::copy_n(res.vectors.begin() + open[c] * n, n, next.begin() + c * n);
+    }
     orthonormalise(basis.q, basis.m, next, n, width);
   }
   if (s.kept > 0) {

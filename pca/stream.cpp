@@ -16,7 +16,7 @@ namespace kvtraj::pca {
 namespace {
 
 // Reals per block: large enough for efficient matrix products, small next to any budget.
-constexpr std::int64_t kBlockValues = std::int64_t{1} << 21;
+constexpr std::int64_t kBlockValues = std::int64_t{1} << 23;
 constexpr std::int64_t kMaxBlockFrames = 512;
 
 // Two buffers: the reader fills one while the caller works on the other.
