@@ -56,7 +56,9 @@ Components analyse(FrameReader& reader, const Options& options, const ProgressFn
                    Reducer* reducer) {
   Reducer single;
   Reducer& reduce = reducer != nullptr ? *reducer : single;
-  set_blas_threads(std::max(options.threads, 1));
+  // The passes share their work out between threads themselves (pca/parallel.hpp); BLAS gets
+  // more than one thread only for the exact factorisation.
+  set_blas_threads(1);
   const std::int64_t last = options.last < 0 ? reader.frames() : options.last;
   FrameStream stream(reader, options.first, last, progress);
   if (stream.frames() < 1) die(reader.name() + ": no snapshots selected");

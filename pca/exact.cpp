@@ -10,6 +10,7 @@
 
 #include "pca/blas.hpp"
 #include "pca/eigen.hpp"
+#include "pca/parallel.hpp"
 #include "pca/solvers.hpp"
 #include "support/fatal.hpp"
 #include "support/sizes.hpp"
@@ -81,18 +82,25 @@ void to_double(std::span<const float> in, std::vector<double>& out) {
   std::copy(in.begin(), in.end(), out.begin());
 }
 
-// Covariance: every block adds its x xᵀ, one panel of columns at a time.
+// Covariance: every block adds its x xᵀ, one panel of columns at a time; the panels of a block
+// are shared out between the threads (they update disjoint columns).
 void accumulate_covariance(FrameStream& stream, const Centre& centre, PackedMatrix& m) {
   const std::int64_t n = stream.coordinates();
-  std::vector<double> x, t(static_cast<std::size_t>(n * std::min(kPanel, n)));
+  const int parts = centre.threads;
+  std::vector<double> x;
+  std::vector<std::vector<double>> t(static_cast<std::size_t>(parts));
+  for (auto& panel : t) panel.resize(static_cast<std::size_t>(n * std::min(kPanel, n)));
   stream.pass("covariance", [&](std::int64_t, std::int64_t count, std::span<float> block) {
     centre.apply(block, count);
     to_double(block, x);
-    for (std::int64_t j0 = 0; j0 < n; j0 += kPanel) {
-      const std::int64_t p = std::min(kPanel, n - j0), rows = n - j0;
-      gemm('N', 'T', rows, p, count, 1.0, x.data() + j0, n, x.data() + j0, n, 0.0, t.data(), rows);
-      m.add_panel(j0, p, t.data());
-    }
+    run_parts(parts, [&](int part) {
+      for (std::int64_t j0 = part * kPanel; j0 < n; j0 += parts * kPanel) {
+        const std::int64_t p = std::min(kPanel, n - j0), rows = n - j0;
+        gemm('N', 'T', rows, p, count, 1.0, x.data() + j0, n, x.data() + j0, n, 0.0, t[part].data(),
+             rows);
+        m.add_panel(j0, p, t[part].data());
+      }
+    });
   });
 }
 
@@ -183,8 +191,10 @@ Solution solve_exact(FrameStream& stream, const Centre& centre, Reducer& reducer
     const double scale = 1.0 / static_cast<double>(std::max<std::int64_t>(frames, 1));
     s.total = m.trace() * scale;
     stream.step("eigenvalues and vectors", false);
+    set_blas_threads(centre.threads);
     e = factorise(m.to_float(scale), order,
                   [&](std::span<const float> values) { return choose(values, s.total); });
+    set_blas_threads(1);
     stream.step("eigenvalues and vectors", true);
   }
   s.eigenvalues = std::move(e.values);
@@ -203,10 +213,14 @@ std::vector<float> project(FrameStream& stream, const Centre& centre,
                            std::span<const float> vectors, std::int32_t kept) {
   const std::int64_t n = stream.coordinates(), frames = stream.frames();
   std::vector<float> proj(static_cast<std::size_t>(frames * kept));
+  const int parts = centre.threads;
   stream.pass("projections", [&](std::int64_t offset, std::int64_t count, std::span<float> block) {
     centre.apply(block, count);
-    gemm('T', 'N', count, kept, n, 1.0f, block.data(), n, vectors.data(), n, 0.0f,
-         proj.data() + offset, frames);
+    run_parts(parts, [&](int part) {
+      const std::int64_t f0 = count * part / parts, f1 = count * (part + 1) / parts;
+      gemm('T', 'N', f1 - f0, kept, n, 1.0f, block.data() + f0 * n, n, vectors.data(), n, 0.0f,
+           proj.data() + offset + f0, frames);
+    });
   });
   return proj;
 }

@@ -11,6 +11,7 @@
 
 #include "pca/blas.hpp"
 #include "pca/eigen.hpp"
+#include "pca/parallel.hpp"
 #include "pca/solvers.hpp"
 #include "support/fatal.hpp"
 
@@ -70,25 +71,40 @@ void multiply(FrameStream& stream, const Centre& centre, Reducer& reducer, Basis
   float* w = basis.w.data() + basis.m * n;
   float* z = basis.z.data() + basis.m * frames;
   std::fill(w, w + n * b, 0.0f);
-  double squares = 0.0;
+  // Each part of a block sums into its own w; part 0 into the basis.
+  const int parts = centre.threads;
+  std::vector<std::vector<float>> partial(static_cast<std::size_t>(parts - 1));
+  for (auto& acc : partial) acc.assign(static_cast<std::size_t>(n * b), 0.0f);
+  std::vector<double> squares(static_cast<std::size_t>(parts), 0.0);
   stream.pass("Krylov pass " + std::to_string(pass),
               [&](std::int64_t offset, std::int64_t count, std::span<float> block) {
                 centre.apply(block, count);
-                if (total != nullptr) {
-                  for (const float v : block) squares += static_cast<double>(v) * v;
-                }
-                float* t = z + offset;
-                gemm('T', 'N', count, b, n, 1.0f, block.data(), n, q, n, 0.0f, t, frames);
-                gemm('N', 'N', n, b, count, 1.0f, block.data(), n, t, frames, 1.0f, w, n);
+                run_parts(parts, [&](int part) {
+                  const std::int64_t f0 = count * part / parts, f1 = count * (part + 1) / parts;
+                  const float* x = block.data() + f0 * n;
+                  if (total != nullptr) {
+                    for (std::int64_t i = 0; i < (f1 - f0) * n; ++i) {
+                      squares[part] += static_cast<double>(x[i]) * x[i];
+                    }
+                  }
+                  float* t = z + offset + f0;
+                  float* acc = part == 0 ? w : partial[part - 1].data();
+                  gemm('T', 'N', f1 - f0, b, n, 1.0f, x, n, q, n, 0.0f, t, frames);
+                  gemm('N', 'N', n, b, f1 - f0, 1.0f, x, n, t, frames, 1.0f, acc, n);
+                });
               });
+  for (const auto& acc : partial) {
+    for (std::int64_t i = 0; i < n * b; ++i) w[i] += acc[i];
+  }
   reducer.sum(std::span<float>(w, static_cast<std::size_t>(n * b)));
   const auto scale =
       static_cast<float>(1.0 / static_cast<double>(std::max<std::int64_t>(frames, 1)));
   for (std::int64_t i = 0; i < n * b; ++i) w[i] *= scale;
   if (total != nullptr) {
-    std::span<double> sum(&squares, 1);
-    reducer.sum(sum);
-    *total = squares / static_cast<double>(std::max<std::int64_t>(frames, 1));
+    double sum = 0.0;
+    for (const double part : squares) sum += part;
+    reducer.sum(std::span<double>(&sum, 1));
+    *total = sum / static_cast<double>(std::max<std::int64_t>(frames, 1));
   }
 }
 
