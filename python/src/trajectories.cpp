@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "fmtreaders/fmtreaders.hpp"
 #include "python/src/bindings.hpp"
 #include "support/fatal.hpp"
 #include "support/sizes.hpp"
@@ -16,19 +17,37 @@ namespace py = pybind11;
 namespace kvtraj::python {
 namespace {
 
+// Runs `open`; when it fails, releases the reader handles it took first (a selection beyond the
+// file is found after the file is open, and its slot would otherwise stay taken for good).
+template <class Open>
+void open_or_release(Open open) {
+  const auto before = handcom();
+  try {
+    open();
+  } catch (...) {
+    const auto& now = handcom();
+    for (std::size_t s = 0; s < static_cast<std::size_t>(kHandleSlots); ++s) {
+      std::int32_t ignored = 0;
+      if (now[s] != 0 && now[s] != before[s]) f77_molfile_close_read(now[s], ignored);
+    }
+    throw;
+  }
+}
+
 // An open trajectory or album; its reader handle is released however the reading ends, since
 // the process has only 50 of them.
 class Source {
  public:
   Source(const std::string& name, std::optional<std::int32_t> natoms, bool is_album) {
     std::int32_t n = natoms.value_or(0);
-    if (is_album) {
-      album_ = std::make_unique<album>(xalbopen(0, name, n));
-      total_ = album_->total;
-    } else {
-      traj_ = xopen(name, n);
-      total_ = traj_.nsnaps;
-    }
+    open_or_release([&] {
+      if (is_album) {
+        album_ = std::make_unique<album>(xalbopen(0, name, n));
+      } else {
+        traj_ = xopen(name, n);
+      }
+    });
+    total_ = album_ ? album_->total : traj_.nsnaps;
     natoms_ = n;
   }
   ~Source() { close(); }
