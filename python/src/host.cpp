@@ -21,7 +21,12 @@ std::atomic<bool> verbose{false};
 void write_to_python(const Message& message) {
   if (!verbose.load() || message.kind == MessageKind::fatal) return;
   py::gil_scoped_acquire gil;
-  py::module_::import("sys").attr("stderr").attr("write")(std::string(message.text) + "\n");
+  try {
+    py::module_::import("sys").attr("stderr").attr("write")(std::string(message.text) + "\n");
+  } catch (const py::error_already_set&) {
+    // No usable sys.stderr (closed, or None under pythonw): a lost message must not fail the
+    // read that sent it.
+  }
 }
 
 }  // namespace
