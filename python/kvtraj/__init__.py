@@ -14,7 +14,7 @@ from kvtraj.trajectories import frames, read
 
 
 def plot(kvt, output=None, vectors=3):
-    """Scree plot, PC1-PC2 projections and per-atom fluctuations of a KVT file (see kvtraj.plots)."""
+    """Spectrum, PC1-PC2 projections and per-atom vector lengths of a KVT file (kvtraj.plots)."""
     from kvtraj.plots import plot as draw  # matplotlib only when asked for
 
     return draw(kvt, output, vectors)
