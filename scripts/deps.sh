@@ -5,7 +5,7 @@ set -euo pipefail
 
 # The second line is the Python package and its tests.
 packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libopenblas-dev liblapacke-dev
-          pybind11-dev python3-pybind11 python3-dev python3-numpy python3-pytest)
+          pybind11-dev python3-pybind11 python3-dev python3-numpy python3-pytest clang-format git)
 # Peers that interoperability tests compare with; those tests skip when they are absent.
 if [ "${KVTRAJ_WITH_PEERS:-0}" = 1 ]; then
   packages+=(python3-mdtraj python3-mdanalysis python3-matplotlib)
