@@ -154,6 +154,24 @@ TEST_F(Open, UnreadableAmberFilesAreFatal) {
   KVTRAJ_EXPECT_FATAL(xopen(plain, natoms), "Problem with trajectory file .*/plain.txt\n$");
 }
 
+TEST_F(Open, CountStopsWhereReadingWould) {
+  std::string bytes = pattern_dcd(2, 5);
+  bytes[dcd_header(2).size() + dcd_frame(pattern_frame(2, 1)).size()] ^= 1;  // frame 2's marker
+  trajectory t = open(put("damaged.dcd", bytes));
+  EXPECT_EQ(t.nsnaps, 1);
+  ASSERT_EQ(snap(t, 1), 0);
+  EXPECT_EQ(coords, pattern_frame(2, 1));
+}
+
+TEST_F(Open, AmberFileSmallerThanAFrameFailsAfterTheProbeMessages) {
+  const std::string path = put("title.txt", "title only\n");
+  std::int32_t natoms = 1000;
+  KVTRAJ_EXPECT_FATAL(xopen(path, natoms),
+                      "^Unrecognised file type\nTrying AMBER\\.\\.\\.\n"
+                      "Attempting to open crd or crdbox file\n"
+                      "Problem with trajectory file .*/title.txt\n$");
+}
+
 TEST_F(Open, EmptySelectionOfAnEmptyFileIsFatal) {
   const std::string path = put("empty.dcd", dcd_header(2));
   std::int32_t natoms = 2;
