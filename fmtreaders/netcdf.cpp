@@ -6,13 +6,20 @@
 //
 // The frame dimension gives the frame count, so skipping costs nothing and each read fetches one
 // frame's hyperslab straight into the caller's array.
+//
+// The library reads the missing part of a cut classic-format file as zeros, without an error.
+// So in those formats the count is also bounded by the records that the file's size can hold
+// beside its fixed variables; the header's own size is not known here, so a cut inside the
+// last record can still pass.
 #include <netcdf.h>
 
 #include <array>
 #include <string>
 
 #include "fmtreaders/readers.hpp"
+#include "support/files.hpp"
 #include "support/messages.hpp"
+#include "support/sizes.hpp"
 
 namespace kvtraj::readers {
 namespace {
@@ -63,9 +70,68 @@ int variable(int nc, const char* name, std::initializer_list<const char*> dims) 
   return id;
 }
 
+// Bytes of one value of a numeric or text type (0 for others).
+std::size_t type_bytes(nc_type type) {
+  switch (type) {
+    case NC_BYTE:
+    case NC_UBYTE:
+    case NC_CHAR:
+      return 1;
+    case NC_SHORT:
+    case NC_USHORT:
+      return 2;
+    case NC_INT:
+    case NC_UINT:
+    case NC_FLOAT:
+      return 4;
+    case NC_INT64:
+    case NC_UINT64:
+    case NC_DOUBLE:
+      return 8;
+    default:
+      return 0;
+  }
+}
+
+// For classic-format files, the frames whose records fit in a file of `file_bytes` bytes once
+// the fixed (non-record) variables are counted; nothing for other formats or odd layouts.
+std::optional<std::uint64_t> frames_that_fit(int nc, std::uint64_t file_bytes) {
+  int format = 0, nvars = 0, unlimited = -1;
+  if (nc_inq_format(nc, &format) != NC_NOERR || format == NC_FORMAT_NETCDF4 ||
+      format == NC_FORMAT_NETCDF4_CLASSIC || nc_inq_nvars(nc, &nvars) != NC_NOERR ||
+      nc_inq_unlimdim(nc, &unlimited) != NC_NOERR || unlimited < 0) {
+    return std::nullopt;
+  }
+  std::uint64_t record = 0, fixed = 0;
+  int record_vars = 0;
+  for (int v = 0; v < nvars; ++v) {
+    nc_type type = NC_NAT;
+    int ndims = 0;
+    std::array<int, NC_MAX_VAR_DIMS> dims{};
+    if (nc_inq_var(nc, v, nullptr, &type, &ndims, dims.data(), nullptr) != NC_NOERR) {
+      return std::nullopt;
+    }
+    std::uint64_t bytes = type_bytes(type);
+    const bool per_frame = ndims > 0 && dims[0] == unlimited;
+    for (int d = per_frame ? 1 : 0; d < ndims; ++d) {
+      std::size_t length = 0;
+      nc_inq_dimlen(nc, dims[static_cast<std::size_t>(d)], &length);
+      const auto product =
+          checked_mul(static_cast<std::int64_t>(bytes), static_cast<std::int64_t>(length));
+      if (!product) return std::nullopt;
+      bytes = *product;
+    }
+    bytes = (bytes + 3) / 4 * 4;
+    (per_frame ? record : fixed) += bytes;
+    record_vars += per_frame;
+  }
+  if (record == 0 || record_vars == 0) return std::nullopt;
+  return file_bytes > fixed ? (file_bytes - fixed) / record : 0;
+}
+
 class NetcdfReader final : public FrameReader {
  public:
-  explicit NetcdfReader(int nc) : nc_(nc) {}
+  NetcdfReader(int nc, std::uint64_t file_bytes) : nc_(nc), fit_(frames_that_fit(nc, file_bytes)) {}
   ~NetcdfReader() override { nc_close(nc_); }
   NetcdfReader(const NetcdfReader&) = delete;
   NetcdfReader& operator=(const NetcdfReader&) = delete;
@@ -82,13 +148,17 @@ class NetcdfReader final : public FrameReader {
   bool has_box() const override { return lengths_ >= 0; }
 
  private:
-  // Frames in the file now: the frame dimension is unlimited and may grow while it is read.
-  std::size_t frames() const { return dimension(nc_, "frame").value_or(0); }
+  // Frames in the file: the frame dimension, bounded by what the file's size can hold.
+  std::size_t frames() const {
+    const std::size_t declared = dimension(nc_, "frame").value_or(0);
+    return fit_ ? static_cast<std::size_t>(std::min<std::uint64_t>(declared, *fit_)) : declared;
+  }
 
   int nc_ = -1;
   int coordinates_ = -1;
   int lengths_ = -1, angles_ = -1;
   std::int32_t natoms_ = 0;
+  std::optional<std::uint64_t> fit_;
   std::size_t next_ = 0;
 };
 
@@ -153,7 +223,7 @@ std::unique_ptr<FrameReader> open_netcdf(const std::string& path, std::int32_t& 
     report_error("Error - can't open netcdf file");
     return nullptr;
   }
-  auto reader = std::make_unique<NetcdfReader>(nc);
+  auto reader = std::make_unique<NetcdfReader>(nc, file_size(path).value_or(0));
   if (const char* error = reader->check()) {
     report_error(error);
     return nullptr;

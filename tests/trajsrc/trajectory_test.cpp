@@ -172,6 +172,15 @@ TEST_F(Open, AmberFileSmallerThanAFrameFailsAfterTheProbeMessages) {
                       "Problem with trajectory file .*/title.txt\n$");
 }
 
+TEST_F(Open, SelectionOfATrrFile) {
+  trajectory t = open(data_path("peptide10_gmx.trr") + "(2:9:3)");
+  EXPECT_EQ(t.nsnaps, 3);  // frames 2, 5, 8
+  const std::vector<float> ref = reference("peptide10_gmx_trr.ref.f32");
+  ASSERT_EQ(snap(t, 2), 0);
+  const float* want = ref.data() + 4 * (3 * kPeptideAtoms + 6);
+  for (std::size_t i = 0; i < coords.size(); ++i) ASSERT_FLOAT_EQ(coords[i], want[i]) << i;
+}
+
 TEST_F(Open, EmptySelectionOfAnEmptyFileIsFatal) {
   const std::string path = put("empty.dcd", dcd_header(2));
   std::int32_t natoms = 2;
