@@ -50,6 +50,8 @@ std::vector<std::string> own_arguments() {
   return args;
 }
 
+}  // namespace
+
 const std::vector<std::string>& arguments() {
   CommandLine& line = command_line();
   if (!line.set) {
@@ -58,6 +60,8 @@ const std::vector<std::string>& arguments() {
   }
   return line.args;
 }
+
+namespace {
 
 // 0-based position of the last argument equal to `flag` among the first `scanned`.
 std::optional<std::size_t> last_match(std::string_view flag, std::size_t scanned) {

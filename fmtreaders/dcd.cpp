@@ -278,4 +278,16 @@ void dcdreadnext(std::int32_t handle, std::span<float> coords, std::int32_t nato
   status = reader ? reader->read(natoms, coords, box) : kIoBadData;
 }
 
+namespace readers {
+
+std::unique_ptr<FrameReader> dcd_reader(BinaryFile file, std::int32_t& type, std::int32_t& natoms) {
+  auto reader = std::make_unique<DcdReader>(std::move(file));
+  if (const char* error = reader->read_header(type, natoms)) {
+    report_error(error);
+    return nullptr;
+  }
+  return reader;
+}
+
+}  // namespace readers
 }  // namespace kvtraj

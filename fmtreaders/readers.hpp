@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "fmtreaders/binary_file.hpp"
 #include "fmtreaders/fmtreaders.hpp"
 #include "support/fortran_input.hpp"
 
@@ -54,10 +55,16 @@ std::unique_ptr<FrameReader> open_amber(const std::string& path, bool with_box);
 // the file before its first frame. The messages are the caller's.
 std::unique_ptr<FrameReader> open_binpos(const std::string& path, std::int32_t& file_natoms,
                                          bool& with_box);
+std::unique_ptr<FrameReader> open_binpos(BinaryFile file, std::int32_t& file_natoms,
+                                         bool& with_box);
+// A DCD reader over `file` once its header is read: type (5 to 8) and natoms set. Null, with
+// the reason reported, when the header is refused.
+std::unique_ptr<FrameReader> dcd_reader(BinaryFile file, std::int32_t& type, std::int32_t& natoms);
 // Reads the first frame header (type: single or double precision code); null, with the reason
 // written, when it is refused.
 std::unique_ptr<FrameReader> open_trr(const std::string& path, std::int32_t& file_natoms,
                                       std::int32_t& type);
+std::unique_ptr<FrameReader> trr_reader(BinaryFile file, std::int32_t& type, std::int32_t& natoms);
 // Checks the AMBER conventions of a NetCDF file; null, with the reason written, when they do
 // not hold (or when this build has no NetCDF library).
 std::unique_ptr<FrameReader> open_netcdf(const std::string& path, std::int32_t& file_natoms,

@@ -277,12 +277,16 @@ std::unique_ptr<FrameReader> open_trr(const std::string& path, std::int32_t& fil
     report_error("Error - can't open trr file");
     return nullptr;
   }
-  auto reader = std::make_unique<TrrReader>(std::move(*file));
+  return trr_reader(std::move(*file), type, file_natoms);
+}
+
+std::unique_ptr<FrameReader> trr_reader(BinaryFile file, std::int32_t& type, std::int32_t& natoms) {
+  auto reader = std::make_unique<TrrReader>(std::move(file));
   if (const char* error = reader->open()) {
     report_error(error);
     return nullptr;
   }
-  file_natoms = reader->file_atoms();
+  natoms = reader->file_atoms();
   type = reader->double_precision() ? kTypeTrrDouble : kTypeTrr;
   return reader;
 }

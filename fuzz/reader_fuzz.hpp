@@ -1,6 +1,6 @@
-// Reading a whole file through the reader handle table, for the reader fuzz targets: every
-// frame is read until the reader reports none, and every handle is released afterwards, also
-// when a fatal exit interrupted the reader.
+// Reading a whole input for the reader fuzz targets: straight from its bytes through a reader, or
+// from a file through the reader handle table. Every frame is read until the reader reports none,
+// and every handle is released afterwards, also when a fatal exit interrupted the reader.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fmtreaders/fmtreaders.hpp"
+#include "fmtreaders/readers.hpp"
 #include "fuzz/fuzz_support.hpp"
 
 namespace kvtraj::fuzz {
@@ -15,6 +16,15 @@ namespace kvtraj::fuzz {
 // Frames are capped so that one input cannot run for long. Like a careful caller, the target
 // sizes its frame buffer by the header's atom count only when the file can hold a frame of
 // that size (a header alone may claim any count).
+// Every frame of a reader opened on the input's bytes in memory, under the same caps.
+inline void read_frames(readers::FrameReader& reader, std::int32_t natoms, std::size_t bytes) {
+  constexpr int kMaxFrames = 4096;
+  if (natoms < 1 || static_cast<std::uint64_t>(natoms) * 12 > bytes) return;
+  std::vector<float> coords(3 * static_cast<std::size_t>(natoms)), box(6);
+  for (int frame = 0; frame < kMaxFrames && reader.read(natoms, coords, box) == kIoOk; ++frame) {
+  }
+}
+
 inline void read_every_frame(const std::string& path, const char* type, std::int32_t natoms,
                              std::size_t file_bytes) {
   constexpr int kMaxFrames = 4096;

@@ -24,8 +24,9 @@ constexpr std::array<Usage, 5> kUsages = {{
      "  expected RMS error of at most A angstrom. --kvt6 stores 16-bit projections.\n"},
     {"expand",
      "usage: kvt expand -i IN.kvt -o OUT [--frames SEL] [--vectors FIRST:LAST] [--quiet]\n"
-     "  Rebuilds snapshots and writes them as .dcd, .binpos, .crd or .crdbox (by OUT's\n"
-     "  extension). SEL is a selection such as 10:50:5; --vectors K uses vectors 1..K.\n"},
+     "  Rebuilds snapshots and writes them as .dcd, .binpos, .crd, .crdbox or .nc (AMBER\n"
+     "  NetCDF), by OUT's extension. SEL is a selection such as 10:50:5; --vectors K uses\n"
+     "  vectors 1..K.\n"},
     {"convert",
      "usage: kvt convert -i TRAJ -o OUT [--album LIST] [--natoms N] [--title TEXT] [--quiet]\n"
      "  Writes a trajectory (selection or album) in the format of OUT's extension; unit\n"
@@ -47,7 +48,8 @@ constexpr std::string_view kProgramUsage =
     "  expand    rebuild the snapshots of a KVT file as a trajectory\n"
     "  convert   convert a trajectory between DCD, binpos and AMBER formats\n"
     "  info      describe a KVT file or a trajectory\n"
-    "  query     print values of a KVT file\n";
+    "  query     print values of a KVT file\n"
+    "every command: --verbose also shows what the readers report (file types, opening)\n";
 
 }  // namespace
 
