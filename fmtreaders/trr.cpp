@@ -210,7 +210,9 @@ const char* TrrReader::open() {
 void TrrReader::decode(const FrameHeader& h, const char* p, std::span<float> coords,
                        std::span<float> box) const {
   const int r = h.real_bytes;
-  if (h.box > 0) {
+  // The file's first frame decides whether frames have a box (and the caller a box array);
+  // a later frame without one gives zeros.
+  if (box_ && h.box > 0) {
     std::array<double, 9> m{};
     for (std::size_t k = 0; k < 9; ++k) m[k] = big_real(p + r * k, r);
     box_to_cell(m, box);

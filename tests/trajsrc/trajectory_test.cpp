@@ -181,6 +181,13 @@ TEST_F(Open, SelectionOfATrrFile) {
   for (std::size_t i = 0; i < coords.size(); ++i) ASSERT_FLOAT_EQ(coords[i], want[i]) << i;
 }
 
+TEST_F(Open, OnlyTheTextAfterTheFirstDotNamesTheType) {
+  // "1.nc" is no type: the file goes to the AMBER test as before NetCDF was known.
+  trajectory t = open(put("run.1.nc", amber_text({{1, 2, 3}, {4, 5, 6}})), 1);
+  EXPECT_EQ(t.type, "crd");
+  EXPECT_EQ(t.nsnaps, 2);
+}
+
 TEST_F(Open, EmptySelectionOfAnEmptyFileIsFatal) {
   const std::string path = put("empty.dcd", dcd_header(2));
   std::int32_t natoms = 2;
