@@ -7,19 +7,17 @@
 // The frame dimension gives the frame count, so skipping costs nothing and each read fetches one
 // frame's hyperslab straight into the caller's array.
 //
-// The library reads the missing part of a cut classic-format file as zeros, without an error.
-// So in those formats the count is also bounded by the records that the file's size can hold
-// beside its fixed variables; the header's own size is not known here, so a cut inside the
-// last record can still pass.
+// Classic-format headers are walked first (netcdf_header.hpp): the library would allocate what
+// their counts ask for, and it reads the missing part of a cut file as zeros, so the frame count
+// is bounded by the records the file holds whole.
 #include <netcdf.h>
 
 #include <array>
 #include <string>
 
+#include "fmtreaders/netcdf_header.hpp"
 #include "fmtreaders/readers.hpp"
-#include "support/files.hpp"
 #include "support/messages.hpp"
-#include "support/sizes.hpp"
 
 namespace kvtraj::readers {
 namespace {
@@ -70,68 +68,9 @@ int variable(int nc, const char* name, std::initializer_list<const char*> dims) 
   return id;
 }
 
-// Bytes of one value of a numeric or text type (0 for others).
-std::size_t type_bytes(nc_type type) {
-  switch (type) {
-    case NC_BYTE:
-    case NC_UBYTE:
-    case NC_CHAR:
-      return 1;
-    case NC_SHORT:
-    case NC_USHORT:
-      return 2;
-    case NC_INT:
-    case NC_UINT:
-    case NC_FLOAT:
-      return 4;
-    case NC_INT64:
-    case NC_UINT64:
-    case NC_DOUBLE:
-      return 8;
-    default:
-      return 0;
-  }
-}
-
-// For classic-format files, the frames whose records fit in a file of `file_bytes` bytes once
-// the fixed (non-record) variables are counted; nothing for other formats or odd layouts.
-std::optional<std::uint64_t> frames_that_fit(int nc, std::uint64_t file_bytes) {
-  int format = 0, nvars = 0, unlimited = -1;
-  if (nc_inq_format(nc, &format) != NC_NOERR || format == NC_FORMAT_NETCDF4 ||
-      format == NC_FORMAT_NETCDF4_CLASSIC || nc_inq_nvars(nc, &nvars) != NC_NOERR ||
-      nc_inq_unlimdim(nc, &unlimited) != NC_NOERR || unlimited < 0) {
-    return std::nullopt;
-  }
-  std::uint64_t record = 0, fixed = 0;
-  int record_vars = 0;
-  for (int v = 0; v < nvars; ++v) {
-    nc_type type = NC_NAT;
-    int ndims = 0;
-    std::array<int, NC_MAX_VAR_DIMS> dims{};
-    if (nc_inq_var(nc, v, nullptr, &type, &ndims, dims.data(), nullptr) != NC_NOERR) {
-      return std::nullopt;
-    }
-    std::uint64_t bytes = type_bytes(type);
-    const bool per_frame = ndims > 0 && dims[0] == unlimited;
-    for (int d = per_frame ? 1 : 0; d < ndims; ++d) {
-      std::size_t length = 0;
-      nc_inq_dimlen(nc, dims[static_cast<std::size_t>(d)], &length);
-      const auto product =
-          checked_mul(static_cast<std::int64_t>(bytes), static_cast<std::int64_t>(length));
-      if (!product) return std::nullopt;
-      bytes = *product;
-    }
-    bytes = (bytes + 3) / 4 * 4;
-    (per_frame ? record : fixed) += bytes;
-    record_vars += per_frame;
-  }
-  if (record == 0 || record_vars == 0) return std::nullopt;
-  return file_bytes > fixed ? (file_bytes - fixed) / record : 0;
-}
-
 class NetcdfReader final : public FrameReader {
  public:
-  NetcdfReader(int nc, std::uint64_t file_bytes) : nc_(nc), fit_(frames_that_fit(nc, file_bytes)) {}
+  NetcdfReader(int nc, std::optional<std::uint64_t> whole_records) : nc_(nc), fit_(whole_records) {}
   ~NetcdfReader() override { nc_close(nc_); }
   NetcdfReader(const NetcdfReader&) = delete;
   NetcdfReader& operator=(const NetcdfReader&) = delete;
@@ -218,12 +157,29 @@ std::int64_t NetcdfReader::skip(std::int32_t natoms, std::int64_t count) {
 
 std::unique_ptr<FrameReader> open_netcdf(const std::string& path, std::int32_t& file_natoms,
                                          std::int32_t& type) {
+  auto file = BinaryFile::open(path);
+  if (!file) {
+    report_error("Error - can't open netcdf file");
+    return nullptr;
+  }
+  ClassicLayout layout;
+  std::optional<std::uint64_t> whole;
+  switch (check_classic_header(*file, layout)) {
+    case HeaderCheck::refused:
+      report_error("Error - bad header in netcdf file");
+      return nullptr;
+    case HeaderCheck::layout:
+      whole = whole_records(layout, file->remaining() + file->position());
+      break;
+    case HeaderCheck::not_classic:
+      break;
+  }
   int nc = -1;
   if (nc_open(path.c_str(), NC_NOWRITE, &nc) != NC_NOERR) {
     report_error("Error - can't open netcdf file");
     return nullptr;
   }
-  auto reader = std::make_unique<NetcdfReader>(nc, file_size(path).value_or(0));
+  auto reader = std::make_unique<NetcdfReader>(nc, whole);
   if (const char* error = reader->check()) {
     report_error(error);
     return nullptr;

@@ -110,7 +110,16 @@ TEST_F(Netcdf, FilesBreakingTheConventionAreRefused) {
     EXPECT_EQ(out, "file type is nc\nAttempting to open netcdf file\n" + message + "\n");
     EXPECT_EQ(handcom()[0], 0);
   }
+  const std::string bad_header =
+      "file type is nc\nAttempting to open netcdf file\nError - bad header in netcdf file\n";
   EXPECT_EQ(open_bytes("text.nc", "CDF\1 but not really"), -1);
+  EXPECT_EQ(out, bad_header);
+  // A dimension count the file cannot hold is refused before the library allocates for it.
+  std::string huge = read_file(data_path("peptide10_mdtraj.nc"));
+  huge[12] = 0x7f;  // after "CDF\2", the record count and the dimension tag
+  EXPECT_EQ(open_bytes("huge.nc", huge), -1);
+  EXPECT_EQ(out, bad_header);
+  EXPECT_EQ(open_bytes("hdf.nc", "\x89HDF\r\n\x1a\n"), -1);  // not walked: the library refuses it
   EXPECT_EQ(out,
             "file type is nc\nAttempting to open netcdf file\nError - can't open netcdf file\n");
 }
@@ -120,9 +129,9 @@ TEST_F(Netcdf, RecordsMissingFromACutFileAreNotCounted) {
   constexpr std::size_t kRecord = 2400 + 4 + 2 * 24;  // coordinates, time, cell lengths, angles
   const std::int32_t h = open_bytes("cut.nc", bytes.substr(0, bytes.size() - 4 * kRecord - 10));
   ASSERT_GT(h, 0) << out;
-  // The last five records are cut; one of them may still count, as the header's size is not
-  // known to the reader.
-  EXPECT_LE(f77_molfile_skip_next(h, kPeptideAtoms, 100), 6);
+  // Four records are missing and a fifth is cut.
+  EXPECT_EQ(f77_molfile_skip_next(h, kPeptideAtoms, 100), 5);
+  EXPECT_EQ(read(h, kPeptideAtoms), 0);
 }
 
 }  // namespace
