@@ -45,8 +45,11 @@ struct TypeName {
   std::string_view name;
   std::int32_t code;
 };
-constexpr std::array<TypeName, 4> kTypeNames = {
-    {{"crd", kTypeCrd}, {"crdbox", kTypeCrdBox}, {"binpos", kTypeBinpos}, {"dcd", kTypeDcd}}};
+constexpr std::array<TypeName, 5> kTypeNames = {{{"crd", kTypeCrd},
+                                                 {"crdbox", kTypeCrdBox},
+                                                 {"binpos", kTypeBinpos},
+                                                 {"dcd", kTypeDcd},
+                                                 {"xtc", kTypeXtc}}};
 
 std::int32_t code_of(std::string_view name) {
   for (const TypeName& t : kTypeNames) {
@@ -104,6 +107,28 @@ void open_binpos(std::int32_t handle, std::int32_t& natoms, const std::string& p
     natoms = file_natoms;
   }
   if (readers::type_entry(handle) == kTypeBinposBox) inform("binpos file has box");
+}
+
+void open_xtc(std::int32_t& handle, std::int32_t& natoms, const std::string& path) {
+  inform("Attempting to open xtc file");
+  std::int32_t file_natoms = 0;
+  if (!reuse_reader(handle, kTypeXtc, file_natoms)) {
+    const char* error = nullptr;
+    auto reader = readers::open_xtc(path, error);
+    if (!reader) {
+      report_error(std::string("Error - bad xtc file: ") + error);
+      readers::release_slot(handle);
+      handle = -1;
+      return;
+    }
+    file_natoms = reader->file_atoms();
+    readers::install_reader(handle, std::move(reader));
+    readers::type_entry(handle) = kTypeXtc;
+  }
+  if (file_natoms != natoms) {
+    warn("Warning: xtc file resetting natoms to " + std::to_string(file_natoms));
+    natoms = file_natoms;
+  }
 }
 
 }  // namespace
@@ -183,6 +208,9 @@ void f77_molfile_open_read(std::int32_t& handle, std::int32_t& natoms, std::stri
     case kTypeDcd:
       open_dcd(handle, natoms, path);
       return;
+    case kTypeXtc:
+      open_xtc(handle, natoms, path);
+      return;
     default:
       readers::release_slot(handle);
       handle = -1;
@@ -230,7 +258,12 @@ bool f77_molfile_cut_inside_frame(std::int32_t handle) {
 bool f77_molfile_has_box(std::int32_t handle) {
   const std::int32_t type = f77_molfile_type(handle);
   return type == kTypeCrdBox || type == kTypeBinposBox || type == kTypeDcdCell ||
-         type == kTypeDcd64Cell;
+         type == kTypeDcd64Cell || type == kTypeXtc;
+}
+
+float f77_molfile_xtc_precision(std::int32_t handle) {
+  const readers::FrameReader* reader = readers::reader_of(handle);
+  return reader != nullptr && f77_molfile_type(handle) == kTypeXtc ? reader->precision() : 0.0f;
 }
 
 }  // namespace kvtraj

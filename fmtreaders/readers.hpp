@@ -29,6 +29,8 @@ class FrameReader {
   virtual bool rewind() { return false; }
   // The atom count the file records (0 for formats without one).
   virtual std::int32_t file_atoms() const { return 0; }
+  // Grid steps per nm of the first frame of an XTC file; 0 for other formats.
+  virtual float precision() const { return 0.0f; }
   // True when what is left of the file is more than nothing but less than a frame: the file was
   // cut inside a frame. Formats without fixed-size frames cannot tell and answer false.
   virtual bool cut_inside_frame() const { return false; }
@@ -52,5 +54,8 @@ std::unique_ptr<FrameReader> open_amber(const std::string& path, bool with_box);
 // the file before its first frame. The messages are the caller's.
 std::unique_ptr<FrameReader> open_binpos(const std::string& path, std::int32_t& file_natoms,
                                          bool& with_box);
+
+// Checks the first frame's header; null with `error` set when the file is not a usable XTC file.
+std::unique_ptr<FrameReader> open_xtc(const std::string& path, const char*& error);
 
 }  // namespace kvtraj::readers
