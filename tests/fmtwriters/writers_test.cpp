@@ -175,7 +175,7 @@ TEST(Writers, FormatFollowsTheExtension) {
   EXPECT_EQ(format_from_extension("x.crd"), TrajectoryFormat::crd);
   EXPECT_EQ(format_from_extension("x.mdcrd"), TrajectoryFormat::crd);
   EXPECT_EQ(format_from_extension("x.crdbox"), TrajectoryFormat::crdbox);
-  EXPECT_FALSE(format_from_extension("x.xtc"));
+  EXPECT_EQ(format_from_extension("x.xtc"), TrajectoryFormat::xtc);
   EXPECT_FALSE(format_from_extension("dcd"));
 }
 
