@@ -8,16 +8,17 @@ import mdtraj as md
 import MDAnalysis as mda
 
 def gmx_xtc(pdb, out, *extra):
-    subprocess.run(["gmx", "-quiet", "trjconv", "-f", pdb, "-s", "peptide.pdb", "-o", out, *extra],
+    subprocess.run(["gmx", "-quiet", "-nobackup", "trjconv", "-f", pdb, "-s", "peptide.pdb", "-o", out, *extra],
                    input=b"0\n", check=True, capture_output=True)
 
-def reference(xtc, top):
+def reference(xtc, top, with_box=False):
+    """MDAnalysis's coordinates (Å) and, with_box, its six cell values per frame, as float32."""
     u = mda.Universe(top, xtc)
-    xyz = np.array([ts.positions.copy() for ts in u.trajectory], dtype="<f4")
-    box = np.array([ts.dimensions.copy() for ts in u.trajectory], dtype="<f4")
     stem = xtc[:-4]
-    xyz.tofile(stem + ".ref.f32")
-    box.tofile(stem + ".box.f32")
+    np.array([ts.positions.copy() for ts in u.trajectory], dtype="<f4").tofile(stem + ".ref.f32")
+    if with_box:
+        box = np.array([ts.dimensions.copy() for ts in u.trajectory], dtype="<f4")
+        box.tofile(stem + ".box.f32")
 
 box = md.load("peptide10_box.dcd", top="peptide.pdb")
 box.save_pdb("/tmp/peptide10_box.pdb")
@@ -36,7 +37,18 @@ for n, frames in ((1, 3), (9, 2)):
     small.save_xtc(f"mdtraj_{n}atom.xtc")
     small.save_pdb(f"/tmp/mdtraj_{n}atom.pdb")
 
-for name in ("gmx_peptide10", "gmx_peptide10_ndec2", "mdtraj_peptide10"):
-    reference(name + ".xtc", "peptide.pdb")
+for name in ("gmx_peptide10", "mdtraj_peptide10"):
+    reference(name + ".xtc", "peptide.pdb", with_box=True)
+reference("gmx_peptide10_ndec2.xtc", "peptide.pdb")
 for n in (1, 9):
     reference(f"mdtraj_{n}atom.xtc", f"/tmp/mdtraj_{n}atom.pdb")
+
+# Axis ranges beyond 2^24 grid steps: each coordinate goes in its own field, not packed. On
+# eighths of a nm the values stay exact in float32 at this size, so a decoded frame encodes
+# back to the same bytes.
+wide = tri[:2].atom_slice(range(12))
+wide.xyz = np.round(wide.xyz * 8) / 8
+wide.xyz[:, ::3, 0] += 20000.0
+wide.save_xtc("mdtraj_wide.xtc")
+wide.save_pdb("/tmp/mdtraj_wide.pdb")
+reference("mdtraj_wide.xtc", "/tmp/mdtraj_wide.pdb")
