@@ -50,6 +50,8 @@ std::vector<std::string> own_arguments() {
   return args;
 }
 
+}  // namespace
+
 const std::vector<std::string>& arguments() {
   CommandLine& line = command_line();
   if (!line.set) {
@@ -58,6 +60,8 @@ const std::vector<std::string>& arguments() {
   }
   return line.args;
 }
+
+namespace {
 
 // 0-based position of the last argument equal to `flag` among the first `scanned`.
 std::optional<std::size_t> last_match(std::string_view flag, std::size_t scanned) {
@@ -86,9 +90,7 @@ std::optional<std::string> value_after(std::string_view flag) {
 }  // namespace
 
 void set_arguments(int argc, const char* const* argv) {
-  std::vector<std::string> args;
-  for (int i = 0; i < argc; ++i) args.emplace_back(argv[i]);
-  set_arguments(std::move(args));
+  set_arguments(std::vector<std::string>(argv, argv + argc));
 }
 
 void set_arguments(std::vector<std::string> args) {

@@ -6,6 +6,8 @@
 //
 // The arguments come from `set_arguments`, which a program calls from main; without that call
 // they are read from the process's own command line (/proc/self/cmdline).
+//
+// Threads: the command line is stored once per process; set it before starting threads.
 #pragma once
 
 #include <cstddef>
@@ -21,6 +23,8 @@ namespace kvtraj {
 // args[0] is the program name, as argv[0].
 void set_arguments(int argc, const char* const* argv);
 void set_arguments(std::vector<std::string> args);
+// Arguments 1..count (without the program name): the one stored command line.
+const std::vector<std::string>& arguments();
 
 // True when `flag` is any argument.
 bool getflag(std::string_view flag);

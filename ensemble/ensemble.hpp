@@ -1,6 +1,8 @@
 // Whole-trajectory operations on a trajectory held in memory (3 x natoms x nframes reals, x, y, z
 // per atom, snapshot after snapshot): the average structure, and the least-squares fit of every
 // snapshot onto a reference structure, in place.
+//
+// Threads: both work on their arguments only; calls on different trajectories may run at once.
 #pragma once
 
 #include <cstdint>

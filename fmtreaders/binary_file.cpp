@@ -24,8 +24,13 @@ std::optional<BinaryFile> BinaryFile::open(const std::string& path) {
   return BinaryFile(fd);
 }
 
+BinaryFile BinaryFile::over(std::span<const char> bytes) {
+  return BinaryFile(bytes);
+}
+
 BinaryFile::BinaryFile(BinaryFile&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)),
+      memory_(other.memory_),
       position_(other.position_),
       size_(other.size_),
       last_end_(other.last_end_),
@@ -37,6 +42,7 @@ BinaryFile& BinaryFile::operator=(BinaryFile&& other) noexcept {
   if (this != &other) {
     if (fd_ >= 0) ::close(fd_);
     fd_ = std::exchange(other.fd_, -1);
+    memory_ = other.memory_;
     position_ = other.position_;
     size_ = other.size_;
     last_end_ = other.last_end_;
@@ -52,6 +58,12 @@ BinaryFile::~BinaryFile() {
 }
 
 std::size_t BinaryFile::read_at(std::uint64_t offset, char* out, std::size_t bytes) const {
+  if (fd_ < 0) {
+    if (offset >= memory_.size()) return 0;
+    const std::size_t n = std::min<std::uint64_t>(bytes, memory_.size() - offset);
+    std::memcpy(out, memory_.data() + offset, n);
+    return n;
+  }
   std::size_t got = 0;
   while (got < bytes) {
     const ssize_t n = ::pread(fd_, out + got, bytes - got, static_cast<off_t>(offset + got));
@@ -96,6 +108,10 @@ bool BinaryFile::seek(std::uint64_t offset) {
 }
 
 void BinaryFile::measure() {
+  if (fd_ < 0) {
+    size_ = memory_.size();
+    return;
+  }
   struct stat st {};
   const bool known = ::fstat(fd_, &st) == 0 && st.st_size >= 0;
   size_ = known ? static_cast<std::uint64_t>(st.st_size) : 0;

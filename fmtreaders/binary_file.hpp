@@ -6,10 +6,14 @@
 // continues where the previous one ended fills a read-ahead buffer of fixed size (sequential
 // reading then costs one system call per buffer, not per frame); a read after a jump reads just
 // its own bytes, so random access does not pay for read-ahead it will not use.
+//
+// The bytes may also come from memory (`over`), so that tests and fuzz targets feed a reader
+// directly; everything else behaves as for a file of those bytes.
 #pragma once
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -21,6 +25,8 @@ class BinaryFile {
  public:
   // Nothing when the file cannot be opened.
   static std::optional<BinaryFile> open(const std::string& path);
+  // Reads `bytes`, which must outlive the reader.
+  static BinaryFile over(std::span<const char> bytes);
   BinaryFile(BinaryFile&& other) noexcept;
   BinaryFile& operator=(BinaryFile&& other) noexcept;
   BinaryFile(const BinaryFile&) = delete;
@@ -52,12 +58,14 @@ class BinaryFile {
 
  private:
   explicit BinaryFile(int fd) : fd_(fd) { measure(); }
+  explicit BinaryFile(std::span<const char> bytes) : memory_(bytes) { measure(); }
   // Points `data` at the next `bytes` bytes inside the read-ahead buffer, refilling it for a
   // sequential read; false when they cannot be served from it (a jump outside it).
   bool view_ahead(std::size_t bytes, const char*& data);
   // Positioned read of up to `bytes` bytes at `offset`, retried until done or end of file.
   std::size_t read_at(std::uint64_t offset, char* out, std::size_t bytes) const;
   int fd_ = -1;
+  std::span<const char> memory_;  // the bytes read when there is no file
   std::uint64_t position_ = 0;
   std::uint64_t size_ = 0;
   std::uint64_t last_end_ = 0;     // where the previous read ended

@@ -87,15 +87,20 @@ std::unique_ptr<FrameReader> open_binpos(const std::string& path, std::int32_t& 
                                          bool& with_box) {
   auto file = BinaryFile::open(path);
   if (!file) die(stdout, "Error - can't open binpos file " + path);
+  return open_binpos(std::move(*file), file_natoms, with_box);
+}
+
+std::unique_ptr<FrameReader> open_binpos(BinaryFile file, std::int32_t& file_natoms,
+                                         bool& with_box) {
   char magic[kMagicBytes] = {};
-  if (!file->read(magic, sizeof magic) || std::memcmp(magic, "fxyz", kMagicBytes) != 0) {
+  if (!file.read(magic, sizeof magic) || std::memcmp(magic, "fxyz", kMagicBytes) != 0) {
     bad_file();
   }
-  const std::int32_t count = first_frame_atoms(*file);
-  with_box = probe_box(*file, count);
-  if (!file->seek(kMagicBytes)) bad_file();
+  const std::int32_t count = first_frame_atoms(file);
+  with_box = probe_box(file, count);
+  if (!file.seek(kMagicBytes)) bad_file();
   file_natoms = count;
-  return std::make_unique<BinposReader>(std::move(*file), count, with_box);
+  return std::make_unique<BinposReader>(std::move(file), count, with_box);
 }
 
 }  // namespace kvtraj::readers

@@ -7,7 +7,11 @@
 // Files are untrusted: counts read from a file are checked against the file's size before
 // anything is allocated, every DCD record is checked against both of its length markers, and a
 // frame that cannot be read whole is reported as not read (never delivered half-filled).
-// Messages go to standard output; conditions that end the program go through `die`.
+// Messages go through the message sink (by default standard output); conditions that end the
+// program go through `die`.
+//
+// Threads: the handle table is one process-wide state without locks; all calls here belong to
+// one thread at a time.
 #pragma once
 
 #include <array>

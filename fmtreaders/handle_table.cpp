@@ -11,15 +11,18 @@
 namespace kvtraj {
 namespace {
 
-std::array<std::int32_t, 100> table{};
-
 // What the table keeps beside each slot: the reader, and the file it reads for reuse on close.
 struct SlotState {
   std::unique_ptr<readers::FrameReader> reader;
   std::string path;
   readers::FileStamp stamp;
 };
+
+// The process-wide state of the readers: `handcom`, the slots' readers, and the reader kept
+// from the last close.
+std::array<std::int32_t, 100> table{};
 std::array<SlotState, kHandleSlots> slots;
+readers::ParkedReader parked;
 
 bool valid_handle(std::int32_t handle) {
   return handle >= kFirstHandle && handle <= kLastHandle;
@@ -75,12 +78,19 @@ std::optional<std::int32_t> type_from_name(std::string_view path) {
 bool reuse_reader(std::int32_t handle, std::int32_t requested, std::int32_t& file_natoms) {
   const SlotState& slot = slots[slot_index(handle)];
   std::int32_t type = kTypeNone;
-  auto reader = readers::unpark(slot.path, slot.stamp, requested, type);
+  auto reader = parked.unpark(slot.path, slot.stamp, requested, type);
   if (!reader) return false;
   file_natoms = reader->file_atoms();
   readers::install_reader(handle, std::move(reader));
   readers::type_entry(handle) = type;
   return true;
+}
+
+// The file's atom count replaces the caller's: a warning when the caller gave a count, mere
+// information when it gave none (0) and asked the file.
+void natoms_reset(const char* format, std::int32_t given, std::int32_t found) {
+  emit(given > 0 ? MessageKind::warning : MessageKind::info,
+       std::string("Warning: ") + format + " file resetting natoms to " + std::to_string(found));
 }
 
 void open_dcd(std::int32_t& handle, std::int32_t& natoms, const std::string& path) {
@@ -89,7 +99,7 @@ void open_dcd(std::int32_t& handle, std::int32_t& natoms, const std::string& pat
   if (!reuse_reader(handle, kTypeDcd, file_natoms)) dcdopen(handle, path, file_natoms);
   if (handle < 0) return;
   if (file_natoms != natoms) {
-    warn("Warning: dcd file resetting natoms to " + std::to_string(file_natoms));
+    natoms_reset("dcd", natoms, file_natoms);
     natoms = file_natoms;
   }
 }
@@ -103,7 +113,7 @@ void open_binpos(std::int32_t handle, std::int32_t& natoms, const std::string& p
     readers::type_entry(handle) = with_box ? kTypeBinposBox : kTypeBinpos;
   }
   if (file_natoms != natoms) {
-    warn("Warning: binpos file resetting natoms to " + std::to_string(file_natoms));
+    natoms_reset("binpos", natoms, file_natoms);
     natoms = file_natoms;
   }
   if (readers::type_entry(handle) == kTypeBinposBox) inform("binpos file has box");
@@ -126,7 +136,7 @@ void open_xtc(std::int32_t& handle, std::int32_t& natoms, const std::string& pat
     readers::type_entry(handle) = kTypeXtc;
   }
   if (file_natoms != natoms) {
-    warn("Warning: xtc file resetting natoms to " + std::to_string(file_natoms));
+    natoms_reset("xtc", natoms, file_natoms);
     natoms = file_natoms;
   }
 }
@@ -174,7 +184,7 @@ std::int64_t FrameReader::skip(std::int32_t natoms, std::int64_t count) {
 void f77_molfile_init() {
   table.fill(0);
   for (SlotState& s : slots) s = SlotState{};
-  readers::drop_parked();
+  parked.drop();
 }
 
 void f77_molfile_open_read(std::int32_t& handle, std::int32_t& natoms, std::string_view filename,
@@ -239,7 +249,7 @@ void f77_molfile_close_read(std::int32_t handle, std::int32_t& status) {
   const std::int32_t type = f77_molfile_type(handle);
   if (type >= kTypeBinpos) {
     SlotState& slot = slots[slot_index(handle)];
-    readers::park(std::move(slot.reader), slot.path, slot.stamp, type);
+    parked.park(std::move(slot.reader), slot.path, slot.stamp, type);
   }
   readers::release_slot(handle);
   status = 0;

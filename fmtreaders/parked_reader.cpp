@@ -5,15 +5,6 @@
 namespace kvtraj::readers {
 namespace {
 
-struct Parked {
-  std::unique_ptr<FrameReader> reader;
-  std::string path;
-  FileStamp stamp;
-  std::int32_t type = kTypeNone;
-};
-
-Parked parked;
-
 // The type code a caller asks for when opening a file of type `type`.
 std::int32_t requested_for(std::int32_t type) {
   if (type == kTypeBinposBox) return kTypeBinpos;
@@ -30,25 +21,23 @@ std::optional<FileStamp> stamp_of(const std::string& path) {
                    static_cast<std::uint64_t>(st.st_size), st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
 }
 
-void park(std::unique_ptr<FrameReader> reader, const std::string& path, const FileStamp& stamp,
-          std::int32_t type) {
-  parked = Parked{std::move(reader), path, stamp, type};
+void ParkedReader::park(std::unique_ptr<FrameReader> reader, const std::string& path,
+                        const FileStamp& stamp, std::int32_t type) {
+  reader_ = std::move(reader);
+  path_ = path;
+  stamp_ = stamp;
+  type_ = type;
 }
 
-std::unique_ptr<FrameReader> unpark(const std::string& path, const FileStamp& stamp,
-                                    std::int32_t requested, std::int32_t& type) {
-  if (!parked.reader || parked.path != path || !(parked.stamp == stamp) ||
-      requested_for(parked.type) != requested) {
+std::unique_ptr<FrameReader> ParkedReader::unpark(const std::string& path, const FileStamp& stamp,
+                                                  std::int32_t requested, std::int32_t& type) {
+  if (!reader_ || path_ != path || !(stamp_ == stamp) || requested_for(type_) != requested) {
     return nullptr;
   }
-  std::unique_ptr<FrameReader> reader = std::move(parked.reader);
-  type = parked.type;
-  drop_parked();
+  std::unique_ptr<FrameReader> reader = std::move(reader_);
+  type = type_;
+  drop();
   return reader->rewind() ? std::move(reader) : nullptr;
-}
-
-void drop_parked() {
-  parked = Parked{};
 }
 
 }  // namespace kvtraj::readers

@@ -24,17 +24,25 @@ struct FileStamp {
 // The stamp of an existing file, or nothing when it does not exist.
 std::optional<FileStamp> stamp_of(const std::string& path);
 
-// Keeps `reader` (of a file of type code `type`) in place of any reader kept before.
-void park(std::unique_ptr<FrameReader> reader, const std::string& path, const FileStamp& stamp,
-          std::int32_t type);
+// The one reader kept from the last close. It is part of the handle table's state.
+class ParkedReader {
+ public:
+  // Keeps `reader` (of a file of type code `type`) in place of any reader kept before.
+  void park(std::unique_ptr<FrameReader> reader, const std::string& path, const FileStamp& stamp,
+            std::int32_t type);
+  // The kept reader when it reads `path` as it is now (same stamp), with a type code that a file
+  // opened as `requested` (3 binpos, 5 DCD) can have, rewound; null otherwise. type receives its
+  // code.
+  std::unique_ptr<FrameReader> unpark(const std::string& path, const FileStamp& stamp,
+                                      std::int32_t requested, std::int32_t& type);
+  // Forgets the kept reader.
+  void drop() { *this = ParkedReader{}; }
 
-// The kept reader when it reads `path` as it is now (same stamp), with a type code that a file
-// opened as `requested` (3 binpos, 5 DCD) can have, rewound; null otherwise. type receives its
-// code.
-std::unique_ptr<FrameReader> unpark(const std::string& path, const FileStamp& stamp,
-                                    std::int32_t requested, std::int32_t& type);
-
-// Forgets the kept reader.
-void drop_parked();
+ private:
+  std::unique_ptr<FrameReader> reader_;
+  std::string path_;
+  FileStamp stamp_;
+  std::int32_t type_ = kTypeNone;
+};
 
 }  // namespace kvtraj::readers

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "fmtreaders/binary_file.hpp"
 #include "fmtreaders/fmtreaders.hpp"
 #include "support/fortran_input.hpp"
 
@@ -50,12 +51,19 @@ std::int32_t& type_entry(std::int32_t handle);
 
 // Openers (they write their own messages). AMBER and binpos failures end the program.
 std::unique_ptr<FrameReader> open_amber(const std::string& path, bool with_box);
+std::unique_ptr<FrameReader> open_amber(std::unique_ptr<RecordReader> records, bool with_box);
 // Checks the magic and the first frame (fatal when they are bad), probes for a box and leaves
 // the file before its first frame. The messages are the caller's.
 std::unique_ptr<FrameReader> open_binpos(const std::string& path, std::int32_t& file_natoms,
                                          bool& with_box);
+std::unique_ptr<FrameReader> open_binpos(BinaryFile file, std::int32_t& file_natoms,
+                                         bool& with_box);
+// A DCD reader over `file` once its header is read: type (5 to 8) and natoms set. Null, with
+// the reason reported, when the header is refused.
+std::unique_ptr<FrameReader> dcd_reader(BinaryFile file, std::int32_t& type, std::int32_t& natoms);
 
 // Checks the first frame's header; null with `error` set when the file is not a usable XTC file.
 std::unique_ptr<FrameReader> open_xtc(const std::string& path, const char*& error);
+std::unique_ptr<FrameReader> open_xtc(BinaryFile file, const char*& error);
 
 }  // namespace kvtraj::readers

@@ -209,7 +209,11 @@ std::unique_ptr<FrameReader> open_xtc(const std::string& path, const char*& erro
     error = "can't open xtc file";
     return nullptr;
   }
-  auto reader = std::make_unique<XtcReader>(std::move(*file));
+  return open_xtc(std::move(*file), error);
+}
+
+std::unique_ptr<FrameReader> open_xtc(BinaryFile file, const char*& error) {
+  auto reader = std::make_unique<XtcReader>(std::move(file));
   error = reader->open();
   if (error) return nullptr;
   return reader;

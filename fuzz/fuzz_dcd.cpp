@@ -1,9 +1,13 @@
-// DCD files of any content through the handle table.
+// DCD files of any content, read from memory.
 #include "fuzz/reader_fuzz.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  kvtraj::fuzz::init();
-  const kvtraj::fuzz::InputFile file(data, size, ".dcd");
-  kvtraj::fuzz::read_every_frame(file.path(), "dcd", 0, size);
+  using namespace kvtraj;
+  fuzz::init();
+  std::int32_t type = 0, natoms = 0;
+  const auto bytes = std::span(reinterpret_cast<const char*>(data), size);
+  if (auto reader = readers::dcd_reader(readers::BinaryFile::over(bytes), type, natoms)) {
+    fuzz::read_frames(*reader, natoms, size);
+  }
   return 0;
 }

@@ -11,6 +11,9 @@
 //    from 1; an index outside its range ends the program with a message naming the range.
 //
 // Fatal conditions go through `die` (standard error, exit status 1).
+//
+// Threads: the module keeps no state of its own; calls on different handles may run at once,
+// and the queries may share one handle that nothing writes.
 #pragma once
 
 #include <cstdint>

@@ -14,6 +14,7 @@ targets=$(cd fuzz/corpus && ls -d fuzz_*)
 # shellcheck disable=SC2086
 cmake --build "$build" -j "$(nproc)" --target $targets
 for t in $targets; do
+  [ -n "$(ls -A fuzz/corpus/"$t")" ] || { echo "$t: the corpus is empty" >&2; exit 1; }
   inputs=(fuzz/corpus/"$t")
   [ -d fuzz/regressions/"$t" ] && inputs+=(fuzz/regressions/"$t")
   "$build/fuzz/$t" -runs=0 "${inputs[@]}" 2>"$build/$t.replay.log" ||

@@ -4,6 +4,8 @@
 // never written: the solver works on a private column-major copy. LAPACK sizes are 32-bit, so the
 // order of the matrix is limited to 46340 (N * N must fit). A solver failure prints
 // "SSYEVR returns with info= " and the code, and ends the program with status 1.
+//
+// Threads: no state of its own; calls may run at once (LAPACK may use threads of its own).
 #pragma once
 
 #include <cstdint>

@@ -16,9 +16,6 @@ constexpr double kCutoff = 1.0e-12;
 
 using Vec3 = std::array<double, 3>;
 
-// Work matrix shared by all calls: eigenvectors of u^T u (rotation wanted) or u^T u itself.
-Matrix3d work;
-
 double at(const Matrix3d& m, int i, int j) {
   return m[i + 3 * j];
 }
@@ -85,6 +82,7 @@ double root_or_zero(double lambda) {
 
 void fit_with_rotation(const Matrix3d& u, double& rtsum, Matrix3f& rot) {
   std::array<double, 6> s = gram(u);
+  Matrix3d work{};  // eigenvectors of u^T u; local, so that fits may run on several threads
   eigen(s, work, 3, 0);
   esort(s, work, 3, 0);
   const Vec3 e1 = column(work, 0);
@@ -135,7 +133,6 @@ Vec3 shifted_roots(const std::array<double, 6>& m) {
 void fit_sum_only(const Matrix3d& u, double& rtsum) {
   const double sign = determinant(u) < 0.0 ? -1.0 : 1.0;
   const std::array<double, 6> s = gram(u);
-  for (int k = 0; k < 6; ++k) work[k] = s[k];
   const double t = (s[0] + s[2] + s[5]) * kThird;
   std::array<double, 6> shifted = s;
   shifted[0] -= t;

@@ -7,7 +7,10 @@
 //  - `superpose` / `superposew`: unweighted and weighted fits of a moving set onto a reference,
 //    giving the RMS deviation and, on request, the rotation and translation.
 // Matrices are column-major; the rotation maps moving coordinates onto reference coordinates:
-// reference ~ rot * moving + trans. Not safe for concurrent callers (one static work matrix).
+// reference ~ rot * moving + trans.
+//
+// Threads: every routine works on its arguments and local storage only, so any number of threads
+// may fit at once.
 #pragma once
 
 #include <array>

@@ -1,5 +1,8 @@
 #include "support/messages.hpp"
 
+#include <algorithm>
+#include <cstdarg>
+#include <string>
 #include <utility>
 
 namespace kvtraj {
@@ -19,6 +22,21 @@ MessageSink set_message_sink(MessageSink sink) {
 
 void emit(MessageKind kind, std::string_view text, std::FILE* stream) {
   current_sink()(Message{kind, text, stream});
+}
+
+void emitf(MessageKind kind, const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  std::va_list again;
+  va_copy(again, args);
+  const int length = std::max(std::vsnprintf(nullptr, 0, format, args), 0);
+  va_end(args);
+  std::string text(static_cast<std::size_t>(length) + 1, '\0');
+  std::vsnprintf(text.data(), text.size(), format, again);
+  va_end(again);
+  text.resize(static_cast<std::size_t>(length));
+  if (!text.empty() && text.back() == '\n') text.pop_back();
+  emit(kind, text);
 }
 
 void write_to_stream(const Message& message) {

@@ -34,6 +34,8 @@ MessageSink set_message_sink(MessageSink sink);
 
 // Passes `text` to the sink.
 void emit(MessageKind kind, std::string_view text, std::FILE* stream = stdout);
+// The same with the text formatted as by printf (a line break at its end is dropped).
+[[gnu::format(printf, 2, 3)]] void emitf(MessageKind kind, const char* format, ...);
 inline void inform(std::string_view text) {
   emit(MessageKind::info, text);
 }

@@ -1,10 +1,12 @@
 // Reading of the node-trajectory records shared by the converters whose rules coincide: the
-// "*" and header lines, the node count line and the node lines. Every read goes through the C
-// stream's scanf so that blanks and line breaks match exactly as the record patterns say.
+// "*" and header lines, the node count line and the node lines; the converters' files. Every read
+// goes through the C stream's scanf so that blanks and line breaks match exactly as the record
+// patterns say.
 #include <cctype>
 #include <cstdio>
 
 #include "support/files.hpp"
+#include "support/messages.hpp"
 #include "tools/node_trajectory.hpp"
 
 namespace kvtraj {
@@ -47,15 +49,17 @@ bool scan_node_position(std::FILE* in, std::array<double, 3>& xyz) {
 
 ConverterFiles open_converter_files(const char* input, const char* output, const char* kind) {
   ConverterFiles files;
-  std::printf("Opening trajectory file %s for reading\n", input);
+  emitf(MessageKind::info, "Opening trajectory file %s for reading", input);
   files.in = open_file(input, "r");
   if (!files.in) {
-    std::printf("Error: Could not open trajectory file %s for reading.\n", input);
+    emitf(MessageKind::error, "Error: Could not open trajectory file %s for reading.", input);
     return files;
   }
-  std::printf("Outputting to %s file %s\n", kind, output);
+  emitf(MessageKind::info, "Outputting to %s file %s", kind, output);
   files.out = ReplacingFile::create(output);
-  if (!files.out) std::printf("Error: Could not open %s file %s for writing.\n", kind, output);
+  if (!files.out) {
+    emitf(MessageKind::error, "Error: Could not open %s file %s for writing.", kind, output);
+  }
   return files;
 }
 

@@ -3,6 +3,8 @@
 // distance test, its frames counted; snapshots delivered by number within the selection; and
 // albums, list files whose trajectories read as one sequence of snapshots. All file work goes
 // through the reader handles of fmtreaders (f77_molfile_init must have run).
+//
+// Threads: every call here uses the process-wide handle table: one thread at a time.
 #pragma once
 
 #include <array>

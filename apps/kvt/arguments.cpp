@@ -7,11 +7,6 @@
 namespace kvtraj::app {
 namespace {
 
-std::vector<std::string>& command_line() {
-  static std::vector<std::string> args;
-  return args;
-}
-
 bool listed(std::span<const std::string_view> names, std::string_view arg) {
   return std::find(names.begin(), names.end(), arg) != names.end();
 }
@@ -27,22 +22,17 @@ void fail(const std::string& message) {
   throw AppError(message);
 }
 
-void set_command_line(int argc, const char* const* argv) {
-  command_line().assign(argv, argv + argc);
-  set_arguments(argc, argv);
-}
-
 std::vector<std::string> check_arguments(std::span<const std::string_view> flags,
                                          std::span<const std::string_view> valued,
                                          std::size_t positional) {
-  const auto& args = command_line();
+  const auto& args = arguments();  // args[0] is the command
   std::vector<std::string> plain;
-  for (std::size_t i = 2; i < args.size(); ++i) {
+  for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string_view arg = args[i];
     if (listed(valued, arg)) {
       if (i + 1 == args.size()) fail(std::string(arg) + " needs a value");
       ++i;
-    } else if (!listed(flags, arg)) {
+    } else if (!listed(flags, arg) && arg != "--verbose") {
       if (looks_like_option(arg)) fail("unknown option " + std::string(arg) + " (see --help)");
       if (plain.size() == positional) fail("unexpected argument " + std::string(arg));
       plain.emplace_back(arg);

@@ -34,9 +34,6 @@ bool is_command(std::string_view command);
 
 // ---------------------------------------------------------------- options
 
-// Keeps the command line for clopts and for the checks below.
-void set_command_line(int argc, const char* const* argv);
-
 // Checks that every argument after the command is a known option (flags take no value, the
 // others one value) or, when `positional` is given, at most that many plain arguments, which it
 // returns.

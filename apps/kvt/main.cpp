@@ -6,6 +6,7 @@
 #include "apps/kvt/kvt_app.hpp"
 #include "clopts/clopts.hpp"
 #include "support/fatal.hpp"
+#include "support/messages.hpp"
 
 namespace {
 
@@ -32,12 +33,22 @@ int dispatch(int argc, char** argv) {
   return run_info(files.front());
 }
 
+// Standard output carries only kvt's own results: the modules' warnings and errors go to
+// standard error, their information only with --verbose.
+void route_module_texts(bool verbose) {
+  kvtraj::set_message_sink([verbose](const kvtraj::Message& m) {
+    if (m.kind == kvtraj::MessageKind::info && !verbose) return;
+    kvtraj::write_to_stream({m.kind, m.text, stderr});
+  });
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  set_command_line(argc, argv);
+  kvtraj::set_arguments(argc, argv);
+  route_module_texts(kvtraj::getflag("--verbose"));
   // Fatal conditions of the modules unwind, so that partial outputs are removed; their
-  // message is already printed where the module prints it.
+  // message is already written through the sink.
   kvtraj::set_fatal_action(kvtraj::throw_fatal_error);
   try {
     const int status = dispatch(argc, argv);

@@ -51,7 +51,8 @@ constexpr std::string_view kProgramUsage =
     "  expand    rebuild the snapshots of a KVT file as a trajectory\n"
     "  convert   convert a trajectory between DCD, binpos, AMBER and XTC formats\n"
     "  info      describe a KVT file or a trajectory\n"
-    "  query     print values of a KVT file\n";
+    "  query     print values of a KVT file\n"
+    "every command: --verbose also shows what the readers report (file types, opening)\n";
 
 }  // namespace
 

@@ -9,7 +9,8 @@ namespace kvtraj::bench {
 
 inline std::string bench_file(const char* extension) {
   const char* dir = std::getenv("KVTRAJ_BENCH_DIR");
-  const std::string stem = dir ? std::string(dir) + "/traj" : std::string(KVTRAJ_SHARED_DATA) + "/peptide";
+  const std::string stem =
+      dir ? std::string(dir) + "/traj" : std::string(KVTRAJ_SHARED_DATA) + "/peptide";
   return stem + "." + extension;
 }
 

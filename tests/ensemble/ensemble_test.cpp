@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include "ensemble/ensemble.hpp"
@@ -135,6 +137,29 @@ TEST(Ensemble, ShortArraysAreFatal) {
                       "fewer than 3 x natoms values");
   // A frame count whose product with the snapshot size overflows is caught, not wrapped.
   KVTRAJ_EXPECT_FATAL(trajfit(traj, avg, kAtoms, 2147483647), "fewer than 3 x natoms x nframes");
+}
+
+TEST(Trajfit, TwoThreadsFitAtOnceAsOneThreadDoes) {
+  constexpr int kFrames = 20000;  // long enough for the two fits to overlap
+  std::mt19937 rng(5);
+  const auto structure = testing::random_set(rng, kAtoms, 4.0);
+  auto noisy = rigid_trajectory(structure, kFrames);
+  for (float& x : noisy) x += std::uniform_real_distribution<float>(-0.3f, 0.3f)(rng);
+  const std::vector<float> other_ref(noisy.begin() + 3 * kAtoms, noisy.begin() + 6 * kAtoms);
+
+  auto alone_a = noisy, alone_b = noisy;
+  trajfit(alone_a, structure, kAtoms, kFrames);
+  trajfit(alone_b, other_ref, kAtoms, kFrames, 0, std::vector<float>(kAtoms, 0.5f));
+
+  auto together_a = noisy, together_b = noisy;
+  std::thread a([&] { trajfit(together_a, structure, kAtoms, kFrames); });
+  std::thread b([&] {
+    trajfit(together_b, other_ref, kAtoms, kFrames, 0, std::vector<float>(kAtoms, 0.5f));
+  });
+  a.join();
+  b.join();
+  EXPECT_EQ(0, std::memcmp(together_a.data(), alone_a.data(), alone_a.size() * sizeof(float)));
+  EXPECT_EQ(0, std::memcmp(together_b.data(), alone_b.data(), alone_b.size() * sizeof(float)));
 }
 
 }  // namespace

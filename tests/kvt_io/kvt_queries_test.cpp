@@ -94,7 +94,7 @@ TEST(KvtQueries, FluctuationIsTheLengthAtEachAtom) {
   EXPECT_EQ(kvtfluc(h, 2), (std::vector<float>{0.0f, 0.0f}));
 }
 
-TEST(KvtQueriesDeathTest, IndicesOutsideTheirRangeAreFatal) {
+TEST(KvtQueriesFatal, IndicesOutsideTheirRangeAreFatal) {
   const kvtfile h = small_handle();
   KVTRAJ_EXPECT_FATAL(kvtevec(h, 7), "^kvtevec: vector index 7 outside 1\\.\\.2\n$");
   KVTRAJ_EXPECT_FATAL(kvtevec(h, 0), "^kvtevec: vector index 0 outside 1\\.\\.2\n$");
@@ -106,7 +106,7 @@ TEST(KvtQueriesDeathTest, IndicesOutsideTheirRangeAreFatal) {
   KVTRAJ_EXPECT_FATAL(kvtsnap(h, 1, small), "^kvtsnap: output holds 5 reals, expected 6\n$");
 }
 
-TEST(KvtQueriesDeathTest, ClosedHandleIsFatal) {
+TEST(KvtQueriesFatal, ClosedHandleIsFatal) {
   const testing::TempDir dir;
   kvtfile h = testing::handle_of(make_sample(2, 2, 1), dir.path("a.kvt"));
   ASSERT_EQ(kvtclose(h), 0);

@@ -286,7 +286,7 @@ TEST(KvtOpen, Kvt5CodesInSixteenColumns) {
   expect_filled(cut, s, 1);
 }
 
-TEST(KvtOpenDeathTest, MissingFileAndUnknownMagic) {
+TEST(KvtOpenFatal, MissingFileAndUnknownMagic) {
   const testing::TempDir dir;
   const std::string missing = dir.path("none.kvt");
   KVTRAJ_EXPECT_FATAL(kvtopen(1, missing + "   "),
@@ -299,7 +299,7 @@ TEST(KvtOpenDeathTest, MissingFileAndUnknownMagic) {
   KVTRAJ_EXPECT_FATAL(kvtopen(1, marker), literal_regex(marker) + ": too short for a kvt file");
 }
 
-TEST(KvtOpenDeathTest, HostileHeadersEndWithAMessage) {
+TEST(KvtOpenFatal, HostileHeadersEndWithAMessage) {
   const testing::TempDir dir;
   const std::string path = dir.path("h.kvt");
   write_file(path, stream_header("KVT4", -5, 2, 1).str());

@@ -206,7 +206,7 @@ TEST(KvtWrite, WriteIndexOutsideTheVectorsStoresNothing) {
   EXPECT_EQ(kvtevals(h)[1], 9.0f);
 }
 
-TEST(KvtWriteDeathTest, BadCallsAreFatal) {
+TEST(KvtWriteFatal, BadCallsAreFatal) {
   const std::vector<float> three{1, 2, 3};
   KVTRAJ_EXPECT_FATAL(kvtcreate(1, "x", "t", -1, 2, 3, 0.0f, three),
                       "^kvtcreate: invalid counts \\(natoms -1, nframes 2, nvecs 3\\)\n$");
@@ -217,7 +217,7 @@ TEST(KvtWriteDeathTest, BadCallsAreFatal) {
                       "kvtwrite: eigenvector holds 2 reals, expected 3");
 }
 
-TEST(KvtWriteDeathTest, CloseOfAClosedHandleIsFatal) {
+TEST(KvtWriteFatal, CloseOfAClosedHandleIsFatal) {
   const testing::TempDir dir;
   kvtfile h = testing::handle_of(make_sample(2, 2, 1), dir.path("a.kvt"));
   ASSERT_EQ(kvtclose(h), 0);
@@ -226,7 +226,7 @@ TEST(KvtWriteDeathTest, CloseOfAClosedHandleIsFatal) {
   KVTRAJ_EXPECT_FATAL(kvtwrite(h, 1, h.avg, 0.0f, h.proj), "kvtwrite: the handle holds no arrays");
 }
 
-TEST(KvtWriteDeathTest, OpenFailureIsFatalWithTheName) {
+TEST(KvtWriteFatal, OpenFailureIsFatalWithTheName) {
   const testing::TempDir dir;
   const std::string path = dir.path("missing/a.kvt");
   kvtfile h = testing::handle_of(make_sample(2, 2, 1), path);

@@ -13,6 +13,9 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "support/fatal.hpp"
+#include "support/messages.hpp"
+
 namespace kvtraj::testing {
 
 TempDir::TempDir() {
@@ -76,9 +79,20 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
   return r;
 }
 
-void stdout_to_stderr() {
-  std::fflush(stdout);
-  ::dup2(2, 1);
+FatalOutcome catch_fatal(const std::function<void()>& statement) {
+  FatalOutcome outcome;
+  MessageSink previous_sink = set_message_sink(
+      [&outcome](const Message& m) { outcome.texts.append(m.text).push_back('\n'); });
+  const FatalAction previous_action = set_fatal_action(throw_fatal_error);
+  try {
+    statement();
+  } catch (const FatalError& e) {
+    outcome.raised = true;
+    outcome.status = e.status;
+  }
+  set_fatal_action(previous_action);
+  set_message_sink(std::move(previous_sink));
+  return outcome;
 }
 
 }  // namespace kvtraj::testing

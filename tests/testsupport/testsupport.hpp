@@ -1,13 +1,16 @@
 // Test helpers: a private temporary directory, whole-file reads and writes, a builder of
-// little-endian binary files written independently of the readers under test, and a death-test
-// macro for fatal messages that go to standard output.
+// little-endian binary files written independently of the readers under test, and a check that a
+// statement ends in a given fatal condition, run in the test's own process.
 #pragma once
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include <gmock/gmock.h>
 
 namespace kvtraj::testing {
 
@@ -79,17 +82,25 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
 
 }  // namespace kvtraj::testing
 
-// A death test whose expected output is printed on standard output: the child sends standard
-// output to standard error, where the death-test machinery matches it against `regex`, and must
-// end with exit status 1.
-#define KVTRAJ_EXPECT_FATAL(statement, regex)  \
-  EXPECT_EXIT(                                 \
-      {                                        \
-        ::kvtraj::testing::stdout_to_stderr(); \
-        statement;                             \
-      },                                       \
-      ::testing::ExitedWithCode(1), regex)
+// Runs `statement` with fatal conditions turned into exceptions and the modules' texts captured:
+// it must end in a fatal condition with status 1, and everything the modules wrote on the way
+// (each text with its line break, the fatal line last) must match `regex`.
+#define KVTRAJ_EXPECT_FATAL(statement, regex)                           \
+  do {                                                                  \
+    const ::kvtraj::testing::FatalOutcome fatal_outcome_ =              \
+        ::kvtraj::testing::catch_fatal([&] { statement; });             \
+    EXPECT_TRUE(fatal_outcome_.raised) << #statement " returned";       \
+    EXPECT_EQ(fatal_outcome_.status, 1);                                \
+    EXPECT_THAT(fatal_outcome_.texts, ::testing::ContainsRegex(regex)); \
+  } while (false)
 
 namespace kvtraj::testing {
-void stdout_to_stderr();
-}
+
+struct FatalOutcome {
+  bool raised = false;
+  int status = 0;
+  std::string texts;  // every text the modules emitted, one per line
+};
+FatalOutcome catch_fatal(const std::function<void()>& statement);
+
+}  // namespace kvtraj::testing
