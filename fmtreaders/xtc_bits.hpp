@@ -42,4 +42,19 @@ inline int packed_bits(const std::array<std::uint32_t, 3>& sizes) {
   return bit_length(Wide{sizes[0]} * sizes[1] * sizes[2]);
 }
 
+// A packed number goes into the stream lowest byte first, 8 bits at a time, the last chunk 1..8
+// bits. Up to 56 bits that is one n-bit field holding the number with its bytes reversed, which
+// the bit reader and writer handle in one step; these convert between the two orders.
+inline std::uint64_t to_stream_order(std::uint64_t v, int n) {
+  const int full = (n - 1) / 8, last = n - 8 * full;
+  const std::uint64_t low = full == 0 ? 0 : __builtin_bswap64(v) >> (64 - 8 * full);
+  return (low << last) | (v >> (8 * full));
+}
+
+inline std::uint64_t from_stream_order(std::uint64_t x, int n) {
+  const int full = (n - 1) / 8, last = n - 8 * full;
+  const std::uint64_t low = full == 0 ? 0 : __builtin_bswap64((x >> last) << (64 - 8 * full));
+  return low | ((x & ((std::uint64_t{1} << last) - 1)) << (8 * full));
+}
+
 }  // namespace kvtraj::xtc::bits

@@ -21,10 +21,10 @@ class BitReader {
     refill();
   }
 
-  // The next n bits (1..32), first bit highest.
-  std::uint32_t take(int n) {
+  // The next n bits (1..56), first bit highest.
+  std::uint64_t take(int n) {
     if (count_ < n) refill();
-    const auto v = static_cast<std::uint32_t>(window_ >> (64 - n));
+    const std::uint64_t v = window_ >> (64 - n);
     window_ <<= n;
     count_ -= n;
     taken_ += static_cast<std::uint64_t>(n);
@@ -80,12 +80,12 @@ void unpack(U v, const std::array<std::uint32_t, 3>& sizes, std::uint32_t* out) 
 
 void take_triple(BitReader& in, int nbits, const std::array<std::uint32_t, 3>& sizes,
                  std::uint32_t* out) {
+  if (nbits > 56) return unpack(in.take_packed<Wide>(nbits), sizes, out);
+  const std::uint64_t v = bits::from_stream_order(in.take(nbits), nbits);
   if (nbits <= 32) {
-    unpack(in.take_packed<std::uint32_t>(nbits), sizes, out);
-  } else if (nbits <= 64) {
-    unpack(in.take_packed<std::uint64_t>(nbits), sizes, out);
+    unpack(static_cast<std::uint32_t>(v), sizes, out);  // 32-bit division is cheaper
   } else {
-    unpack(in.take_packed<Wide>(nbits), sizes, out);
+    unpack(v, sizes, out);
   }
 }
 
@@ -128,7 +128,7 @@ class Decoder {
   void take_full(std::uint32_t* c) {
     if (separate_) {
       for (std::size_t d = 0; d < 3; ++d) {
-        c[d] = in_.take(field_bits_[d]);  // sizes are at least 1: 1..32 bits
+        c[d] = static_cast<std::uint32_t>(in_.take(field_bits_[d]));  // sizes >= 1: 1..32 bits
       }
     } else {
       take_triple(in_, packed_bits_, sizes_, c);
@@ -158,7 +158,7 @@ bool Decoder::run(std::int32_t smallidx, std::int32_t natoms) {
     ++i;
     int step = 0;
     if (in_.take(1) != 0) {
-      const std::uint32_t code = in_.take(5);
+      const auto code = static_cast<std::uint32_t>(in_.take(5));
       step = static_cast<int>(code % 3) - 1;
       run = code - code % 3;
     }

@@ -23,9 +23,9 @@ class BitWriter {
  public:
   explicit BitWriter(std::vector<unsigned char>& out) : out_(out) { out_.clear(); }
 
-  // The low n bits (0..32) of v.
-  void put(int n, std::uint32_t v) {
-    window_ = (window_ << n) | (v & (n == 32 ? 0xffffffffu : ((1u << n) - 1)));
+  // The low n bits (0..56) of v.
+  void put(int n, std::uint64_t v) {
+    window_ = (window_ << n) | (v & ((std::uint64_t{1} << n) - 1));
     count_ += n;
     while (count_ >= 8) {
       count_ -= 8;
@@ -35,8 +35,9 @@ class BitWriter {
   // v in n bits, lowest byte first, 8 bits at a time, the last chunk 1..8 bits.
   template <class U>
   void put_packed(int n, U v) {
-    for (; n > 8; n -= 8, v >>= 8) put(8, static_cast<std::uint32_t>(v & 0xff));
-    put(n, static_cast<std::uint32_t>(v));
+    if (n <= 56) return put(n, bits::to_stream_order(static_cast<std::uint64_t>(v), n));
+    for (; n > 8; n -= 8, v >>= 8) put(8, static_cast<std::uint64_t>(v & 0xff));
+    put(n, static_cast<std::uint64_t>(v));
   }
   // Writes out a last partial byte, zero-filled.
   void flush() {

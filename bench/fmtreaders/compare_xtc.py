@@ -57,7 +57,7 @@ def run_benchmark():
                    stdout=subprocess.DEVNULL)
     with open(out) as f:
         results = json.load(f)["benchmarks"]
-    return {b["run_name"]: b["frames_per_s"] for b in results
+    return {b["run_name"].split("/")[0]: b["frames_per_s"] for b in results
             if b.get("aggregate_name") == "median"}
 
 

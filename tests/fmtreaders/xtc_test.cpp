@@ -138,6 +138,26 @@ TEST(XtcCodec, ReencodingGivesTheWritersBytes) {
   }
 }
 
+// Ranges of about 2^23 grid steps on every axis pack a full atom into 69 bits, past the 64-bit
+// arithmetic of ordinary frames; atoms close together still form runs.
+TEST(XtcCodec, WidePackedNumbersRoundTrip) {
+  std::vector<float> nm;
+  for (int a = 0; a < 40; ++a) {
+    for (int d = 0; d < 3; ++d) {
+      const int step = a % 4 == 3 ? (a * 1237 + d * 4001) % 64000 : (a * 3 + d) % 64000;
+      nm.push_back(static_cast<float>(step) / 8.0f);
+    }
+  }
+  nm[3 * 39] = nm[3 * 39 + 1] = nm[3 * 39 + 2] = 7999.875f;
+  std::vector<unsigned char> block;
+  ASSERT_TRUE(xtc::Encoder().encode(nm, 1000.0f, block));
+  xtc::BlockHeader h;
+  ASSERT_EQ(xtc::parse_block_header(block.data(), 40, h), nullptr);
+  std::vector<float> back(nm.size());
+  ASSERT_TRUE(xtc::decode(h, block.data() + 36, 40, 1.0f, back));
+  for (std::size_t k = 0; k < nm.size(); ++k) EXPECT_NEAR(back[k], nm[k], 1e-3f) << k;
+}
+
 TEST(XtcCodec, CoordinatesOutOfIntegerRangeAreRefused) {
   xtc::Encoder encoder;
   std::vector<float> nm(3 * 12, 1.0f);
