@@ -58,7 +58,6 @@ class Encoder {
 
  private:
   std::vector<std::int32_t> ints_;
-  std::vector<unsigned char> stream_;
 };
 
 }  // namespace kvtraj::xtc

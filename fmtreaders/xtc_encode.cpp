@@ -18,10 +18,15 @@ using bits::Wide;
 
 constexpr double kMaxAbs = INT_MAX - 2;  // largest |coordinate × precision| the format takes
 
-// Appends bits first bit highest.
+// Appends bits first bit highest to a byte vector, grown once by an upper bound of the stream
+// (`max_bytes`) and trimmed at the end, so that a byte costs a store, not a push_back.
 class BitWriter {
  public:
-  explicit BitWriter(std::vector<unsigned char>& out) : out_(out) { out_.clear(); }
+  BitWriter(std::vector<unsigned char>& out, std::size_t max_bytes)
+      : out_(out), start_(out.size()) {
+    out_.resize(start_ + max_bytes);
+    p_ = out_.data() + start_;
+  }
 
   // The low n bits (0..56) of v.
   void put(int n, std::uint64_t v) {
@@ -29,7 +34,7 @@ class BitWriter {
     count_ += n;
     while (count_ >= 8) {
       count_ -= 8;
-      out_.push_back(static_cast<unsigned char>(window_ >> count_));
+      *p_++ = static_cast<unsigned char>(window_ >> count_);
     }
   }
   // v in n bits, lowest byte first, 8 bits at a time, the last chunk 1..8 bits.
@@ -39,14 +44,19 @@ class BitWriter {
     for (; n > 8; n -= 8, v >>= 8) put(8, static_cast<std::uint64_t>(v & 0xff));
     put(n, static_cast<std::uint64_t>(v));
   }
-  // Writes out a last partial byte, zero-filled.
-  void flush() {
-    if (count_ > 0) out_.push_back(static_cast<unsigned char>(window_ << (8 - count_)));
+  // Writes out a last partial byte, zero-filled, trims the vector; the stream's length.
+  std::size_t finish() {
+    if (count_ > 0) *p_++ = static_cast<unsigned char>(window_ << (8 - count_));
     count_ = 0;
+    const auto bytes = static_cast<std::size_t>(p_ - (out_.data() + start_));
+    out_.resize(start_ + bytes);
+    return bytes;
   }
 
  private:
   std::vector<unsigned char>& out_;
+  std::size_t start_;
+  unsigned char* p_ = nullptr;
   std::uint64_t window_ = 0;
   int count_ = 0;
 };
@@ -108,11 +118,14 @@ bool to_grid(std::span<const float> coords, float precision, std::vector<std::in
   return true;
 }
 
-// Writes the stream of the atoms in `ints` (modified: swapped pairs), returns the first class.
+// At most 96 bits for a full atom and 6 for its run flag, or at most 72 for a small one.
+constexpr std::size_t kMaxBytesPerAtom = 13;
+
+// Appends the stream of the atoms in `ints` (modified: swapped pairs) to out.
 class StreamWriter {
  public:
   StreamWriter(std::vector<std::int32_t>& ints, const Grid& g, std::vector<unsigned char>& out)
-      : ints_(ints), g_(g), out_(out) {
+      : ints_(ints), g_(g), out_(out, kMaxBytesPerAtom * (ints.size() / 3) + 1) {
     for (std::size_t d = 0; d < 3; ++d) {
       sizes_[d] = static_cast<std::uint32_t>(g.maxint[d] - g.minint[d]) + 1;
     }
@@ -128,7 +141,8 @@ class StreamWriter {
     return cls;
   }
 
-  void write(std::int32_t cls);
+  // Writes the atoms starting from size class `cls`; the stream's length in bytes.
+  std::size_t write(std::int32_t cls);
 
  private:
   void put_full(const std::int32_t* c) {
@@ -151,7 +165,7 @@ class StreamWriter {
   int packed_bits_ = 0;
 };
 
-void StreamWriter::write(std::int32_t cls) {
+std::size_t StreamWriter::write(std::int32_t cls) {
   const auto natoms = static_cast<std::int64_t>(ints_.size() / 3);
   const std::int32_t maxidx = std::min(bits::kClassCount - 1, cls + 8);
   const std::int32_t minidx = maxidx - 8;
@@ -214,13 +228,7 @@ void StreamWriter::write(std::int32_t cls) {
       }
     }
   }
-  out_.flush();
-}
-
-void append_be32(std::vector<unsigned char>& out, std::uint32_t v) {
-  unsigned char raw[4];
-  store_be32(v, raw);
-  out.insert(out.end(), raw, raw + 4);
+  return out_.finish();
 }
 
 }  // namespace
@@ -229,19 +237,22 @@ bool Encoder::encode(std::span<const float> coords, float precision,
                      std::vector<unsigned char>& out) {
   Grid grid;
   if (coords.size() < 3 || !to_grid(coords, precision, ints_, grid)) return false;
-  StreamWriter writer(ints_, grid, stream_);
+  const std::size_t header = out.size();
+  out.resize(header + kBlockHeaderBytes);  // filled once the stream's length is known
+  StreamWriter writer(ints_, grid, out);
   const std::int32_t cls = writer.first_class();
-  writer.write(cls);
+  const std::size_t bytes = writer.write(cls);
+  out.resize(out.size() + (4 - bytes % 4) % 4, 0);
 
-  std::uint32_t raw_precision = 0;
-  std::memcpy(&raw_precision, &precision, sizeof precision);
-  append_be32(out, raw_precision);
-  for (std::int32_t v : grid.minint) append_be32(out, static_cast<std::uint32_t>(v));
-  for (std::int32_t v : grid.maxint) append_be32(out, static_cast<std::uint32_t>(v));
-  append_be32(out, static_cast<std::uint32_t>(cls));
-  append_be32(out, static_cast<std::uint32_t>(stream_.size()));
-  out.insert(out.end(), stream_.begin(), stream_.end());
-  out.resize(out.size() + (4 - stream_.size() % 4) % 4, 0);
+  std::uint32_t fields[9] = {};
+  std::memcpy(&fields[0], &precision, sizeof precision);
+  for (std::size_t d = 0; d < 3; ++d) {
+    fields[1 + d] = static_cast<std::uint32_t>(grid.minint[d]);
+    fields[4 + d] = static_cast<std::uint32_t>(grid.maxint[d]);
+  }
+  fields[7] = static_cast<std::uint32_t>(cls);
+  fields[8] = static_cast<std::uint32_t>(bytes);
+  for (std::size_t k = 0; k < 9; ++k) store_be32(fields[k], out.data() + header + 4 * k);
   return true;
 }
 
