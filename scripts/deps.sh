@@ -6,9 +6,10 @@ set -euo pipefail
 # The second line is the Python package and its tests.
 packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libopenblas-dev liblapacke-dev
           pybind11-dev python3-pybind11 python3-dev python3-numpy python3-pytest clang-format git)
-# Peers that interoperability tests compare with; those tests skip when they are absent.
+# Peers that interoperability tests compare with; those tests skip when they are absent
+# (gromacs: `gmx check` of the XTC files kvt writes).
 if [ "${KVTRAJ_WITH_PEERS:-0}" = 1 ]; then
-  packages+=(python3-mdtraj python3-mdanalysis python3-matplotlib)
+  packages+=(python3-mdtraj python3-mdanalysis python3-matplotlib gromacs)
 fi
 if [ "${KVTRAJ_WITH_FUZZ:-0}" = 1 ]; then packages+=(clang libclang-rt-14-dev); fi
 
