@@ -71,7 +71,7 @@ void f77_molfile_close_read(std::int32_t handle, std::int32_t& status);
 std::int32_t f77_molfile_type(std::int32_t handle);
 // True when the frames of this handle carry a box (types 2, 4, 7, 8 and 9).
 bool f77_molfile_has_box(std::int32_t handle);
-// True when the DCD or binpos file of this handle, read or passed up to its last whole frame,
+// True when the DCD, binpos or XTC file of this handle, read or passed up to its last whole frame,
 // ends inside a further frame (a truncated file). False for other formats and free handles.
 bool f77_molfile_cut_inside_frame(std::int32_t handle);
 

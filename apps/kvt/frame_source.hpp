@@ -33,7 +33,7 @@ class FrameSource {
   virtual std::int32_t type_code() const = 0;
   // Grid steps per nm of an XTC file's first frame; 0 for other formats.
   virtual float xtc_precision() const { return 0.0f; }
-  // True when a DCD or binpos file ends inside a frame after its last whole one.
+  // True when a DCD, binpos or XTC file ends inside a frame after its last whole one.
   bool cut_inside_frame() const { return cut_; }
   // Fails when the file was cut inside a frame: its frames cannot all be what was written.
   void require_whole() const;
