@@ -48,11 +48,14 @@ struct TypeName {
   std::string_view name;
   std::int32_t code;
 };
-constexpr std::array<TypeName, 5> kTypeNames = {{{"crd", kTypeCrd},
+constexpr std::array<TypeName, 8> kTypeNames = {{{"crd", kTypeCrd},
                                                  {"crdbox", kTypeCrdBox},
                                                  {"binpos", kTypeBinpos},
                                                  {"dcd", kTypeDcd},
-                                                 {"xtc", kTypeXtc}}};
+                                                 {"xtc", kTypeXtc},
+                                                 {"trr", kTypeTrr},
+                                                 {"nc", kTypeNetcdf},
+                                                 {"ncdf", kTypeNetcdf}}};
 
 std::int32_t code_of(std::string_view name) {
   for (const TypeName& t : kTypeNames) {
@@ -119,24 +122,28 @@ void open_binpos(std::int32_t handle, std::int32_t& natoms, const std::string& p
   if (readers::type_entry(handle) == kTypeBinposBox) inform("binpos file has box");
 }
 
-void open_xtc(std::int32_t& handle, std::int32_t& natoms, const std::string& path) {
-  inform("Attempting to open xtc file");
+// TRR and NetCDF: the opener gives the reader and its type code, or null after writing why it
+// refused the file.
+using Opener = std::unique_ptr<readers::FrameReader> (*)(const std::string&, std::int32_t&,
+                                                         std::int32_t&);
+
+void open_by(Opener opener, const char* name, std::int32_t& handle, std::int32_t& natoms,
+             const std::string& path) {
+  inform(std::string("Attempting to open ") + name + " file");
   std::int32_t file_natoms = 0;
-  if (!reuse_reader(handle, kTypeXtc, file_natoms)) {
-    const char* error = nullptr;
-    auto reader = readers::open_xtc(path, error);
+  if (!reuse_reader(handle, readers::type_entry(handle), file_natoms)) {
+    std::int32_t type = kTypeNone;
+    auto reader = opener(path, file_natoms, type);
     if (!reader) {
-      report_error(std::string("Error - bad xtc file: ") + error);
       readers::release_slot(handle);
       handle = -1;
       return;
     }
-    file_natoms = reader->file_atoms();
     readers::install_reader(handle, std::move(reader));
-    readers::type_entry(handle) = kTypeXtc;
+    readers::type_entry(handle) = type;
   }
   if (file_natoms != natoms) {
-    natoms_reset("xtc", natoms, file_natoms);
+    natoms_reset(name, natoms, file_natoms);
     natoms = file_natoms;
   }
 }
@@ -219,7 +226,13 @@ void f77_molfile_open_read(std::int32_t& handle, std::int32_t& natoms, std::stri
       open_dcd(handle, natoms, path);
       return;
     case kTypeXtc:
-      open_xtc(handle, natoms, path);
+      open_by(readers::open_xtc, "xtc", handle, natoms, path);
+      return;
+    case kTypeTrr:
+      open_by(readers::open_trr, "trr", handle, natoms, path);
+      return;
+    case kTypeNetcdf:
+      open_by(readers::open_netcdf, "netcdf", handle, natoms, path);
       return;
     default:
       readers::release_slot(handle);
@@ -267,6 +280,7 @@ bool f77_molfile_cut_inside_frame(std::int32_t handle) {
 
 bool f77_molfile_has_box(std::int32_t handle) {
   const std::int32_t type = f77_molfile_type(handle);
+  if (type >= kTypeTrr && type <= kTypeNetcdf) return readers::reader_of(handle)->has_box();
   return type == kTypeCrdBox || type == kTypeBinposBox || type == kTypeDcdCell ||
          type == kTypeDcd64Cell || type == kTypeXtc;
 }

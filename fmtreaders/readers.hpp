@@ -35,6 +35,8 @@ class FrameReader {
   // True when what is left of the file is more than nothing but less than a frame: the file was
   // cut inside a frame. Formats without fixed-size frames cannot tell and answer false.
   virtual bool cut_inside_frame() const { return false; }
+  // True when the file's frames carry a box, for formats whose type code does not say.
+  virtual bool has_box() const { return false; }
 
  private:
   std::vector<float> scratch_;
@@ -61,9 +63,21 @@ std::unique_ptr<FrameReader> open_binpos(BinaryFile file, std::int32_t& file_nat
 // A DCD reader over `file` once its header is read: type (5 to 8) and natoms set. Null, with
 // the reason reported, when the header is refused.
 std::unique_ptr<FrameReader> dcd_reader(BinaryFile file, std::int32_t& type, std::int32_t& natoms);
+// Reads the first frame header (type: single or double precision code); null, with the reason
+// written, when it is refused.
+std::unique_ptr<FrameReader> open_trr(const std::string& path, std::int32_t& file_natoms,
+                                      std::int32_t& type);
+std::unique_ptr<FrameReader> trr_reader(BinaryFile file, std::int32_t& type, std::int32_t& natoms);
+// Checks the AMBER conventions of a NetCDF file; null, with the reason written, when they do
+// not hold (or when this build has no NetCDF library).
+std::unique_ptr<FrameReader> open_netcdf(const std::string& path, std::int32_t& file_natoms,
+                                         std::int32_t& type);
 
-// Checks the first frame's header; null with `error` set when the file is not a usable XTC file.
-std::unique_ptr<FrameReader> open_xtc(const std::string& path, const char*& error);
+// Checks the first frame's header (type: kTypeXtc); null, with the reason written, when it is
+// refused.
+std::unique_ptr<FrameReader> open_xtc(const std::string& path, std::int32_t& file_natoms,
+                                      std::int32_t& type);
+// The same over `file`; null with `error` set, nothing written.
 std::unique_ptr<FrameReader> open_xtc(BinaryFile file, const char*& error);
 
 }  // namespace kvtraj::readers

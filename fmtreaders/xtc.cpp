@@ -16,6 +16,7 @@
 #include "fmtreaders/readers.hpp"
 #include "fmtreaders/xtc_codec.hpp"
 #include "support/fortran_input.hpp"
+#include "support/messages.hpp"
 
 namespace kvtraj::readers {
 namespace {
@@ -203,13 +204,18 @@ std::int64_t XtcReader::skip(std::int32_t natoms, std::int64_t count) {
 
 }  // namespace
 
-std::unique_ptr<FrameReader> open_xtc(const std::string& path, const char*& error) {
+std::unique_ptr<FrameReader> open_xtc(const std::string& path, std::int32_t& file_natoms,
+                                      std::int32_t& type) {
   auto file = BinaryFile::open(path);
-  if (!file) {
-    error = "can't open xtc file";
+  const char* error = "can't open xtc file";
+  auto reader = file ? open_xtc(std::move(*file), error) : nullptr;
+  if (!reader) {
+    report_error(std::string("Error - bad xtc file: ") + error);
     return nullptr;
   }
-  return open_xtc(std::move(*file), error);
+  file_natoms = reader->file_atoms();
+  type = kTypeXtc;
+  return reader;
 }
 
 std::unique_ptr<FrameReader> open_xtc(BinaryFile file, const char*& error) {

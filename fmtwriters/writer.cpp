@@ -22,6 +22,7 @@ std::optional<TrajectoryFormat> format_from_extension(std::string_view path) {
   if (ends_with(path, ".crdbox")) return TrajectoryFormat::crdbox;
   if (ends_with(path, ".crd") || ends_with(path, ".mdcrd")) return TrajectoryFormat::crd;
   if (ends_with(path, ".xtc")) return TrajectoryFormat::xtc;
+  if (ends_with(path, ".nc") || ends_with(path, ".ncdf")) return TrajectoryFormat::netcdf;
   return std::nullopt;
 }
 
@@ -57,6 +58,13 @@ std::unique_ptr<TrajectoryWriter> TrajectoryWriter::create(const std::string& pa
       break;
     case TrajectoryFormat::xtc:
       writer = make_xtc_writer(std::move(setup));
+      break;
+    case TrajectoryFormat::netcdf:
+      writer = make_netcdf_writer(std::move(setup));
+      if (!writer) {
+        error = path + ": cannot write NetCDF: kvtraj was built without the NetCDF library";
+        return nullptr;
+      }
       break;
   }
   if (!writer->put_header(title)) {

@@ -10,7 +10,7 @@ namespace kvtraj::app {
 namespace {
 
 // The unit cell of a reader's box: DCD files hold (a, cos γ, b, cos β, cos α, c); AMBER box
-// lines, binpos boxes and the other readers give a, b, c and the angles.
+// lines, binpos boxes and the XTC, TRR and NetCDF readers give a, b, c and the angles.
 UnitCell cell_of(std::int32_t handle, const std::array<float, 6>& box) {
   const std::int32_t type = f77_molfile_type(handle);
   const bool dcd = type >= kTypeDcd && type <= kTypeDcd64Cell;

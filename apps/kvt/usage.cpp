@@ -25,9 +25,9 @@ constexpr std::array<Usage, 5> kUsages = {{
     {"expand",
      "usage: kvt expand -i IN.kvt -o OUT [--frames SEL] [--vectors FIRST:LAST] [--precision P]\n"
      "                  [--quiet]\n"
-     "  Rebuilds snapshots and writes them as .dcd, .binpos, .crd, .crdbox or .xtc (by OUT's\n"
-     "  extension). SEL is a selection such as 10:50:5; --vectors K uses vectors 1..K.\n"
-     "  XTC output keeps P grid steps per nm (default 1000).\n"},
+     "  Rebuilds snapshots and writes them as .dcd, .binpos, .crd, .crdbox, .xtc or .nc (AMBER\n"
+     "  NetCDF), by OUT's extension. SEL is a selection such as 10:50:5; --vectors K uses\n"
+     "  vectors 1..K. XTC output keeps P grid steps per nm (default 1000).\n"},
     {"convert",
      "usage: kvt convert -i TRAJ -o OUT [--album LIST] [--natoms N] [--title TEXT]\n"
      "                   [--precision P] [--quiet]\n"
