@@ -49,7 +49,7 @@ constexpr std::string_view kProgramUsage =
     "commands:\n"
     "  compress  store a trajectory in principal-component form (KVT file)\n"
     "  expand    rebuild the snapshots of a KVT file as a trajectory\n"
-    "  convert   convert a trajectory between DCD, binpos, AMBER and XTC formats\n"
+    "  convert   convert a trajectory to DCD, binpos, AMBER crd, XTC or AMBER NetCDF\n"
     "  info      describe a KVT file or a trajectory\n"
     "  query     print values of a KVT file\n"
     "every command: --verbose also shows what the readers report (file types, opening)\n";
