@@ -37,6 +37,12 @@ class FrameReader {
   virtual std::string fingerprint() const { return {}; }
 };
 
+// For FrameReader implementations over trajectory names such as "run.dcd(1:500:2)": whether the
+// selection has a stride above 1 (its frames are read apart, slowly), and a fingerprint of the
+// named file (size and modification time; "gone" when it is missing).
+bool strided_selection(const std::string& name);
+std::string file_fingerprint(const std::string& name);
+
 // Sums partial results across processes; the default (one process) leaves them as they are.
 class Reducer {
  public:

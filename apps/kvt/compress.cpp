@@ -1,6 +1,4 @@
 // kvt compress: the options, the input trajectory and the summary line around the pca engine.
-#include <sys/stat.h>
-
 #include <array>
 #include <cstdio>
 
@@ -11,20 +9,9 @@
 #include "fmtwriters/fmtwriters.hpp"
 #include "pca/pca.hpp"
 #include "support/messages.hpp"
-#include "trajsrc/trajsrc.hpp"
 
 namespace kvtraj::app {
 namespace {
-
-// The selection's stride, 1 when there is none.
-std::int32_t selection_stride(const std::string& name) {
-  const auto open = name.rfind('(');
-  if (open == std::string::npos || name.back() != ')') return 1;
-  std::int32_t first = 0, last = 0, stride = 1, error = 0;
-  xparse(std::string_view(name).substr(open + 1, name.size() - open - 2), first, last, stride,
-         error);
-  return error == 0 ? stride : 1;
-}
 
 // The frames of a FrameSource for the engine. Text formats, albums and strided selections
 // decode slowly and are copied once to a temporary file.
@@ -43,16 +30,9 @@ class SourceReader final : public pca::FrameReader {
   }
   bool slow() const override {
     const std::int32_t type = source_.type_code();
-    return album_ || type == kTypeCrd || type == kTypeCrdBox || selection_stride(name()) != 1;
+    return album_ || type == kTypeCrd || type == kTypeCrdBox || pca::strided_selection(name());
   }
-  std::string fingerprint() const override {
-    std::string path = name();
-    if (const auto open = path.rfind('('); open != std::string::npos) path.resize(open);
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0) return "gone";
-    return std::to_string(st.st_size) + ":" + std::to_string(st.st_mtim.tv_sec) + "." +
-           std::to_string(st.st_mtim.tv_nsec);
-  }
+  std::string fingerprint() const override { return pca::file_fingerprint(name()); }
 
  private:
   FrameSource& source_;

@@ -3,12 +3,14 @@
     import kvtraj
     k = kvtraj.open("run.kvt")             # k.projections, k.eigenvalues, k.snapshot(0), ...
     coords, boxes = kvtraj.read("run.dcd(1:500:2)")
+    summary = kvtraj.compress("run.dcd", "run.kvt", quality=90, progress=True)
 
 Every fatal condition of the C++ modules raises kvtraj.Error; the modules print nothing unless
 kvtraj.set_verbose(True), and then on sys.stderr. `import kvtraj.mdanalysis` registers the KVT
 coordinate reader with MDAnalysis; kvtraj.mdtraj.load reads a KVT file as an mdtraj.Trajectory.
 """
 from kvtraj._core import Error, set_verbose
+from kvtraj.compression import Summary, compress
 from kvtraj.kvt import KVT, open
 from kvtraj.trajectories import frames, read
 
@@ -20,4 +22,4 @@ def plot(kvt, output=None, vectors=3):
     return draw(kvt, output, vectors)
 
 
-__all__ = ["Error", "KVT", "frames", "open", "plot", "read", "set_verbose"]
+__all__ = ["Error", "KVT", "Summary", "compress", "frames", "open", "plot", "read", "set_verbose"]

@@ -11,5 +11,6 @@ namespace kvtraj::python {
 void bind_host(pybind11::module_& m);
 void bind_kvt_file(pybind11::module_& m);
 void bind_trajectories(pybind11::module_& m);
+void bind_compress(pybind11::module_& m);
 
 }  // namespace kvtraj::python

@@ -10,4 +10,5 @@ PYBIND11_MODULE(_core, m) {
   kvtraj::f77_molfile_init();
   kvtraj::python::bind_kvt_file(m);
   kvtraj::python::bind_trajectories(m);
+  kvtraj::python::bind_compress(m);
 }

@@ -2,84 +2,18 @@
 #include <pybind11/numpy.h>
 #include <pybind11/stl.h>
 
-#include <memory>
 #include <optional>
 #include <string>
 
-#include "fmtreaders/fmtreaders.hpp"
 #include "python/src/bindings.hpp"
+#include "python/src/source.hpp"
 #include "support/fatal.hpp"
 #include "support/sizes.hpp"
-#include "trajsrc/trajsrc.hpp"
 
 namespace py = pybind11;
 
 namespace kvtraj::python {
 namespace {
-
-// Runs `open`; when it fails, releases the reader handles it took first (a selection beyond the
-// file is found after the file is open, and its slot would otherwise stay taken for good).
-template <class Open>
-void open_or_release(Open open) {
-  const auto before = handcom();
-  try {
-    open();
-  } catch (...) {
-    const auto& now = handcom();
-    for (std::size_t s = 0; s < static_cast<std::size_t>(kHandleSlots); ++s) {
-      std::int32_t ignored = 0;
-      if (now[s] != 0 && now[s] != before[s]) f77_molfile_close_read(now[s], ignored);
-    }
-    throw;
-  }
-}
-
-// An open trajectory or album; its reader handle is released however the reading ends, since
-// the process has only 50 of them.
-class Source {
- public:
-  Source(const std::string& name, std::optional<std::int32_t> natoms, bool is_album) {
-    std::int32_t n = natoms.value_or(0);
-    open_or_release([&] {
-      if (is_album) {
-        album_ = std::make_unique<album>(xalbopen(0, name, n));
-      } else {
-        traj_ = xopen(name, n);
-      }
-    });
-    total_ = album_ ? album_->total : traj_.nsnaps;
-    natoms_ = n;
-  }
-  ~Source() { close(); }
-  Source(const Source&) = delete;
-  Source& operator=(const Source&) = delete;
-
-  void close() {
-    if (album_) xclose(album_->active);
-    xclose(traj_);
-  }
-  std::int32_t natoms() const { return natoms_; }
-  std::int32_t nframes() const { return total_; }
-  const std::string& name() const { return album_ ? album_->name : traj_.name; }
-
-  // Snapshot i (1-based) into coords (3N) and its box into box (6).
-  void read(std::int32_t i, float* coords, float* box) {
-    const std::span<float> out(coords, 3 * static_cast<std::size_t>(natoms_));
-    trajectory& t = album_ ? album_->active : traj_;
-    if (album_) {
-      xalbsnap(*album_, out, i);
-    } else {
-      xsnap(traj_, out, i);
-    }
-    if (t.status != 0) die(name() + ": cannot read snapshot " + std::to_string(i));
-    std::copy(t.box.begin(), t.box.end(), box);
-  }
-
- private:
-  trajectory traj_;
-  std::unique_ptr<album> album_;
-  std::int32_t natoms_ = 0, total_ = 0;
-};
 
 // (F, N, 3) coordinates and (F, 6) boxes of every selected snapshot.
 py::tuple read_all(const std::string& name, std::optional<std::int32_t> natoms, bool is_album) {

@@ -1,0 +1,65 @@
+"""kvtraj.compress: a trajectory stored in principal-component form, as `kvt compress` does it.
+The engine streams the frames block by block, pass after pass; it never holds them all."""
+import os
+import sys
+import time
+from dataclasses import dataclass
+
+from kvtraj import _core
+
+
+@dataclass(frozen=True)
+class Summary:
+    """What compress wrote: counts, the variance held, the expected RMS error per atom (Å),
+    the file's size, and how the engine got there."""
+
+    natoms: int
+    nframes: int
+    nvecs: int
+    percent: float
+    expected_rmsd: float
+    bytes: int
+    solver: str
+    fit_rounds: int
+    passes: int
+
+
+class _TextBar:
+    """Progress on sys.stderr: the pass, frames done, rate and time left."""
+
+    def __init__(self, stream=None):
+        self.stream = stream or sys.stderr
+        self.started = {}
+
+    def __call__(self, step, done, total):
+        now = time.monotonic()
+        start = self.started.setdefault(step, now)
+        if total <= 0:
+            self.stream.write(f"\r{step}...")
+        else:
+            rate = done / (now - start) if now > start else 0.0
+            left = f", {(total - done) / rate:.0f} s left" if 0 < done < total and rate else ""
+            self.stream.write(f"\r{step}: {done}/{total} frames ({rate:.0f}/s{left})   ")
+            if done >= total:
+                self.stream.write("\n")
+        self.stream.flush()
+
+
+def compress(source, output, vectors=None, quality=None, rmsd=None, kvt6=False, fit=True,
+             solver="auto", progress=None, natoms=None, album=False, title="", threads=2,
+             memory=0):
+    """Compresses `source` (a trajectory name with an optional selection such as
+    "run.dcd(1:500:2)", or with album=True a list file) into the KVT file `output`, which
+    appears only when complete, and returns a Summary.
+
+    Keep `vectors` eigenvectors, or the fewest holding `quality` % of the variance (default 90),
+    or the fewest whose discarded variance gives an expected RMS error of at most `rmsd` Å.
+    `solver` is "exact", "randomized" or "auto"; `memory` the budget in MB for the exact
+    solver's matrix (0: a quarter of the RAM). `progress` is a callable taking (step, done,
+    total), or True for a text bar on sys.stderr; an exception it raises stops the run."""
+    if progress is True:
+        progress = _TextBar()
+    summary = _core.compress(os.fspath(source), os.fspath(output), vectors, quality, rmsd, kvt6,
+                             fit, solver, natoms, album, title, threads, memory,
+                             progress or None)
+    return Summary(**summary)

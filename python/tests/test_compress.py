@@ -1,0 +1,45 @@
+"""kvtraj.compress against kvt compress on the same input, its progress reports, and its
+failures: a raised callback or a bad input leaves no output file."""
+import numpy as np
+import pytest
+
+import kvtraj
+from conftest import PEPTIDE_ATOMS, PEPTIDE_FRAMES, kvt
+
+
+def test_same_file_as_kvt_compress(data, tmp_path):
+    source = data / "peptide10.dcd"
+    ours = tmp_path / "ours.kvt"
+    summary = kvtraj.compress(source, ours, vectors=4, solver="exact")
+    theirs = tmp_path / "theirs.kvt"
+    kvt("compress", "-i", source, "-o", theirs, "--vectors", 4, "--solver", "exact", "--quiet")
+    assert (summary.natoms, summary.nframes, summary.nvecs) == (PEPTIDE_ATOMS, PEPTIDE_FRAMES, 4)
+    assert summary.bytes == ours.stat().st_size
+    a, b = kvtraj.open(ours), kvtraj.open(theirs)
+    np.testing.assert_array_equal(a.eigenvalues, b.eigenvalues)
+    np.testing.assert_array_equal(a.average, b.average)
+    assert a.title.startswith("kvtraj.compress of")
+
+
+def test_progress_reports_every_pass(data, tmp_path):
+    seen = []
+    summary = kvtraj.compress(data / "peptide10.dcd", tmp_path / "p.kvt", quality=80,
+                              progress=lambda step, done, total: seen.append((step, done, total)))
+    finished = [s for s in seen if s[2] > 0 and s[1] == s[2]]
+    assert len(finished) >= summary.passes >= 2
+    assert all(0 <= done <= total for _, done, total in seen if total > 0)
+
+
+def test_failures_leave_no_output(data, tmp_path):
+    out = tmp_path / "x.kvt"
+
+    def interrupt(step, done, total):
+        raise KeyboardInterrupt
+
+    with pytest.raises(KeyboardInterrupt):
+        kvtraj.compress(data / "peptide10.dcd", out, progress=interrupt)
+    with pytest.raises(kvtraj.Error, match="only contains 10 frames"):
+        kvtraj.compress(str(data / "peptide10.dcd") + "(20:)", out)
+    with pytest.raises(ValueError):
+        kvtraj.compress(data / "peptide10.dcd", out, vectors=3, quality=90)
+    assert list(tmp_path.iterdir()) == []
