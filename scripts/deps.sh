@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libopenblas-dev
-          liblapacke-dev clang-format git)
+          liblapacke-dev libopenmpi-dev openmpi-bin clang-format git)
 # Peers that interoperability tests compare with; those tests skip when they are absent.
 if [ "${KVTRAJ_WITH_PEERS:-0}" = 1 ]; then packages+=(python3-numpy python3-mdtraj python3-sklearn); fi
 if [ "${KVTRAJ_WITH_FUZZ:-0}" = 1 ]; then packages+=(clang libclang-rt-14-dev); fi
