@@ -90,9 +90,7 @@ std::optional<std::string> value_after(std::string_view flag) {
 }  // namespace
 
 void set_arguments(int argc, const char* const* argv) {
-  std::vector<std::string> args;
-  for (int i = 0; i < argc; ++i) args.emplace_back(argv[i]);
-  set_arguments(std::move(args));
+  set_arguments(std::vector<std::string>(argv, argv + argc));
 }
 
 void set_arguments(std::vector<std::string> args) {

@@ -44,6 +44,10 @@ class AmberReader final : public FrameReader {
 std::unique_ptr<FrameReader> open_amber(const std::string& path, bool with_box) {
   auto records = RecordReader::open(path);
   if (!records) die(stdout, "Error - can't open crd or crdbox file " + path);
+  return open_amber(std::move(records), with_box);
+}
+
+std::unique_ptr<FrameReader> open_amber(std::unique_ptr<RecordReader> records, bool with_box) {
   auto reader = std::make_unique<AmberReader>(std::move(records), with_box);
   reader->read_title();
   return reader;

@@ -66,8 +66,8 @@ class DcdReader final : public readers::FrameReader {
  public:
   explicit DcdReader(readers::BinaryFile file) : file_(std::move(file)) {}
 
-  // Reads the header; the failure message, or null with type and natoms set.
-  const char* read_header(std::int32_t& type, std::int32_t& natoms);
+  // Reads the header: true with type and natoms set, or false after reporting why not.
+  bool read_header(std::int32_t& type, std::int32_t& natoms);
   int read(std::int32_t natoms, std::span<float> coords, std::span<float> box) override;
   std::int64_t skip(std::int32_t natoms, std::int64_t count) override;
   bool rewind() override { return file_.seek(first_frame_); }
@@ -77,8 +77,8 @@ class DcdReader final : public readers::FrameReader {
   }
 
  private:
-  const char* read_marker_size();
-  const char* read_first_record(std::int32_t& type);
+  bool read_marker_size();
+  bool read_first_record(std::int32_t& type);
   bool read_record_marker(std::int64_t expected);
   bool skip_titles();
   std::int64_t marker_at(const char* p) const;
@@ -93,7 +93,13 @@ class DcdReader final : public readers::FrameReader {
   std::vector<char> frame_;
 };
 
-const char* DcdReader::read_marker_size() {
+// Reports why a header is refused; false, for the caller to return.
+bool refuse(const char* reason) {
+  report_error(reason);
+  return false;
+}
+
+bool DcdReader::read_marker_size() {
   unsigned char lead[12] = {};
   std::size_t got = 0;
   file_.read(lead, sizeof lead, got);
@@ -105,23 +111,23 @@ const char* DcdReader::read_marker_size() {
   } else if (wide == kHeaderBytes && std::memcmp(lead + 8, "CORD", 4) == 0) {
     marker_ = 8;
   } else {
-    return narrow_84 || wide == kHeaderBytes ? "Error - no magic word in dcd file?"
-                                             : "Problem with dcd file - wrong-endian?";
+    return refuse(narrow_84 || wide == kHeaderBytes ? "Error - no magic word in dcd file?"
+                                                    : "Problem with dcd file - wrong-endian?");
   }
-  return file_.seek(static_cast<std::uint64_t>(marker_)) ? nullptr : kBadHeader;
+  return file_.seek(static_cast<std::uint64_t>(marker_)) || refuse(kBadHeader);
 }
 
-const char* DcdReader::read_first_record(std::int32_t& type) {
+bool DcdReader::read_first_record(std::int32_t& type) {
   unsigned char body[kHeaderBytes];
-  if (!file_.read(body, sizeof body)) return kBadHeader;
+  if (!file_.read(body, sizeof body)) return refuse(kBadHeader);
   const auto integer = [&](int i) { return int_at(body + 4 * i); };  // i counts from 1
-  if (integer(9) != 0) return "Error - fixed atoms in dcd file not supported";
+  if (integer(9) != 0) return refuse("Error - fixed atoms in dcd file not supported");
   const bool has_cell = integer(20) != 0 && integer(11) != 0;
-  if (integer(12) != 0) return "Error - extra dimension in dcd file not supported";
-  if (!read_record_marker(kHeaderBytes)) return kBadHeader;
+  if (integer(12) != 0) return refuse("Error - extra dimension in dcd file not supported");
+  if (!read_record_marker(kHeaderBytes)) return refuse(kBadHeader);
   type = (marker_ == 4 ? kTypeDcd : kTypeDcd64) + (has_cell ? 2 : 0);
   cell_ = has_cell;
-  return nullptr;
+  return true;
 }
 
 bool DcdReader::read_record_marker(std::int64_t expected) {
@@ -142,23 +148,22 @@ bool DcdReader::skip_titles() {
   return file_.seek(file_.position() + titles) && read_record_marker(length);
 }
 
-const char* DcdReader::read_header(std::int32_t& type, std::int32_t& natoms) {
-  if (const char* error = read_marker_size()) return error;
-  if (const char* error = read_first_record(type)) return error;
+bool DcdReader::read_header(std::int32_t& type, std::int32_t& natoms) {
+  if (!read_marker_size() || !read_first_record(type)) return false;
   std::int32_t count = 0;
   if (!skip_titles() || !read_record_marker(4) || !file_.read(&count, sizeof count) ||
       !read_record_marker(4)) {
-    return kBadHeader;
+    return refuse(kBadHeader);
   }
   if (count < 1 || (marker_ == 4 && count > kMaxAtoms4)) {
-    return "Error - bad atom count in dcd file";
+    return refuse("Error - bad atom count in dcd file");
   }
   natoms_ = count;
   natoms = count;
   first_frame_ = file_.position();
   const auto axis = static_cast<std::uint64_t>(2 * marker_ + 4 * static_cast<std::int64_t>(count));
   frame_bytes_ = 3 * axis + (cell_ ? static_cast<std::uint64_t>(2 * marker_ + kCellBytes) : 0);
-  return nullptr;
+  return true;
 }
 
 std::int64_t DcdReader::marker_at(const char* p) const {
@@ -216,8 +221,8 @@ bool slot_taken(std::int32_t handle) {
          handcom()[static_cast<std::size_t>(handle - kFirstHandle)] == handle;
 }
 
-void fail_open(std::int32_t& handle, const char* message) {
-  report_error(message);
+// Frees the slot of a refused file, whose reason has been reported.
+void release(std::int32_t& handle) {
   readers::release_slot(handle);
   handle = -1;
 }
@@ -227,16 +232,22 @@ void fail_open(std::int32_t& handle, const char* message) {
 void dcdopen(std::int32_t& handle, std::string_view filename, std::int32_t& natoms) {
   auto file = slot_taken(handle) ? readers::BinaryFile::open(std::string(trim_right(filename)))
                                  : std::nullopt;
-  if (!file) return fail_open(handle, "Error - can't open dcd file");
+  if (!file) {
+    report_error("Error - can't open dcd file");
+    return release(handle);
+  }
   readers::install_reader(handle, std::make_unique<DcdReader>(std::move(*file)));
   readdcdheader(handle, natoms);
 }
 
 void readdcdheader(std::int32_t& handle, std::int32_t& natoms) {
   auto* reader = dynamic_cast<DcdReader*>(readers::reader_of(handle));
-  if (!reader) return fail_open(handle, kBadHeader);
+  if (!reader) {
+    report_error(kBadHeader);
+    return release(handle);
+  }
   std::int32_t type = kTypeDcd;
-  if (const char* error = reader->read_header(type, natoms)) return fail_open(handle, error);
+  if (!reader->read_header(type, natoms)) return release(handle);
   readers::type_entry(handle) = type;
 }
 
@@ -256,11 +267,7 @@ namespace readers {
 
 std::unique_ptr<FrameReader> dcd_reader(BinaryFile file, std::int32_t& type, std::int32_t& natoms) {
   auto reader = std::make_unique<DcdReader>(std::move(file));
-  if (const char* error = reader->read_header(type, natoms)) {
-    report_error(error);
-    return nullptr;
-  }
-  return reader;
+  return reader->read_header(type, natoms) ? std::move(reader) : nullptr;
 }
 
 }  // namespace readers

@@ -49,6 +49,7 @@ std::int32_t& type_entry(std::int32_t handle);
 
 // Openers (they write their own messages). AMBER and binpos failures end the program.
 std::unique_ptr<FrameReader> open_amber(const std::string& path, bool with_box);
+std::unique_ptr<FrameReader> open_amber(std::unique_ptr<RecordReader> records, bool with_box);
 // Checks the magic and the first frame (fatal when they are bad), probes for a box and leaves
 // the file before its first frame. The messages are the caller's.
 std::unique_ptr<FrameReader> open_binpos(const std::string& path, std::int32_t& file_natoms,

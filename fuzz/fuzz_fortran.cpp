@@ -8,10 +8,9 @@
 
 namespace {
 
-void read_formatted(const std::string& path, bool codes) {
+void read_formatted(std::string_view bytes, bool codes) {
   static const kvtraj::Format header("(3i8,f8.3)"), reals("(10f8.3)"), fields("(16a5)");
-  auto records = kvtraj::RecordReader::open(path);
-  if (!records) return;
+  auto records = kvtraj::RecordReader::over(bytes);
   kvtraj::FormattedReader in(*records);
   std::string text;
   std::int32_t i = 0;
@@ -44,7 +43,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   (void)kvtraj::read_list_real(text, r);
   (void)kvtraj::read_f_field(text.substr(0, 8), data[0] % 8, r);
   (void)kvtraj::read_i_field(text.substr(0, 8), i);
-  const kvtraj::fuzz::InputFile file(data + 1, size - 1, ".txt");
-  read_formatted(file.path(), data[0] & 1);
+  read_formatted(text, data[0] & 1);
   return 0;
 }

@@ -3,10 +3,15 @@
 # lacks. Does nothing when everything is present; needs root (or sudo) otherwise.
 set -euo pipefail
 
-packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libopenblas-dev
-          liblapacke-dev libopenmpi-dev openmpi-bin clang-format git)
+# The second line is the Python package and its tests, the third Open MPI for kvt-mpi.
+packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libopenblas-dev liblapacke-dev
+          pybind11-dev python3-pybind11 python3-dev python3-numpy python3-pytest
+          libopenmpi-dev openmpi-bin clang-format git)
 # Peers that interoperability tests compare with; those tests skip when they are absent.
-if [ "${KVTRAJ_WITH_PEERS:-0}" = 1 ]; then packages+=(python3-numpy python3-mdtraj python3-sklearn); fi
+if [ "${KVTRAJ_WITH_PEERS:-0}" = 1 ]; then
+  packages+=(python3-mdtraj python3-mdanalysis python3-matplotlib
+             python3-sklearn)
+fi
 if [ "${KVTRAJ_WITH_FUZZ:-0}" = 1 ]; then packages+=(clang libclang-rt-14-dev); fi
 
 missing=()

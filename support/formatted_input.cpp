@@ -61,6 +61,14 @@ Format::Format(std::string_view text) {
 
 RecordReader::RecordReader(FilePtr file) : file_(std::move(file)), buffer_(kBlockSize) {}
 
+std::unique_ptr<RecordReader> RecordReader::over(std::span<const char> bytes) {
+  auto reader = std::make_unique<RecordReader>(nullptr);
+  reader->buffer_.assign(bytes.begin(), bytes.end());
+  reader->end_ = bytes.size();
+  reader->eof_ = true;  // nothing is left to read once the buffer is used up
+  return reader;
+}
+
 std::unique_ptr<RecordReader> RecordReader::open(const std::string& path) {
   FilePtr f = open_file(path, "rb");
   if (!f) return nullptr;
@@ -80,7 +88,7 @@ int RecordReader::next(std::string_view& record) {
   bool partial = false;
   for (;;) {
     if (begin_ == end_ && !refill()) {
-      if (std::ferror(file_.get())) return kIoReadError;
+      if (file_ && std::ferror(file_.get())) return kIoReadError;
       if (!partial) return kIoEnd;
       break;  // the last record has no line break
     }

@@ -56,13 +56,15 @@ int read_i_field(std::string_view field, std::int32_t& value);
 int read_list_int(std::string_view text, std::int32_t& value);
 int read_list_real(std::string_view text, float& value);
 
-// Sequential records (lines) of a text file, read in large blocks. A trailing CR is not part
-// of a record.
+// Sequential records (lines) of a text file, read in large blocks, or of bytes in memory. A
+// trailing CR is not part of a record.
 class RecordReader {
  public:
   explicit RecordReader(FilePtr file);
   // Opens `path` for reading; null when it cannot be opened.
   static std::unique_ptr<RecordReader> open(const std::string& path);
+  // Reads the records of `bytes` (copied).
+  static std::unique_ptr<RecordReader> over(std::span<const char> bytes);
   // The next record, valid until the next call: kIoOk, kIoEnd, or kIoReadError.
   int next(std::string_view& record);
 

@@ -3,7 +3,6 @@
 #include <array>
 #include <cstdio>
 
-#include "support/messages.hpp"
 #include "support/text_output.hpp"
 #include "tools/node_trajectory.hpp"
 
@@ -24,13 +23,7 @@ Conversion convert_to_amber(std::FILE* in, std::FILE* out) {
   // Nothing is written when a value does not fit its field.
   rules.node = [&](const std::array<double, 3>& xyz, long long line, long long step) {
     PositionFields fields{};
-    const int wide = format_position(xyz, kMetresToNanometres, fields);
-    if (wide >= 0) {
-      emitf(MessageKind::error,
-            "Coordinate %g nm on line %lld of step %lld does not fit the %%8.3f field",
-            xyz[wide] * kMetresToNanometres, line, step);
-      return false;
-    }
+    if (!node_fields(xyz, kMetresToNanometres, "nm", line, step, fields)) return false;
     for (const auto& field : fields) {
       std::fputs(field.data(), out);
       if (++on_line == kValuesPerLine) {

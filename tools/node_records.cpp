@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "support/messages.hpp"
+#include "support/text_output.hpp"
 #include "tools/node_trajectory.hpp"
 
 namespace kvtraj {
@@ -30,6 +31,16 @@ bool convert_record(std::FILE* in, const RecordRules& rules, long long step) {
 }
 
 }  // namespace
+
+bool node_fields(const std::array<double, 3>& xyz, double scale, const char* unit, long long line,
+                 long long step, PositionFields& fields) {
+  const int wide = format_position(xyz, scale, fields);
+  if (wide < 0) return true;
+  emitf(MessageKind::error,
+        "Coordinate %g %s on line %lld of step %lld does not fit the %%8.3f field",
+        xyz[wide] * scale, unit, line, step);
+  return false;
+}
 
 Conversion convert_records(std::FILE* in, std::FILE* out, const RecordRules& rules) {
   long long step = 0;

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "support/files.hpp"
+#include "support/text_output.hpp"
 
 namespace kvtraj {
 
@@ -45,6 +46,11 @@ struct RecordRules {
   std::function<bool(const std::array<double, 3>& xyz, long long line, long long step)> node;
   std::function<void()> end_record;  // after the last node of a record
 };
+
+// The position of node `line` of record `step` times `scale` as three "%8.3f" fields; false,
+// after saying which value (in `unit`) does not fit its field, when one does not.
+bool node_fields(const std::array<double, 3>& xyz, double scale, const char* unit, long long line,
+                 long long step, PositionFields& fields);
 
 // Reads every record of `in`: header, optional state word, node count, nodes.
 Conversion convert_records(std::FILE* in, std::FILE* out, const RecordRules& rules);

@@ -3,7 +3,6 @@
 #include <array>
 #include <cstdio>
 
-#include "support/messages.hpp"
 #include "support/text_output.hpp"
 #include "tools/node_trajectory.hpp"
 
@@ -19,13 +18,7 @@ Conversion convert_to_pdb(std::FILE* in, std::FILE* out) {
   // Nothing is written when a value does not fit its field.
   rules.node = [out](const std::array<double, 3>& xyz, long long line, long long step) {
     PositionFields fields{};
-    const int wide = format_position(xyz, kMetresToAngstrom, fields);
-    if (wide >= 0) {
-      emitf(MessageKind::error,
-            "Coordinate %g A on line %lld of step %lld does not fit the %%8.3f field",
-            xyz[wide] * kMetresToAngstrom, line, step);
-      return false;
-    }
+    if (!node_fields(xyz, kMetresToAngstrom, "A", line, step, fields)) return false;
     std::fprintf(out, "ATOM%7lld  N   GLY     1    %s%s%s\n", line - 1, fields[0].data(),
                  fields[1].data(), fields[2].data());
     return true;

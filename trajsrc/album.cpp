@@ -11,6 +11,7 @@
 #include "support/fixed_text.hpp"
 #include "support/fortran_input.hpp"
 #include "support/messages.hpp"
+#include "trajsrc/close_guard.hpp"
 #include "trajsrc/trajsrc.hpp"
 
 namespace kvtraj {
@@ -43,16 +44,19 @@ album xalbopen(std::int32_t unit, std::string_view listname, std::int32_t& natom
   FormattedReader list(*records);
   std::string line;
   std::size_t k = 0;
+  trajsrc::CloseGuard first_file(alb.files[0]);  // open until the album is complete
   while (list.line(kNameLength, line) == kIoOk) {
     if (k == kAlbumFiles) die(stdout, "Error - maximum number of 500 files in an album");
     trajectory traj = xopen(line, natoms);
     if (traj.status != 0) {
       report_error("Error with file " + traj.name);
       alb.status = traj.status;
+      first_file.release();
       return alb;
     }
     add_file(alb, k++, std::move(traj));
   }
+  first_file.release();
   alb.current = 1;
   alb.active = alb.files[0];
   alb.files[0].unit = 0;  // the handle belongs to the active copy

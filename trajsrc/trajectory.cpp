@@ -7,6 +7,7 @@
 #include "support/fixed_text.hpp"
 #include "support/messages.hpp"
 #include "trajsrc/amber_probe.hpp"
+#include "trajsrc/close_guard.hpp"
 
 namespace kvtraj {
 namespace {
@@ -52,6 +53,7 @@ trajectory xopen(std::string_view name, std::int32_t& natoms) {
   traj.type = "auto";
   if (!file_exists(traj.name)) die(stdout, traj.name + ": no such file?");
   std::int32_t found = natoms;
+  trajsrc::CloseGuard guard(traj);
   f77_molfile_open_read(traj.unit, found, traj.name, traj.type);
   if (found == 0 && natoms > 0) found = natoms;
   traj.natoms = found;
@@ -60,6 +62,7 @@ trajectory xopen(std::string_view name, std::int32_t& natoms) {
   count += frames_left(traj);
   fit_selection(traj, static_cast<std::int32_t>(std::min<std::int64_t>(count, INT32_MAX - 1)));
   natoms = std::max(natoms, traj.natoms);
+  guard.release();
   return traj;
 }
 
