@@ -80,6 +80,11 @@ class DcdReader final : public readers::FrameReader {
   bool read_marker_size();
   bool read_first_record(std::int32_t& type);
   bool read_record_marker(std::int64_t expected);
+  // Moves over the record of `length` bytes at the current position when both its markers
+  // say `length`.
+  bool pass_record(std::int64_t length);
+  // Moves over the next frame when it is whole and its markers agree; stays put otherwise.
+  bool pass_frame();
   bool skip_titles();
   std::int64_t marker_at(const char* p) const;
   bool markers_hold(const char* p, std::int64_t length) const;
@@ -210,10 +215,31 @@ int DcdReader::read(std::int32_t natoms, std::span<float> coords, std::span<floa
   return kIoOk;
 }
 
+bool DcdReader::pass_record(std::int64_t length) {
+  const std::uint64_t start = file_.position();
+  return read_record_marker(length) &&
+         file_.seek(start + static_cast<std::uint64_t>(marker_ + length)) &&
+         read_record_marker(length);
+}
+
+bool DcdReader::pass_frame() {
+  const std::uint64_t start = file_.position();
+  if (file_.remaining() < frame_bytes_) return false;
+  bool whole = !cell_ || pass_record(kCellBytes);
+  const auto length = 4 * static_cast<std::int64_t>(natoms_);
+  for (int k = 0; whole && k < 3; ++k) whole = pass_record(length);
+  if (!whole) file_.seek(start);
+  return whole;
+}
+
+// Counting passes frames by their record markers alone: a frame with a damaged marker ends the
+// count where reading would end, without reading any coordinates.
 std::int64_t DcdReader::skip(std::int32_t natoms, std::int64_t count) {
   if (natoms != natoms_ || count < 1) return 0;
-  return static_cast<std::int64_t>(
-      file_.skip_blocks(frame_bytes_, static_cast<std::uint64_t>(count)));
+  file_.measure();
+  std::int64_t passed = 0;
+  while (passed < count && pass_frame()) ++passed;
+  return passed;
 }
 
 bool slot_taken(std::int32_t handle) {

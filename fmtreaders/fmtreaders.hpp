@@ -29,14 +29,17 @@ inline constexpr std::int32_t kHandleSlots = 50;
 
 // Type codes of the table's type half.
 inline constexpr std::int32_t kTypeNone = 0;
-inline constexpr std::int32_t kTypeCrd = 1;        // AMBER formatted, no box line
-inline constexpr std::int32_t kTypeCrdBox = 2;     // AMBER formatted, a box line per frame
-inline constexpr std::int32_t kTypeBinpos = 3;     // binpos without box
-inline constexpr std::int32_t kTypeBinposBox = 4;  // binpos, six box reals per frame
-inline constexpr std::int32_t kTypeDcd = 5;        // DCD, 4-byte markers, no unit cell
-inline constexpr std::int32_t kTypeDcd64 = 6;      // DCD, 8-byte markers, no unit cell
-inline constexpr std::int32_t kTypeDcdCell = 7;    // DCD, 4-byte markers, unit cell per frame
-inline constexpr std::int32_t kTypeDcd64Cell = 8;  // DCD, 8-byte markers, unit cell per frame
+inline constexpr std::int32_t kTypeCrd = 1;         // AMBER formatted, no box line
+inline constexpr std::int32_t kTypeCrdBox = 2;      // AMBER formatted, a box line per frame
+inline constexpr std::int32_t kTypeBinpos = 3;      // binpos without box
+inline constexpr std::int32_t kTypeBinposBox = 4;   // binpos, six box reals per frame
+inline constexpr std::int32_t kTypeDcd = 5;         // DCD, 4-byte markers, no unit cell
+inline constexpr std::int32_t kTypeDcd64 = 6;       // DCD, 8-byte markers, no unit cell
+inline constexpr std::int32_t kTypeDcdCell = 7;     // DCD, 4-byte markers, unit cell per frame
+inline constexpr std::int32_t kTypeDcd64Cell = 8;   // DCD, 8-byte markers, unit cell per frame
+inline constexpr std::int32_t kTypeTrr = 10;        // GROMACS TRR, single precision
+inline constexpr std::int32_t kTypeTrrDouble = 11;  // GROMACS TRR, double precision
+inline constexpr std::int32_t kTypeNetcdf = 12;     // AMBER NetCDF trajectory
 
 // `handcom`: entries 1..50 (index 0..49) hold the handle of each slot or 0 when it is free;
 // entries 51..100 (index 50..99) the type code of the file in each slot.
@@ -45,10 +48,11 @@ std::array<std::int32_t, 100>& handcom();
 // Empties the table (and releases the readers of files still open).
 void f77_molfile_init();
 
-// Opens `filename` as `filetype` ("auto", "crd", "crdbox", "binpos" or "dcd"; "auto" takes the
-// type from the text after the first "." of the file name). handle is 51..100 on success, −1
-// when the type is not recognised or the DCD header is refused. natoms comes back as the file's
-// count for binpos and DCD, 0 for AMBER files. A missing file and a 51st open are fatal.
+// Opens `filename` as `filetype` ("auto", "crd", "crdbox", "binpos" or "dcd"; also "trr", "nc"
+// and "ncdf"; "auto" takes the type from the text after the first "." of the file name). handle
+// is 51..100 on success, −1 when the type is not recognised or the DCD, TRR or NetCDF header is
+// refused. natoms comes back as the file's count for binpos, DCD, TRR and NetCDF, 0 for AMBER
+// files. A missing file and a 51st open are fatal.
 void f77_molfile_open_read(std::int32_t& handle, std::int32_t& natoms, std::string_view filename,
                            std::string_view filetype);
 
@@ -67,7 +71,8 @@ void f77_molfile_close_read(std::int32_t handle, std::int32_t& status);
 
 // The handle's type code from the table (0 for a free slot or a handle outside 51..100).
 std::int32_t f77_molfile_type(std::int32_t handle);
-// True when the frames of this handle carry a box (types 2, 4, 7 and 8).
+// True when the frames of this handle carry a box (types 2, 4, 7 and 8; TRR and NetCDF files
+// that hold one).
 bool f77_molfile_has_box(std::int32_t handle);
 // True when the DCD or binpos file of this handle, read or passed up to its last whole frame,
 // ends inside a further frame (a truncated file). False for other formats and free handles.

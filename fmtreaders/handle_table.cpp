@@ -48,8 +48,13 @@ struct TypeName {
   std::string_view name;
   std::int32_t code;
 };
-constexpr std::array<TypeName, 4> kTypeNames = {
-    {{"crd", kTypeCrd}, {"crdbox", kTypeCrdBox}, {"binpos", kTypeBinpos}, {"dcd", kTypeDcd}}};
+constexpr std::array<TypeName, 7> kTypeNames = {{{"crd", kTypeCrd},
+                                                 {"crdbox", kTypeCrdBox},
+                                                 {"binpos", kTypeBinpos},
+                                                 {"dcd", kTypeDcd},
+                                                 {"trr", kTypeTrr},
+                                                 {"nc", kTypeNetcdf},
+                                                 {"ncdf", kTypeNetcdf}}};
 
 std::int32_t code_of(std::string_view name) {
   for (const TypeName& t : kTypeNames) {
@@ -114,6 +119,32 @@ void open_binpos(std::int32_t handle, std::int32_t& natoms, const std::string& p
     natoms = file_natoms;
   }
   if (readers::type_entry(handle) == kTypeBinposBox) inform("binpos file has box");
+}
+
+// TRR and NetCDF: the opener gives the reader and its type code, or null after writing why it
+// refused the file.
+using Opener = std::unique_ptr<readers::FrameReader> (*)(const std::string&, std::int32_t&,
+                                                         std::int32_t&);
+
+void open_by(Opener opener, const char* name, std::int32_t& handle, std::int32_t& natoms,
+             const std::string& path) {
+  inform(std::string("Attempting to open ") + name + " file");
+  std::int32_t file_natoms = 0;
+  if (!reuse_reader(handle, readers::type_entry(handle), file_natoms)) {
+    std::int32_t type = kTypeNone;
+    auto reader = opener(path, file_natoms, type);
+    if (!reader) {
+      readers::release_slot(handle);
+      handle = -1;
+      return;
+    }
+    readers::install_reader(handle, std::move(reader));
+    readers::type_entry(handle) = type;
+  }
+  if (file_natoms != natoms) {
+    natoms_reset(name, natoms, file_natoms);
+    natoms = file_natoms;
+  }
 }
 
 }  // namespace
@@ -193,6 +224,12 @@ void f77_molfile_open_read(std::int32_t& handle, std::int32_t& natoms, std::stri
     case kTypeDcd:
       open_dcd(handle, natoms, path);
       return;
+    case kTypeTrr:
+      open_by(readers::open_trr, "trr", handle, natoms, path);
+      return;
+    case kTypeNetcdf:
+      open_by(readers::open_netcdf, "netcdf", handle, natoms, path);
+      return;
     default:
       readers::release_slot(handle);
       handle = -1;
@@ -239,6 +276,7 @@ bool f77_molfile_cut_inside_frame(std::int32_t handle) {
 
 bool f77_molfile_has_box(std::int32_t handle) {
   const std::int32_t type = f77_molfile_type(handle);
+  if (type >= kTypeTrr && type <= kTypeNetcdf) return readers::reader_of(handle)->has_box();
   return type == kTypeCrdBox || type == kTypeBinposBox || type == kTypeDcdCell ||
          type == kTypeDcd64Cell;
 }

@@ -9,6 +9,7 @@ namespace {
 std::int32_t requested_for(std::int32_t type) {
   if (type == kTypeBinposBox) return kTypeBinpos;
   if (type >= kTypeDcd && type <= kTypeDcd64Cell) return kTypeDcd;
+  if (type == kTypeTrrDouble) return kTypeTrr;
   return type;
 }
 

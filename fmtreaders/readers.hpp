@@ -33,6 +33,8 @@ class FrameReader {
   // True when what is left of the file is more than nothing but less than a frame: the file was
   // cut inside a frame. Formats without fixed-size frames cannot tell and answer false.
   virtual bool cut_inside_frame() const { return false; }
+  // True when the file's frames carry a box, for formats whose type code does not say.
+  virtual bool has_box() const { return false; }
 
  private:
   std::vector<float> scratch_;
@@ -59,5 +61,14 @@ std::unique_ptr<FrameReader> open_binpos(BinaryFile file, std::int32_t& file_nat
 // A DCD reader over `file` once its header is read: type (5 to 8) and natoms set. Null, with
 // the reason reported, when the header is refused.
 std::unique_ptr<FrameReader> dcd_reader(BinaryFile file, std::int32_t& type, std::int32_t& natoms);
+// Reads the first frame header (type: single or double precision code); null, with the reason
+// written, when it is refused.
+std::unique_ptr<FrameReader> open_trr(const std::string& path, std::int32_t& file_natoms,
+                                      std::int32_t& type);
+std::unique_ptr<FrameReader> trr_reader(BinaryFile file, std::int32_t& type, std::int32_t& natoms);
+// Checks the AMBER conventions of a NetCDF file; null, with the reason written, when they do
+// not hold (or when this build has no NetCDF library).
+std::unique_ptr<FrameReader> open_netcdf(const std::string& path, std::int32_t& file_natoms,
+                                         std::int32_t& type);
 
 }  // namespace kvtraj::readers

@@ -1,6 +1,7 @@
 // Trajectory writers: DCD (4-byte record markers, a unit-cell record per frame when the
-// trajectory has a box), binpos (with six box reals after each frame when it has one) and AMBER
-// formatted coordinates in the (10f8.3) layout, with a box line per frame for crdbox.
+// trajectory has a box), binpos (with six box reals after each frame when it has one), AMBER
+// formatted coordinates in the (10f8.3) layout, with a box line per frame for crdbox, and AMBER
+// NetCDF (when built with the NetCDF library).
 //
 // Writers stream frame by frame and write into a temporary file beside the target, which takes
 // the target's name only when `finish` succeeds: a failed or abandoned write never leaves a
@@ -25,9 +26,10 @@
 
 namespace kvtraj {
 
-enum class TrajectoryFormat { dcd, binpos, crd, crdbox };
+enum class TrajectoryFormat { dcd, binpos, crd, crdbox, netcdf };
 
-// The format named by a path's extension: ".dcd", ".binpos", ".crd" (".mdcrd"), ".crdbox".
+// The format named by a path's extension: ".dcd", ".binpos", ".crd" (".mdcrd"), ".crdbox",
+// ".nc" (".ncdf").
 std::optional<TrajectoryFormat> format_from_extension(std::string_view path);
 
 struct UnitCell {

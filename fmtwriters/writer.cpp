@@ -21,6 +21,7 @@ std::optional<TrajectoryFormat> format_from_extension(std::string_view path) {
   if (ends_with(path, ".binpos")) return TrajectoryFormat::binpos;
   if (ends_with(path, ".crdbox")) return TrajectoryFormat::crdbox;
   if (ends_with(path, ".crd") || ends_with(path, ".mdcrd")) return TrajectoryFormat::crd;
+  if (ends_with(path, ".nc") || ends_with(path, ".ncdf")) return TrajectoryFormat::netcdf;
   return std::nullopt;
 }
 
@@ -53,6 +54,13 @@ std::unique_ptr<TrajectoryWriter> TrajectoryWriter::create(const std::string& pa
       break;
     case TrajectoryFormat::crd:
       writer = make_amber_writer(std::move(setup));
+      break;
+    case TrajectoryFormat::netcdf:
+      writer = make_netcdf_writer(std::move(setup));
+      if (!writer) {
+        error = path + ": cannot write NetCDF: kvtraj was built without the NetCDF library";
+        return nullptr;
+      }
       break;
   }
   if (!writer->put_header(title)) {

@@ -136,7 +136,33 @@ def selection_seeds():
     put("fuzz_album", "empty", "")
 
 
+def trr_frame(natoms, step, real="f", box=True, x=True, v=False, f=False):
+    """One TRR frame, XDR big-endian; reals of type `real` ("f" single, "d" double)."""
+    rb = struct.calcsize(real)
+    vec = 3 * natoms * rb
+    sizes = [0, 0, 9 * rb if box else 0, 0, 0, 0, 0, vec if x else 0, vec if v else 0,
+             vec if f else 0]
+    out = struct.pack(">iii", 1993, 13, 12) + b"GMX_trn_file"
+    out += struct.pack(">13i", *sizes, natoms, step, 0) + struct.pack(">2" + real, step, 0)
+    if box:
+        out += struct.pack(">9" + real, 3, 0, 0, 1, 4, 0, 0, 1, 5)
+    for present in (x, v, f):
+        if present:
+            out += struct.pack(">%d%s" % (3 * natoms, real), *[0.1 * i for i in range(3 * natoms)])
+    return out
+
+
+def trr_seeds():
+    """Crafted TRR layouts; the GROMACS and MDTraj seeds beside them (5 atoms, 2 frames of the
+    peptide run) are copied in from those programs, not written here."""
+    put("fuzz_trr", "double_v_f", trr_frame(3, 0, "d", v=True, f=True) + trr_frame(3, 1, "d"))
+    put("fuzz_trr", "velocity_frame", trr_frame(2, 0) + trr_frame(2, 1, x=False, v=True)
+        + trr_frame(2, 2, box=False))
+    put("fuzz_trr", "cut", (trr_frame(4, 0) * 2)[:-7])
+
+
 if __name__ == "__main__":
+    trr_seeds()
     kvt_seeds()
     reader_seeds()
     selection_seeds()

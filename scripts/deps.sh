@@ -3,8 +3,10 @@
 # lacks. Does nothing when everything is present; needs root (or sudo) otherwise.
 set -euo pipefail
 
-# The second line is the Python package and its tests, the third Open MPI for kvt-mpi.
+# The second line is the NetCDF C library (AMBER NetCDF), the third the Python package and its
+# tests, the fourth Open MPI for kvt-mpi.
 packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libopenblas-dev liblapacke-dev
+          libnetcdf-dev
           pybind11-dev python3-pybind11 python3-dev python3-numpy python3-pytest
           libopenmpi-dev openmpi-bin clang-format git)
 # Peers that interoperability tests compare with; those tests skip when they are absent.

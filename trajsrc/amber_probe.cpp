@@ -23,12 +23,15 @@ struct Probe {
   bool agree = false;       // the 1-2 distance is the same in both frames (or cannot be tested)
 };
 
-// Opens the file as `type` and reads up to two frames. A file of one frame, or of one atom,
-// offers nothing to compare and is taken as it reads.
-Probe probe(trajectory& traj, const char* type, std::vector<float>& a, std::vector<float>& b) {
+void open_as(trajectory& traj, const char* type) {
   traj.type = type;
   std::int32_t n = traj.natoms;
   f77_molfile_open_read(traj.unit, n, traj.name, traj.type);
+}
+
+// Reads up to two frames of the file just opened. A file of one frame, or of one atom, offers
+// nothing to compare and is taken as it reads.
+Probe probe(trajectory& traj, std::vector<float>& a, std::vector<float>& b) {
   Probe p;
   std::int32_t ok = 0;
   f77_molfile_read_next(traj.unit, traj.natoms, a, traj.box, ok);
@@ -55,15 +58,19 @@ bool frame_fits(const std::string& path, std::int32_t natoms) {
 
 std::int32_t open_amber_by_test(trajectory& traj) {
   if (traj.natoms < 1) die(stdout, "Error - need to know number of atoms per snapshot");
+  inform("Trying AMBER...");
+  open_as(traj, "crd");
+  // A file too small for one frame fails as an unreadable one does, without the frame arrays
+  // that an absurd atom count would ask for.
   if (!frame_fits(traj.name, traj.natoms)) die(stdout, "Problem with trajectory file " + traj.name);
   std::vector<float> a = allocate_or_die<float>(3 * static_cast<std::size_t>(traj.natoms));
   std::vector<float> b = allocate_or_die<float>(a.size());
-  inform("Trying AMBER...");
-  Probe p = probe(traj, "crd", a, b);
+  Probe p = probe(traj, a, b);
   if (p.frames == 0) die(stdout, "Problem with trajectory file " + traj.name);
   if (p.agree) return p.frames;
   xclose(traj);
-  p = probe(traj, "crdbox", a, b);
+  open_as(traj, "crdbox");
+  p = probe(traj, a, b);
   if (p.frames == 0 || !p.agree) die(stdout, "Error - unrecognised format file " + traj.name);
   return p.frames;
 }

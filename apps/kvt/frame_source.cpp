@@ -9,11 +9,12 @@
 namespace kvtraj::app {
 namespace {
 
-// The unit cell of a reader's box: DCD files hold (a, cos γ, b, cos β, cos α, c), AMBER box
-// lines and binpos boxes a, b, c and the angles.
+// The unit cell of a reader's box: DCD files hold (a, cos γ, b, cos β, cos α, c); AMBER box
+// lines, binpos boxes and the TRR and NetCDF readers give a, b, c and the angles.
 UnitCell cell_of(std::int32_t handle, const std::array<float, 6>& box) {
   const std::int32_t type = f77_molfile_type(handle);
-  return type >= 5 ? cell_from_dcd(box) : cell_from_lengths(box);
+  const bool dcd = type >= kTypeDcd && type <= kTypeDcd64Cell;
+  return dcd ? cell_from_dcd(box) : cell_from_lengths(box);
 }
 
 void check_snapshot(std::int32_t status, std::int32_t i, const std::string& name) {

@@ -70,6 +70,12 @@ const char* type_name(std::int32_t code) {
       return "DCD, 4-byte record markers, unit cell";
     case 8:
       return "DCD, 8-byte record markers, unit cell";
+    case 10:
+      return "TRR, single precision";
+    case 11:
+      return "TRR, double precision";
+    case 12:
+      return "AMBER NetCDF";
     default:
       return "unknown";
   }

@@ -6,7 +6,7 @@ namespace kvtraj::app {
 
 TrajectoryFormat output_format(const std::string& path) {
   const auto format = format_from_extension(path);
-  if (!format) fail(path + ": unknown output format (use .dcd, .binpos, .crd or .crdbox)");
+  if (!format) fail(path + ": unknown output format (use .dcd, .binpos, .crd, .crdbox or .nc)");
   return *format;
 }
 

@@ -34,8 +34,9 @@ constexpr std::array<Usage, 5> kUsages = {{
      "  ahead.\n"},
     {"expand",
      "usage: kvt expand -i IN.kvt -o OUT [--frames SEL] [--vectors FIRST:LAST] [--quiet]\n"
-     "  Rebuilds snapshots and writes them as .dcd, .binpos, .crd or .crdbox (by OUT's\n"
-     "  extension). SEL is a selection such as 10:50:5; --vectors K uses vectors 1..K.\n"},
+     "  Rebuilds snapshots and writes them as .dcd, .binpos, .crd, .crdbox or .nc (AMBER\n"
+     "  NetCDF), by OUT's extension. SEL is a selection such as 10:50:5; --vectors K uses\n"
+     "  vectors 1..K.\n"},
     {"convert",
      "usage: kvt convert -i TRAJ -o OUT [--album LIST] [--natoms N] [--title TEXT] [--quiet]\n"
      "  Writes a trajectory (selection or album) in the format of OUT's extension; unit\n"

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -114,6 +116,76 @@ inline std::string amber_text(const std::vector<std::vector<float>>& frames,
     }
     if (!box_line.empty()) out += box_line + "\n";
   }
+  return out;
+}
+
+// TRR frames: XDR (big-endian) ints and reals, written here without the reader's code.
+inline void xdr_int(Bytes& b, std::uint32_t v) {
+  for (int shift = 24; shift >= 0; shift -= 8) b.raw(std::string(1, static_cast<char>(v >> shift)));
+}
+
+inline void xdr_real(Bytes& b, double v, int real_bytes) {
+  if (real_bytes == 4) {
+    std::uint32_t bits = 0;
+    const float f = static_cast<float>(v);
+    std::memcpy(&bits, &f, 4);
+    xdr_int(b, bits);
+  } else {
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &v, 8);
+    xdr_int(b, static_cast<std::uint32_t>(bits >> 32));
+    xdr_int(b, static_cast<std::uint32_t>(bits));
+  }
+}
+
+struct TrrLayout {
+  int real_bytes = 4;
+  std::array<double, 9> box = {3, 0, 0, 0, 4, 0, 0, 0, 5};  // vectors in nm
+  bool with_box = true;
+  bool x = true, v = false, f = false;
+  std::int32_t magic = 1993;
+};
+
+// A TRR frame of the pattern trajectory's frame `frame`, coordinates in nm (a tenth of the
+// pattern's values), velocities and forces filled with the frame number.
+inline std::string trr_frame(int natoms, int frame, const TrrLayout& l = {}) {
+  const std::uint32_t vector = 3 * natoms * l.real_bytes;
+  Bytes b;
+  xdr_int(b, static_cast<std::uint32_t>(l.magic));
+  xdr_int(b, 13);
+  xdr_int(b, 12);
+  b.raw("GMX_trn_file");
+  const std::uint32_t sizes[] = {0,
+                                 0,
+                                 l.with_box ? 9u * l.real_bytes : 0u,
+                                 0,
+                                 0,
+                                 0,
+                                 0,
+                                 l.x ? vector : 0,
+                                 l.v ? vector : 0,
+                                 l.f ? vector : 0};
+  for (std::uint32_t size : sizes) xdr_int(b, size);
+  xdr_int(b, static_cast<std::uint32_t>(natoms));
+  xdr_int(b, static_cast<std::uint32_t>(frame));  // step
+  xdr_int(b, 0);                                  // nre
+  xdr_real(b, frame, l.real_bytes);               // time
+  xdr_real(b, 0, l.real_bytes);                   // lambda
+  if (l.with_box) {
+    for (double c : l.box) xdr_real(b, c, l.real_bytes);
+  }
+  if (l.x) {
+    for (float c : pattern_frame(natoms, frame)) xdr_real(b, c / 10.0, l.real_bytes);
+  }
+  for (int block = 0; block < l.v + l.f; ++block) {
+    for (int i = 0; i < 3 * natoms; ++i) xdr_real(b, frame, l.real_bytes);
+  }
+  return b.str();
+}
+
+inline std::string pattern_trr(int natoms, int frames, const TrrLayout& l = {}) {
+  std::string out;
+  for (int f = 1; f <= frames; ++f) out += trr_frame(natoms, f, l);
   return out;
 }
 

@@ -194,6 +194,25 @@ TEST_F(Dcd, SkippingSeeksOverWholeFramesOnly) {
   EXPECT_EQ(read(h, 3), 0);
 }
 
+TEST_F(Dcd, SkippingStopsAtTheFirstFrameWithADamagedMarker) {
+  DcdLayout l;
+  l.cell = true;
+  const std::size_t header = dcd_header(3, l).size();
+  const std::size_t frame = dcd_frame(pattern_frame(3, 1), l).size();
+  // In frame 2: the cell record's leading marker, the y record's leading marker, the z record's
+  // closing marker.
+  for (const std::size_t offset : {std::size_t{0}, std::size_t{56 + 20}, frame - 4}) {
+    std::string bytes = pattern_dcd(3, 4, l);
+    bytes[header + frame + offset] ^= 1;
+    const std::int32_t h = open_bytes("damaged.dcd", bytes);
+    EXPECT_EQ(f77_molfile_skip_next(h, 3, 100), 1) << offset;
+    EXPECT_FALSE(f77_molfile_cut_inside_frame(h)) << offset;
+    EXPECT_EQ(read(h, 3), 0) << offset;
+    std::int32_t status = 0;
+    f77_molfile_close_read(h, status);
+  }
+}
+
 TEST_F(Dcd, ReadNextEntryRefusesOtherTypes) {
   const std::int32_t h = open_bytes("a.crd", "title\n");
   std::int32_t status = 0;

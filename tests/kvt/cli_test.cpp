@@ -288,7 +288,7 @@ TEST_F(Kvt, BadInputEndsWithOneLineAndNoOutput) {
       {{"compress", "-i", sample(), "--album", sample(), "-o", out},
        "kvt: give either -i or --album, not both\n"},
       {{"expand", "-i", sample(), "-o", path("x.xyz")},
-       "kvt: .*x.xyz: unknown output format \\(use .dcd, .binpos, .crd or .crdbox\\)\n"},
+       "kvt: .*x.xyz: unknown output format \\(use .dcd, .binpos, .crd, .crdbox or .nc\\)\n"},
       {{"frobnicate"}, "kvt: unknown command frobnicate \\(see kvt --help\\)\n"},
   };
   for (const Case& c : cases) {

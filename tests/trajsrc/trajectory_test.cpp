@@ -160,6 +160,40 @@ TEST_F(Open, UnreadableAmberFilesAreFatal) {
   KVTRAJ_EXPECT_FATAL(xopen(plain, natoms), "Problem with trajectory file .*/plain.txt\n$");
 }
 
+TEST_F(Open, CountStopsWhereReadingWould) {
+  std::string bytes = pattern_dcd(2, 5);
+  bytes[dcd_header(2).size() + dcd_frame(pattern_frame(2, 1)).size()] ^= 1;  // frame 2's marker
+  trajectory t = open(put("damaged.dcd", bytes));
+  EXPECT_EQ(t.nsnaps, 1);
+  ASSERT_EQ(snap(t, 1), 0);
+  EXPECT_EQ(coords, pattern_frame(2, 1));
+}
+
+TEST_F(Open, AmberFileSmallerThanAFrameFailsAfterTheProbeMessages) {
+  const std::string path = put("title.txt", "title only\n");
+  std::int32_t natoms = 1000;
+  KVTRAJ_EXPECT_FATAL(xopen(path, natoms),
+                      "^Unrecognised file type\nTrying AMBER\\.\\.\\.\n"
+                      "Attempting to open crd or crdbox file\n"
+                      "Problem with trajectory file .*/title.txt\n$");
+}
+
+TEST_F(Open, SelectionOfATrrFile) {
+  trajectory t = open(data_path("peptide10_gmx.trr") + "(2:9:3)");
+  EXPECT_EQ(t.nsnaps, 3);  // frames 2, 5, 8
+  const std::vector<float> ref = reference("peptide10_gmx_trr.ref.f32");
+  ASSERT_EQ(snap(t, 2), 0);
+  const float* want = ref.data() + 4 * (3 * kPeptideAtoms + 6);
+  for (std::size_t i = 0; i < coords.size(); ++i) ASSERT_FLOAT_EQ(coords[i], want[i]) << i;
+}
+
+TEST_F(Open, OnlyTheTextAfterTheFirstDotNamesTheType) {
+  // "1.nc" is no type: the file goes to the AMBER test as before NetCDF was known.
+  trajectory t = open(put("run.1.nc", amber_text({{1, 2, 3}, {4, 5, 6}})), 1);
+  EXPECT_EQ(t.type, "crd");
+  EXPECT_EQ(t.nsnaps, 2);
+}
+
 TEST_F(Open, EmptySelectionOfAnEmptyFileIsFatal) {
   const std::string path = put("empty.dcd", dcd_header(2));
   std::int32_t natoms = 2;
