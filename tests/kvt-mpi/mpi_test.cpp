@@ -129,18 +129,18 @@ TEST_F(KvtMpi, MissingAlbumMemberStopsEveryRank) {
   }
 }
 
-// A broken record marker in snapshot 450 is found only by the rank that reads it, during the
-// first pass, while the others wait at its reduction.
+// A wrong atom count in front of snapshot 9 of 10 is found only by the rank that reads it, during
+// the first pass, while the others wait at its reduction.
 TEST_F(KvtMpi, UnreadableFrameOnOneRankStopsEveryRank) {
-  std::string bytes = testing::read_file(KVTRAJ_SAMPLE);
-  constexpr std::size_t kFrameBytes = 3 * (4 + 200 * 4 + 4);
-  const std::size_t frame = bytes.size() - (500 - 449) * kFrameBytes;
-  bytes[frame] = 'x';
-  const std::string broken = dir_.path("broken.dcd"), out = dir_.path("out.kvt");
+  std::string bytes = testing::read_file(testing::data_path("peptide10.binpos"));
+  constexpr std::size_t kFrameBytes = 4 + 200 * 12;
+  ASSERT_EQ(bytes.size(), 4 + 10 * kFrameBytes);
+  bytes[4 + 8 * kFrameBytes] = 7;
+  const std::string broken = dir_.path("broken.binpos"), out = dir_.path("out.kvt");
   testing::write_file(broken, bytes);
   for (int ranks : {2, 3}) {
     expect_failure(mpirun(dir_, ranks, "-i " + broken + " -o " + out), out,
-                   broken + ": snapshot 450 could not be read");
+                   broken + ": snapshot 9 could not be read");
   }
 }
 
