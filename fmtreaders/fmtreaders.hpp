@@ -37,6 +37,7 @@ inline constexpr std::int32_t kTypeDcd = 5;         // DCD, 4-byte markers, no u
 inline constexpr std::int32_t kTypeDcd64 = 6;       // DCD, 8-byte markers, no unit cell
 inline constexpr std::int32_t kTypeDcdCell = 7;     // DCD, 4-byte markers, unit cell per frame
 inline constexpr std::int32_t kTypeDcd64Cell = 8;   // DCD, 8-byte markers, unit cell per frame
+inline constexpr std::int32_t kTypeXtc = 9;         // GROMACS XTC, box per frame
 inline constexpr std::int32_t kTypeTrr = 10;        // GROMACS TRR, single precision
 inline constexpr std::int32_t kTypeTrrDouble = 11;  // GROMACS TRR, double precision
 inline constexpr std::int32_t kTypeNetcdf = 12;     // AMBER NetCDF trajectory
@@ -48,11 +49,11 @@ std::array<std::int32_t, 100>& handcom();
 // Empties the table (and releases the readers of files still open).
 void f77_molfile_init();
 
-// Opens `filename` as `filetype` ("auto", "crd", "crdbox", "binpos" or "dcd"; also "trr", "nc"
-// and "ncdf"; "auto" takes the type from the text after the first "." of the file name). handle
-// is 51..100 on success, −1 when the type is not recognised or the DCD, TRR or NetCDF header is
-// refused. natoms comes back as the file's count for binpos, DCD, TRR and NetCDF, 0 for AMBER
-// files. A missing file and a 51st open are fatal.
+// Opens `filename` as `filetype` ("auto", "crd", "crdbox", "binpos" or "dcd"; also "xtc", "trr",
+// "nc" and "ncdf"; "auto" takes the type from the text after the first "." of the file name).
+// handle is 51..100 on success, −1 when the type is not recognised or the DCD, XTC, TRR or NetCDF
+// header is refused. natoms comes back as the file's count for binpos, DCD, XTC, TRR and NetCDF,
+// 0 for AMBER files. A missing file and a 51st open are fatal.
 void f77_molfile_open_read(std::int32_t& handle, std::int32_t& natoms, std::string_view filename,
                            std::string_view filetype);
 
@@ -71,12 +72,16 @@ void f77_molfile_close_read(std::int32_t handle, std::int32_t& status);
 
 // The handle's type code from the table (0 for a free slot or a handle outside 51..100).
 std::int32_t f77_molfile_type(std::int32_t handle);
-// True when the frames of this handle carry a box (types 2, 4, 7 and 8; TRR and NetCDF files
+// True when the frames of this handle carry a box (types 2, 4, 7, 8 and 9; TRR and NetCDF files
 // that hold one).
 bool f77_molfile_has_box(std::int32_t handle);
 // True when the DCD or binpos file of this handle, read or passed up to its last whole frame,
 // ends inside a further frame (a truncated file). False for other formats and free handles.
 bool f77_molfile_cut_inside_frame(std::int32_t handle);
+
+// Grid steps per nm of the first frame of the XTC file of this handle; 0 for other formats
+// and for XTC files of at most nine atoms (stored as plain floats).
+float f77_molfile_xtc_precision(std::int32_t handle);
 
 // ---------------------------------------------------------------- DCD
 

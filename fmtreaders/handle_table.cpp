@@ -48,10 +48,11 @@ struct TypeName {
   std::string_view name;
   std::int32_t code;
 };
-constexpr std::array<TypeName, 7> kTypeNames = {{{"crd", kTypeCrd},
+constexpr std::array<TypeName, 8> kTypeNames = {{{"crd", kTypeCrd},
                                                  {"crdbox", kTypeCrdBox},
                                                  {"binpos", kTypeBinpos},
                                                  {"dcd", kTypeDcd},
+                                                 {"xtc", kTypeXtc},
                                                  {"trr", kTypeTrr},
                                                  {"nc", kTypeNetcdf},
                                                  {"ncdf", kTypeNetcdf}}};
@@ -224,6 +225,9 @@ void f77_molfile_open_read(std::int32_t& handle, std::int32_t& natoms, std::stri
     case kTypeDcd:
       open_dcd(handle, natoms, path);
       return;
+    case kTypeXtc:
+      open_by(readers::open_xtc, "xtc", handle, natoms, path);
+      return;
     case kTypeTrr:
       open_by(readers::open_trr, "trr", handle, natoms, path);
       return;
@@ -278,7 +282,12 @@ bool f77_molfile_has_box(std::int32_t handle) {
   const std::int32_t type = f77_molfile_type(handle);
   if (type >= kTypeTrr && type <= kTypeNetcdf) return readers::reader_of(handle)->has_box();
   return type == kTypeCrdBox || type == kTypeBinposBox || type == kTypeDcdCell ||
-         type == kTypeDcd64Cell;
+         type == kTypeDcd64Cell || type == kTypeXtc;
+}
+
+float f77_molfile_xtc_precision(std::int32_t handle) {
+  const readers::FrameReader* reader = readers::reader_of(handle);
+  return reader != nullptr && f77_molfile_type(handle) == kTypeXtc ? reader->precision() : 0.0f;
 }
 
 }  // namespace kvtraj

@@ -30,6 +30,8 @@ class FrameReader {
   virtual bool rewind() { return false; }
   // The atom count the file records (0 for formats without one).
   virtual std::int32_t file_atoms() const { return 0; }
+  // Grid steps per nm of the first frame of an XTC file; 0 for other formats.
+  virtual float precision() const { return 0.0f; }
   // True when what is left of the file is more than nothing but less than a frame: the file was
   // cut inside a frame. Formats without fixed-size frames cannot tell and answer false.
   virtual bool cut_inside_frame() const { return false; }
@@ -70,5 +72,12 @@ std::unique_ptr<FrameReader> trr_reader(BinaryFile file, std::int32_t& type, std
 // not hold (or when this build has no NetCDF library).
 std::unique_ptr<FrameReader> open_netcdf(const std::string& path, std::int32_t& file_natoms,
                                          std::int32_t& type);
+
+// Checks the first frame's header (type: kTypeXtc); null, with the reason written, when it is
+// refused.
+std::unique_ptr<FrameReader> open_xtc(const std::string& path, std::int32_t& file_natoms,
+                                      std::int32_t& type);
+// The same over `file`; null with `error` set, nothing written.
+std::unique_ptr<FrameReader> open_xtc(BinaryFile file, const char*& error);
 
 }  // namespace kvtraj::readers

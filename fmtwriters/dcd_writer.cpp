@@ -1,8 +1,6 @@
 // DCD in the CHARMM layout that MDTraj writes: 4-byte record markers, version 24, one title
 // line, then per frame an optional unit-cell record of six doubles and the x, y, z records.
-#include <cmath>
 #include <cstring>
-#include <numbers>
 
 #include "fmtwriters/formats.hpp"
 #include "support/fixed_text.hpp"
@@ -15,12 +13,6 @@ constexpr std::int32_t kTitleBytes = 80;
 constexpr std::int32_t kCharmmVersion = 24;
 constexpr long kFrameCountOffset = 8;  // after the first marker and "CORD"
 constexpr long kStepCountOffset = 20;  // the fourth header integer
-
-// cos of an angle in degrees, exactly 0 for right angles so that boxes survive unchanged.
-double cosine(float degrees) {
-  if (degrees == 90.0f) return 0.0;
-  return std::cos(static_cast<double>(degrees) * std::numbers::pi / 180.0);
-}
 
 template <class T>
 void append(std::vector<char>& out, const T& value) {
@@ -64,7 +56,8 @@ class DcdWriter final : public TrajectoryWriter {
     frame_.clear();
     if (with_cell()) {
       const double v[6] = {
-          cell.a, cosine(cell.gamma), cell.b, cosine(cell.beta), cosine(cell.alpha), cell.c};
+          cell.a, cosine_of(cell.gamma), cell.b, cosine_of(cell.beta), cosine_of(cell.alpha),
+          cell.c};
       append(frame_, std::int32_t{48});
       for (double x : v) append(frame_, x);
       append(frame_, std::int32_t{48});

@@ -1,7 +1,8 @@
 // Trajectory writers: DCD (4-byte record markers, a unit-cell record per frame when the
 // trajectory has a box), binpos (with six box reals after each frame when it has one), AMBER
-// formatted coordinates in the (10f8.3) layout, with a box line per frame for crdbox, and AMBER
-// NetCDF (when built with the NetCDF library).
+// formatted coordinates in the (10f8.3) layout, with a box line per frame for crdbox, GROMACS
+// XTC (compressed on a grid of a chosen precision, the box as three vectors) and AMBER NetCDF
+// (when built with the NetCDF library).
 //
 // Writers stream frame by frame and write into a temporary file beside the target, which takes
 // the target's name only when `finish` succeeds: a failed or abandoned write never leaves a
@@ -26,10 +27,10 @@
 
 namespace kvtraj {
 
-enum class TrajectoryFormat { dcd, binpos, crd, crdbox, netcdf };
+enum class TrajectoryFormat { dcd, binpos, crd, crdbox, xtc, netcdf };
 
 // The format named by a path's extension: ".dcd", ".binpos", ".crd" (".mdcrd"), ".crdbox",
-// ".nc" (".ncdf").
+// ".xtc", ".nc" (".ncdf").
 std::optional<TrajectoryFormat> format_from_extension(std::string_view path);
 
 struct UnitCell {
@@ -47,10 +48,12 @@ UnitCell cell_from_lengths(std::span<const float, 6> values);
 
 class TrajectoryWriter {
  public:
-  // Null with `error` set when the output cannot be created.
+  // Null with `error` set when the output cannot be created. `precision` is the grid of XTC
+  // output in steps per nm (0: 1000, as GROMACS); other formats ignore it.
   static std::unique_ptr<TrajectoryWriter> create(const std::string& path, TrajectoryFormat format,
                                                   std::int32_t natoms, bool with_cell,
-                                                  std::string_view title, std::string& error);
+                                                  std::string_view title, std::string& error,
+                                                  float precision = 0.0f);
   virtual ~TrajectoryWriter() = default;
   TrajectoryWriter(const TrajectoryWriter&) = delete;
   TrajectoryWriter& operator=(const TrajectoryWriter&) = delete;

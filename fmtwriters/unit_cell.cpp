@@ -1,7 +1,7 @@
 #include <cmath>
 #include <numbers>
 
-#include "fmtwriters/fmtwriters.hpp"
+#include "fmtwriters/formats.hpp"
 
 namespace kvtraj {
 namespace {
@@ -18,6 +18,11 @@ float degrees_or_right(float v) {
 }
 
 }  // namespace
+
+double cosine_of(float degrees) {
+  if (degrees == 90.0f) return 0.0;
+  return std::cos(static_cast<double>(degrees) * std::numbers::pi / 180.0);
+}
 
 UnitCell cell_from_dcd(std::span<const float, 6> v) {
   return UnitCell{

@@ -21,6 +21,7 @@ std::optional<TrajectoryFormat> format_from_extension(std::string_view path) {
   if (ends_with(path, ".binpos")) return TrajectoryFormat::binpos;
   if (ends_with(path, ".crdbox")) return TrajectoryFormat::crdbox;
   if (ends_with(path, ".crd") || ends_with(path, ".mdcrd")) return TrajectoryFormat::crd;
+  if (ends_with(path, ".xtc")) return TrajectoryFormat::xtc;
   if (ends_with(path, ".nc") || ends_with(path, ".ncdf")) return TrajectoryFormat::netcdf;
   return std::nullopt;
 }
@@ -29,7 +30,7 @@ std::unique_ptr<TrajectoryWriter> TrajectoryWriter::create(const std::string& pa
                                                            TrajectoryFormat format,
                                                            std::int32_t natoms, bool with_cell,
                                                            std::string_view title,
-                                                           std::string& error) {
+                                                           std::string& error, float precision) {
   if (natoms < 1) {
     error = path + ": cannot write a trajectory of " + std::to_string(natoms) + " atoms";
     return nullptr;
@@ -39,7 +40,7 @@ std::unique_ptr<TrajectoryWriter> TrajectoryWriter::create(const std::string& pa
     error = path + ": cannot open for writing: " + std::strerror(errno);
     return nullptr;
   }
-  WriterSetup setup{std::move(out), path, natoms, with_cell};
+  WriterSetup setup{std::move(out), path, natoms, with_cell, precision};
   std::unique_ptr<TrajectoryWriter> writer;
   switch (format) {
     case TrajectoryFormat::dcd:
@@ -54,6 +55,9 @@ std::unique_ptr<TrajectoryWriter> TrajectoryWriter::create(const std::string& pa
       break;
     case TrajectoryFormat::crd:
       writer = make_amber_writer(std::move(setup));
+      break;
+    case TrajectoryFormat::xtc:
+      writer = make_xtc_writer(std::move(setup));
       break;
     case TrajectoryFormat::netcdf:
       writer = make_netcdf_writer(std::move(setup));

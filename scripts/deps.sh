@@ -9,10 +9,10 @@ packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libopenblas-
           libnetcdf-dev
           pybind11-dev python3-pybind11 python3-dev python3-numpy python3-pytest
           libopenmpi-dev openmpi-bin clang-format git)
-# Peers that interoperability tests compare with; those tests skip when they are absent.
+# Peers that interoperability tests compare with; those tests skip when they are absent
+# (gromacs: `gmx check` of the XTC files kvt writes).
 if [ "${KVTRAJ_WITH_PEERS:-0}" = 1 ]; then
-  packages+=(python3-mdtraj python3-mdanalysis python3-matplotlib
-             python3-sklearn)
+  packages+=(python3-mdtraj python3-mdanalysis python3-matplotlib python3-sklearn gromacs)
 fi
 if [ "${KVTRAJ_WITH_FUZZ:-0}" = 1 ]; then packages+=(clang libclang-rt-14-dev); fi
 

@@ -12,11 +12,12 @@ namespace kvtraj::app {
 
 int run_convert() {
   static constexpr std::array<std::string_view, 1> kFlags = {"--quiet"};
-  static constexpr std::array<std::string_view, 5> kValued = {"-i", "-o", "--album", "--natoms",
-                                                              "--title"};
+  static constexpr std::array<std::string_view, 6> kValued = {"-i",       "-o",      "--album",
+                                                              "--natoms", "--title", "--precision"};
   check_arguments(kFlags, kValued);
   const std::string out = required_text("-o", "the trajectory file to write");
   TrajectoryFormat format = output_format(out);
+  const float precision = output_precision(format);
   auto source = FrameSource::from_options();
   source->require_whole();
   const bool box = source->has_box();
@@ -32,7 +33,8 @@ int run_convert() {
   std::string error;
   const std::string title =
       text_option("--title").value_or("converted by kvt from " + source->name());
-  auto writer = TrajectoryWriter::create(out, format, source->natoms(), box, title, error);
+  auto writer =
+      TrajectoryWriter::create(out, format, source->natoms(), box, title, error, precision);
   if (!writer) fail(error);
   Progress progress(!getflag("--quiet"));
   progress.begin("converting " + source->name(), source->count());

@@ -40,18 +40,21 @@ FrameRange frame_range(std::int32_t nframes) {
 
 int run_expand() {
   static constexpr std::array<std::string_view, 1> kFlags = {"--quiet"};
-  static constexpr std::array<std::string_view, 4> kValued = {"-i", "-o", "--frames", "--vectors"};
+  static constexpr std::array<std::string_view, 5> kValued = {"-i", "-o", "--frames", "--vectors",
+                                                              "--precision"};
   check_arguments(kFlags, kValued);
   const std::string in = required_text("-i", "the KVT file to expand");
   const std::string out = required_text("-o", "the trajectory file to write");
   const TrajectoryFormat format = output_format(out);
+  const float precision = output_precision(format);
   const VectorRange vectors = parse_vector_range(text_option("--vectors").value_or(":"));
   const kvtfile kvtf = kvtopen(kKvtUnit, in);
   if (kvtf.status != 0) fail(in + ": the KVT file is incomplete or unreadable");
   const FrameRange range = frame_range(kvtf.nframes);
 
   std::string error;
-  auto writer = TrajectoryWriter::create(out, format, kvtf.natoms, false, kvtf.title, error);
+  auto writer =
+      TrajectoryWriter::create(out, format, kvtf.natoms, false, kvtf.title, error, precision);
   if (!writer) fail(error);
   Progress progress(!getflag("--quiet"));
   progress.begin("writing " + out, (range.last - range.first) / range.stride + 1);

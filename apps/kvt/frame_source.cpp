@@ -10,7 +10,7 @@ namespace kvtraj::app {
 namespace {
 
 // The unit cell of a reader's box: DCD files hold (a, cos γ, b, cos β, cos α, c); AMBER box
-// lines, binpos boxes and the TRR and NetCDF readers give a, b, c and the angles.
+// lines, binpos boxes and the XTC, TRR and NetCDF readers give a, b, c and the angles.
 UnitCell cell_of(std::int32_t handle, const std::array<float, 6>& box) {
   const std::int32_t type = f77_molfile_type(handle);
   const bool dcd = type >= kTypeDcd && type <= kTypeDcd64Cell;
@@ -36,6 +36,7 @@ class FileSource final : public FrameSource {
   bool has_box() const override { return f77_molfile_has_box(traj_.unit); }
   UnitCell cell() const override { return cell_of(traj_.unit, traj_.box); }
   std::int32_t type_code() const override { return f77_molfile_type(traj_.unit); }
+  float xtc_precision() const override { return f77_molfile_xtc_precision(traj_.unit); }
 
  private:
   trajectory traj_;

@@ -29,9 +29,11 @@ class FrameSource {
   // Whether the snapshots carry a unit cell, and the cell of the last snapshot read.
   virtual bool has_box() const = 0;
   virtual UnitCell cell() const = 0;
-  // The readers' type code of the file in use (1..8).
+  // The readers' type code of the file in use.
   virtual std::int32_t type_code() const = 0;
-  // True when a DCD or binpos file ends inside a frame after its last whole one.
+  // Grid steps per nm of an XTC file's first frame; 0 for other formats.
+  virtual float xtc_precision() const { return 0.0f; }
+  // True when a DCD, binpos or XTC file ends inside a frame after its last whole one.
   bool cut_inside_frame() const { return cut_; }
   // Fails when the file was cut inside a frame: its frames cannot all be what was written.
   void require_whole() const;

@@ -5,6 +5,7 @@
 
 #include "apps/kvt/frame_source.hpp"
 #include "apps/kvt/kvt_app.hpp"
+#include "fmtreaders/fmtreaders.hpp"
 #include "kvt_io/kvt_io.hpp"
 #include "support/files.hpp"
 
@@ -70,6 +71,8 @@ const char* type_name(std::int32_t code) {
       return "DCD, 4-byte record markers, unit cell";
     case 8:
       return "DCD, 8-byte record markers, unit cell";
+    case 9:
+      return "GROMACS XTC, box per frame";
     case 10:
       return "TRR, single precision";
     case 11:
@@ -84,6 +87,14 @@ const char* type_name(std::int32_t code) {
 void trajectory_info(const std::string& path) {
   auto source = FrameSource::open_file(path, int_option("--natoms").value_or(0));
   std::printf("%s: trajectory, %s\n", path.c_str(), type_name(source->type_code()));
+  if (source->type_code() == kTypeXtc) {
+    const float precision = source->xtc_precision();
+    if (precision > 0.0f) {
+      std::printf("precision: %g grid steps per nm (%g Å)\n", precision, 10.0 / precision);
+    } else {
+      std::printf("precision: full (at most 9 atoms: plain floats)\n");
+    }
+  }
   std::printf("atoms:  %d\nframes: %d\nbox:    %s\n", source->natoms(), source->count(),
               source->has_box() ? "yes" : "no");
   if (source->cut_inside_frame()) {

@@ -1,13 +1,27 @@
 #include "apps/kvt/output_format.hpp"
 
+#include <cmath>
+
 #include "apps/kvt/kvt_app.hpp"
 
 namespace kvtraj::app {
 
 TrajectoryFormat output_format(const std::string& path) {
   const auto format = format_from_extension(path);
-  if (!format) fail(path + ": unknown output format (use .dcd, .binpos, .crd, .crdbox or .nc)");
+  if (!format) {
+    fail(path + ": unknown output format (use .dcd, .binpos, .crd, .crdbox, .xtc or .nc)");
+  }
   return *format;
+}
+
+float output_precision(TrajectoryFormat format) {
+  const auto precision = real_option("--precision");
+  if (!precision) return 0.0f;
+  if (format != TrajectoryFormat::xtc) fail("--precision applies to .xtc output only");
+  if (!(*precision > 0.0f) || !std::isfinite(*precision)) {
+    fail("--precision must be a positive number of grid steps per nm");
+  }
+  return *precision;
 }
 
 }  // namespace kvtraj::app

@@ -33,14 +33,17 @@ constexpr std::array<Usage, 5> kUsages = {{
      "  threads that share each block's fits and matrix products, besides the one that reads\n"
      "  ahead.\n"},
     {"expand",
-     "usage: kvt expand -i IN.kvt -o OUT [--frames SEL] [--vectors FIRST:LAST] [--quiet]\n"
-     "  Rebuilds snapshots and writes them as .dcd, .binpos, .crd, .crdbox or .nc (AMBER\n"
+     "usage: kvt expand -i IN.kvt -o OUT [--frames SEL] [--vectors FIRST:LAST] [--precision P]\n"
+     "                  [--quiet]\n"
+     "  Rebuilds snapshots and writes them as .dcd, .binpos, .crd, .crdbox, .xtc or .nc (AMBER\n"
      "  NetCDF), by OUT's extension. SEL is a selection such as 10:50:5; --vectors K uses\n"
-     "  vectors 1..K.\n"},
+     "  vectors 1..K. XTC output keeps P grid steps per nm (default 1000).\n"},
     {"convert",
-     "usage: kvt convert -i TRAJ -o OUT [--album LIST] [--natoms N] [--title TEXT] [--quiet]\n"
+     "usage: kvt convert -i TRAJ -o OUT [--album LIST] [--natoms N] [--title TEXT]\n"
+     "                   [--precision P] [--quiet]\n"
      "  Writes a trajectory (selection or album) in the format of OUT's extension; unit\n"
-     "  cells are carried when the input has them (.crd then becomes crdbox).\n"},
+     "  cells are carried when the input has them (.crd then becomes crdbox). XTC output\n"
+     "  keeps P grid steps per nm (default 1000).\n"},
     {"info",
      "usage: kvt info FILE [--natoms N]\n"
      "  For a KVT file: version, title, counts, quality and the eigenvalue table.\n"
@@ -56,7 +59,7 @@ constexpr std::string_view kProgramUsage =
     "commands:\n"
     "  compress  store a trajectory in principal-component form (KVT file)\n"
     "  expand    rebuild the snapshots of a KVT file as a trajectory\n"
-    "  convert   convert a trajectory between DCD, binpos and AMBER formats\n"
+    "  convert   convert a trajectory to DCD, binpos, AMBER crd, XTC or AMBER NetCDF\n"
     "  info      describe a KVT file or a trajectory\n"
     "  query     print values of a KVT file\n"
     "every command: --verbose also shows what the readers report (file types, opening)\n";

@@ -175,9 +175,9 @@ TEST(Writers, FormatFollowsTheExtension) {
   EXPECT_EQ(format_from_extension("x.crd"), TrajectoryFormat::crd);
   EXPECT_EQ(format_from_extension("x.mdcrd"), TrajectoryFormat::crd);
   EXPECT_EQ(format_from_extension("x.crdbox"), TrajectoryFormat::crdbox);
+  EXPECT_EQ(format_from_extension("x.xtc"), TrajectoryFormat::xtc);
   EXPECT_EQ(format_from_extension("x.nc"), TrajectoryFormat::netcdf);
   EXPECT_EQ(format_from_extension("x.ncdf"), TrajectoryFormat::netcdf);
-  EXPECT_FALSE(format_from_extension("x.xtc"));
   EXPECT_FALSE(format_from_extension("dcd"));
 }
 

@@ -288,8 +288,12 @@ TEST_F(Kvt, BadInputEndsWithOneLineAndNoOutput) {
       {{"compress", "-i", sample(), "--album", sample(), "-o", out},
        "kvt: give either -i or --album, not both\n"},
       {{"expand", "-i", sample(), "-o", path("x.xyz")},
-       "kvt: .*x.xyz: unknown output format \\(use .dcd, .binpos, .crd, .crdbox or .nc\\)\n"},
+       "kvt: .*x.xyz: unknown output format \\(use .dcd, .binpos, .crd, .crdbox, .xtc or .nc\\)\n"},
       {{"frobnicate"}, "kvt: unknown command frobnicate \\(see kvt --help\\)\n"},
+      {{"convert", "-i", sample("(1:3)"), "-o", path("x.dcd"), "--precision", "100"},
+       "kvt: --precision applies to .xtc output only\n"},
+      {{"expand", "-i", sample(), "-o", path("x.xtc"), "--precision", "0"},
+       "kvt: --precision must be a positive number of grid steps per nm\n"},
   };
   for (const Case& c : cases) {
     const RunResult r = kvt(c.args);
@@ -310,6 +314,25 @@ TEST_F(Kvt, BadInputEndsWithOneLineAndNoOutput) {
   EXPECT_FALSE(std::filesystem::exists(out));
   // Only the temporary files' directory entries are left: none.
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.root()), {}), 0);
+}
+
+TEST_F(Kvt, XtcOutputKeepsItsPrecisionAndInfoNamesIt) {
+  const RunResult gmx = kvt({"info", testing::data_path("gmx_peptide10_ndec2.xtc")});
+  EXPECT_THAT(gmx.out, HasSubstr("trajectory, GROMACS XTC"));
+  EXPECT_THAT(gmx.out, HasSubstr("precision: 100 grid steps per nm (0.1 Å)\n"));
+  EXPECT_THAT(gmx.out, HasSubstr("frames: 10\n"));
+  const RunResult convert = kvt(
+      {"convert", "-i", sample("(1:20)"), "-o", path("x.xtc"), "--precision", "100", "--quiet"});
+  ASSERT_EQ(convert.status, 0) << convert.err;
+  EXPECT_THAT(kvt({"info", path("x.xtc")}).out, HasSubstr("precision: 100 grid steps per nm"));
+  const auto got = read_frames(path("x.xtc"), kAtoms);
+  const auto want = read_frames(sample("(1:20)"), kAtoms);
+  ASSERT_EQ(got.size(), want.size());
+  for (std::size_t f = 0; f < got.size(); ++f) {
+    for (std::size_t k = 0; k < got[f].size(); ++k) {
+      ASSERT_NEAR(got[f][k], want[f][k], 0.0501f) << f << " " << k;  // half of 0.1 Å
+    }
+  }
 }
 
 // A DCD cut inside its last frame: described by info, refused by compress and convert.

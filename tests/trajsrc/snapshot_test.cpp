@@ -71,6 +71,16 @@ TEST_F(Snap, AnyOrderAgreesForEveryFormat) {
   amber_frames = frames;
   t = open(put("run.crd", amber_text(frames)), 2);
   expect_any_order_agrees(t, [](int f) { return amber_frames[static_cast<std::size_t>(f - 1)]; });
+  // XTC: backward steps reopen the file and jump to the frame by the starts found at open.
+  static std::vector<std::vector<float>> xtc_frames;
+  t = open(data_path("gmx_peptide10.xtc"), kPeptideAtoms);
+  ASSERT_EQ(t.nsnaps, kPeptideFrames);
+  for (int i = 1; i <= kPeptideFrames; ++i) {
+    ASSERT_EQ(snap(t, i), 0);
+    xtc_frames.push_back(coords);
+  }
+  t = open(data_path("gmx_peptide10.xtc") + "(2:10:3)", kPeptideAtoms);
+  expect_any_order_agrees(t, [](int f) { return xtc_frames[static_cast<std::size_t>(f - 1)]; });
 }
 
 TEST_F(Snap, BoxOfTheFrameReadComesWithIt) {

@@ -1,0 +1,228 @@
+// GROMACS XTC trajectories: frames of big-endian (XDR) fields, each magic 1995, natoms, step,
+// time, a 3×3 box (rows are the box vectors, nm) and natoms again, then the coordinates (nm):
+// plain floats for at most nine atoms, else a compressed block (xtc_codec.hpp).
+//
+// Frames differ in size and nothing in the file indexes them, so the reader finds frame starts
+// by walking the frame headers (each gives its block's byte count) and keeps them: counting,
+// skipping and rewinding never decode a frame, and a second pass over the file jumps straight
+// to the frame it wants. A header that disagrees with the first frame's, or claims more bytes
+// than the file holds, ends the frames there. Frames go out in Å, boxes as a, b, c (Å) and
+// alpha, beta, gamma (degrees).
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+#include "fmtreaders/binary_file.hpp"
+#include "fmtreaders/readers.hpp"
+#include "fmtreaders/xtc_codec.hpp"
+#include "support/fortran_input.hpp"
+#include "support/messages.hpp"
+
+namespace kvtraj::readers {
+namespace {
+
+constexpr float kAngstromPerNm = 10.0f;
+constexpr std::size_t kMaxHeadBytes = xtc::kFrameHeaderBytes + 12 * xtc::kMaxPlainAtoms;
+
+double length(const double* v) {
+  return std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+}
+
+// Angle between two box vectors in degrees; 90 when either is zero (no box).
+double angle(const double* u, const double* v) {
+  const double norms = length(u) * length(v);
+  if (norms == 0.0) return 90.0;
+  const double c = std::clamp((u[0] * v[0] + u[1] * v[1] + u[2] * v[2]) / norms, -1.0, 1.0);
+  return std::acos(c) * 180.0 / std::numbers::pi;
+}
+
+// The six cell values of the box rows at p (nine big-endian floats, nm).
+void cell_of_box(const unsigned char* p, std::span<float> box) {
+  double v[3][3];
+  for (int r = 0; r < 3; ++r) {
+    for (int k = 0; k < 3; ++k) v[r][k] = xtc::load_be_float(p + 12 * r + 4 * k);
+  }
+  for (int r = 0; r < 3; ++r) box[r] = static_cast<float>(length(v[r]) * kAngstromPerNm);
+  box[3] = static_cast<float>(angle(v[1], v[2]));
+  box[4] = static_cast<float>(angle(v[0], v[2]));
+  box[5] = static_cast<float>(angle(v[0], v[1]));
+}
+
+std::uint64_t padded(std::uint32_t bytes) {
+  return (std::uint64_t{bytes} + 3) / 4 * 4;
+}
+
+class XtcReader final : public FrameReader {
+ public:
+  explicit XtcReader(BinaryFile file) : file_(std::move(file)) {}
+
+  // Reads the first frame's header; the reason when it is not a usable XTC frame.
+  const char* open();
+  int read(std::int32_t natoms, std::span<float> coords, std::span<float> box) override;
+  std::int64_t skip(std::int32_t natoms, std::int64_t count) override;
+  bool rewind() override {
+    next_ = 0;
+    return true;
+  }
+  std::int32_t file_atoms() const override { return natoms_; }
+  bool cut_inside_frame() const override { return cut_; }
+  float precision() const override { return precision_; }
+
+ private:
+  // What a checked frame header says.
+  struct Head {
+    std::uint64_t end = 0;  // offset after the frame
+    xtc::BlockHeader block;
+  };
+  // Reads and checks the header of the frame at `offset`: kIoOk, kIoEnd when the file ends
+  // there, kIoBadData (with cut_ set when the file ends inside the frame, and the reason in
+  // why_) otherwise.
+  int read_head(std::uint64_t offset, Head& head);
+  const char* check_head(std::uint64_t offset, Head& head);
+  std::uint64_t head_bytes() const {
+    return natoms_ <= xtc::kMaxPlainAtoms
+               ? xtc::kFrameHeaderBytes + 12 * static_cast<std::uint64_t>(natoms_)
+               : xtc::kFrameHeaderBytes + xtc::kBlockHeaderBytes;
+  }
+  // Offset of frame next_ (known, or the first unchecked frame).
+  std::uint64_t next_offset() const { return next_ < starts_.size() ? starts_[next_] : frontier_; }
+  void note_frame(std::uint64_t offset, std::uint64_t end) {
+    if (next_ == starts_.size()) {
+      starts_.push_back(offset);
+      frontier_ = end;
+    }
+    ++next_;
+  }
+  int read_coords(const Head& head, std::span<float> coords);
+
+  BinaryFile file_;
+  std::int32_t natoms_ = 0;
+  float precision_ = 0.0f;
+  unsigned char head_[kMaxHeadBytes] = {};
+  std::vector<std::uint64_t> starts_;  // starts of the frames whose headers were checked
+  std::uint64_t frontier_ = 0;         // where the first unchecked frame begins
+  std::size_t next_ = 0;               // index of the next frame to read
+  bool cut_ = false;
+  const char* why_ = nullptr;
+  std::vector<char> block_;
+};
+
+const char* XtcReader::check_head(std::uint64_t offset, Head& head) {
+  const auto field = [&](std::size_t at) {
+    return static_cast<std::int32_t>(xtc::load_be32(head_ + at));
+  };
+  if (field(0) != xtc::kMagic) return "no magic 1995";
+  if (field(4) != natoms_ || field(52) != natoms_) return "atom count differs from the first frame";
+  const std::uint64_t fixed = head_bytes();
+  head.end = offset + fixed;
+  if (natoms_ > xtc::kMaxPlainAtoms) {
+    const unsigned char* block = head_ + xtc::kFrameHeaderBytes;
+    if (const char* error = xtc::parse_block_header(block, natoms_, head.block)) return error;
+    head.end += padded(head.block.bytes);
+  }
+  if (head.end > offset + fixed + file_.remaining()) {
+    file_.measure();  // the file may have grown since it was measured
+    if (head.end > offset + fixed + file_.remaining()) {
+      cut_ = true;
+      return "frame extends beyond the end of the file";
+    }
+  }
+  return nullptr;
+}
+
+int XtcReader::read_head(std::uint64_t offset, Head& head) {
+  cut_ = false;
+  const std::uint64_t bytes = head_bytes();
+  std::size_t got = 0;
+  if (!file_.seek(offset) || !file_.read(head_, bytes, got)) {
+    if (got == 0) return kIoEnd;
+    cut_ = true;
+    why_ = "file ends inside a frame header";
+    return kIoBadData;
+  }
+  why_ = check_head(offset, head);
+  return why_ ? kIoBadData : kIoOk;
+}
+
+const char* XtcReader::open() {
+  std::size_t got = 0;
+  if (!file_.read(head_, xtc::kFrameHeaderBytes, got)) {
+    return got == 0 ? "empty file" : "file shorter than a frame header";
+  }
+  if (xtc::load_be32(head_) != static_cast<std::uint32_t>(xtc::kMagic)) return "no magic 1995";
+  const auto natoms = static_cast<std::int32_t>(xtc::load_be32(head_ + 4));
+  if (natoms < 1) return "bad atom count";
+  natoms_ = natoms;
+  Head head;
+  if (read_head(0, head) != kIoOk) return why_;
+  precision_ = natoms_ > xtc::kMaxPlainAtoms ? head.block.precision : 0.0f;
+  return nullptr;
+}
+
+int XtcReader::read_coords(const Head& head, std::span<float> coords) {
+  const auto n = static_cast<std::size_t>(natoms_);
+  if (natoms_ <= xtc::kMaxPlainAtoms) {
+    for (std::size_t k = 0; k < 3 * n; ++k) {
+      coords[k] = xtc::load_be_float(head_ + xtc::kFrameHeaderBytes + 4 * k) * kAngstromPerNm;
+    }
+    return kIoOk;
+  }
+  const char* data = nullptr;
+  const int status = file_.read_block(block_, padded(head.block.bytes), data);
+  if (status != kIoOk) return kIoBadData;  // the header promised these bytes
+  const auto* bits = reinterpret_cast<const unsigned char*>(data);
+  return xtc::decode(head.block, bits, natoms_, kAngstromPerNm, coords) ? kIoOk : kIoBadData;
+}
+
+int XtcReader::read(std::int32_t natoms, std::span<float> coords, std::span<float> box) {
+  if (natoms != natoms_ || coords.size() < 3 * static_cast<std::size_t>(natoms_) ||
+      box.size() < 6) {
+    return kIoBadData;
+  }
+  const std::uint64_t offset = next_offset();
+  Head head;
+  if (const int status = read_head(offset, head); status != kIoOk) return status;
+  note_frame(offset, head.end);  // a frame that does not decode is still passed
+  if (const int status = read_coords(head, coords); status != kIoOk) return status;
+  cell_of_box(head_ + 16, box);
+  return kIoOk;
+}
+
+std::int64_t XtcReader::skip(std::int32_t natoms, std::int64_t count) {
+  if (natoms != natoms_ || count < 1) return 0;
+  std::int64_t passed = 0;
+  if (next_ < starts_.size()) {
+    const auto known = static_cast<std::int64_t>(starts_.size() - next_);
+    passed = std::min(count, known);
+    next_ += static_cast<std::size_t>(passed);
+  }
+  for (Head head; passed < count && read_head(frontier_, head) == kIoOk; ++passed) {
+    note_frame(frontier_, head.end);
+  }
+  return passed;
+}
+
+}  // namespace
+
+std::unique_ptr<FrameReader> open_xtc(const std::string& path, std::int32_t& file_natoms,
+                                      std::int32_t& type) {
+  auto file = BinaryFile::open(path);
+  const char* error = "can't open xtc file";
+  auto reader = file ? open_xtc(std::move(*file), error) : nullptr;
+  if (!reader) {
+    report_error(std::string("Error - bad xtc file: ") + error);
+    return nullptr;
+  }
+  file_natoms = reader->file_atoms();
+  type = kTypeXtc;
+  return reader;
+}
+
+std::unique_ptr<FrameReader> open_xtc(BinaryFile file, const char*& error) {
+  auto reader = std::make_unique<XtcReader>(std::move(file));
+  error = reader->open();
+  if (error) return nullptr;
+  return reader;
+}
+
+}  // namespace kvtraj::readers
