@@ -37,6 +37,14 @@ double rms_difference(std::span<const float> a, std::span<const float> b) {
   return std::sqrt(sum / std::max<std::size_t>(a.size() / 3, 1));
 }
 
+// The first frame of all processes: the leading one reads it, the others add zeros.
+std::vector<float> first_frame(FrameStream& stream, Reducer& reducer) {
+  std::vector<float> frame(static_cast<std::size_t>(stream.coordinates()), 0.0f);
+  if (reducer.leads()) stream.read_first(frame);
+  reducer.sum(frame);
+  return frame;
+}
+
 // One pass: the frames, fitted onto `reference` when it is given (the first frame when it is
 // empty), summed in double and divided by the frame count across all processes.
 std::vector<float> average_pass(FrameStream& stream, std::string_view name,
@@ -73,14 +81,18 @@ void Centre::apply(std::span<float> block, std::int64_t count) const {
   }
 }
 
-Centre find_centre(FrameStream& stream, bool fit, int threads, Reducer& reducer) {
+Centre find_centre(FrameStream& stream, bool fit, int threads, Reducer& reducer, bool shared) {
   Centre c;
   c.fit = fit;
   c.threads = threads;
+  c.shared = shared;
   if (!fit) {
     c.average = average_pass(stream, "average", c.reference, false, threads, reducer);
     return c;
   }
+  // Alone, the first block's first frame serves; shared, every process needs it before its
+  // first block.
+  if (shared) c.reference = first_frame(stream, reducer);
   for (;;) {
     ++c.rounds;
     c.average = average_pass(stream, "fit round " + std::to_string(c.rounds), c.reference, true,

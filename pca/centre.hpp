@@ -19,6 +19,8 @@ struct Centre {
   int rounds = 0;                // fit rounds run
   double movement = 0.0;         // RMS movement of the average in the last round (Å)
   int threads = 1;               // fitting threads
+  std::int64_t frames = 0;       // of all processes
+  bool shared = false;           // the frames are spread over several processes
 
   // Fits the `count` frames of `block` onto the reference (when fitting), then subtracts the
   // average from each.
@@ -26,7 +28,9 @@ struct Centre {
 };
 
 // Passes over the stream until the average is known: one pass without fitting, otherwise one
-// per fit round (same tolerance and round limit as always).
-Centre find_centre(FrameStream& stream, bool fit, int threads, Reducer& reducer);
+// per fit round (same tolerance and round limit as always). `shared`: the frames are spread over
+// several processes, and the fit starts from the first frame of all.
+Centre find_centre(FrameStream& stream, bool fit, int threads, Reducer& reducer,
+                   bool shared = false);
 
 }  // namespace kvtraj::pca

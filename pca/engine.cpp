@@ -50,6 +50,18 @@ Solver pick_solver(Solver asked, std::int64_t n, std::int64_t frames, std::int64
   return asked;
 }
 
+// The frames of all processes and whether there is more than one.
+struct Share {
+  std::int64_t frames = 0;
+  bool several = false;
+};
+
+Share share_of(std::int64_t frames, Reducer& reduce) {
+  std::vector<double> counts{static_cast<double>(frames), 1.0};
+  reduce.sum(counts);
+  return {static_cast<std::int64_t>(counts[0]), counts[1] > 1.5};
+}
+
 }  // namespace
 
 Components analyse(FrameReader& reader, const Options& options, const ProgressFn& progress,
@@ -63,17 +75,22 @@ Components analyse(FrameReader& reader, const Options& options, const ProgressFn
   FrameStream stream(reader, options.first, last, progress);
   if (stream.frames() < 1) die(reader.name() + ": no snapshots selected");
   const std::int64_t budget = options.memory_bytes > 0 ? options.memory_bytes : default_budget();
-  const std::int64_t n = stream.coordinates(), frames = stream.frames();
+  const std::int64_t n = stream.coordinates();
+  const Share share = share_of(stream.frames(), reduce);
+  const std::int64_t frames = share.frames;
 
   Components c;
   c.natoms = reader.natoms();
   c.frames = frames;
-  c.solver = pick_solver(options.solver, n, frames, budget);
+  // Spread frames rule out the Gram matrix: the exact solver's matrix is then the covariance.
+  c.solver = pick_solver(options.solver, n, share.several ? std::max(frames, n) : frames, budget);
   const bool counted = options.choice.kind == VectorChoice::count;
   const auto wanted = counted ? static_cast<std::int32_t>(options.choice.value) : 0;
   // A budget too small is refused before the first pass.
   if (c.solver == Solver::randomized) krylov_size(n, frames, stream.block_frames(), budget, wanted);
-  const Centre centre = find_centre(stream, options.fit, std::max(options.threads, 1), reduce);
+  Centre centre =
+      find_centre(stream, options.fit, std::max(options.threads, 1), reduce, share.several);
+  centre.frames = frames;
   c.fit_rounds = centre.rounds;
   const ChooseFn choose = [&](std::span<const float> values, double total) {
     const auto rank =
@@ -93,9 +110,8 @@ Components analyse(FrameReader& reader, const Options& options, const ProgressFn
   return c;
 }
 
-Summary compress(FrameReader& reader, const std::string& output, const Options& options,
-                 const ProgressFn& progress) {
-  const Components c = analyse(reader, options, progress);
+Summary write(const Components& c, const std::string& output, const Options& options,
+              const ProgressFn& progress) {
   if (c.frames > std::numeric_limits<std::int32_t>::max()) {
     die(output + ": a KVT file holds at most 2147483647 snapshots");
   }
@@ -126,6 +142,11 @@ Summary compress(FrameReader& reader, const std::string& output, const Options& 
   s.fit_rounds = c.fit_rounds;
   s.passes = c.passes;
   return s;
+}
+
+Summary compress(FrameReader& reader, const std::string& output, const Options& options,
+                 const ProgressFn& progress) {
+  return write(analyse(reader, options, progress), output, options, progress);
 }
 
 }  // namespace kvtraj::pca

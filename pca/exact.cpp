@@ -174,7 +174,8 @@ std::uint64_t exact_bytes(std::int64_t n, std::int64_t frames) {
 Solution solve_exact(FrameStream& stream, const Centre& centre, Reducer& reducer,
                      std::int64_t budget, const ChooseFn& choose) {
   const std::int64_t n = stream.coordinates(), frames = stream.frames();
-  const bool gram = frames < n;
+  // The Gram matrix pairs every frame with every other: only for frames all held here.
+  const bool gram = frames < n && !centre.shared;
   const std::int64_t order = gram ? frames : n;
   Solution s;
   Eigenpairs e;
@@ -188,7 +189,7 @@ Solution solve_exact(FrameStream& stream, const Centre& centre, Reducer& reducer
       accumulate_covariance(stream, centre, m);
     }
     reducer.sum(m.packed());
-    const double scale = 1.0 / static_cast<double>(std::max<std::int64_t>(frames, 1));
+    const double scale = 1.0 / static_cast<double>(std::max<std::int64_t>(centre.frames, 1));
     s.total = m.trace() * scale;
     stream.step("eigenvalues and vectors", false);
     set_blas_threads(centre.threads);

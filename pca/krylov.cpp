@@ -97,14 +97,14 @@ void multiply(FrameStream& stream, const Centre& centre, Reducer& reducer, Basis
     for (std::int64_t i = 0; i < n * b; ++i) w[i] += acc[i];
   }
   reducer.sum(std::span<float>(w, static_cast<std::size_t>(n * b)));
-  const auto scale =
-      static_cast<float>(1.0 / static_cast<double>(std::max<std::int64_t>(frames, 1)));
+  const double all = static_cast<double>(std::max<std::int64_t>(centre.frames, 1));
+  const auto scale = static_cast<float>(1.0 / all);
   for (std::int64_t i = 0; i < n * b; ++i) w[i] *= scale;
   if (total != nullptr) {
     double sum = 0.0;
     for (const double part : squares) sum += part;
     reducer.sum(std::span<double>(&sum, 1));
-    *total = sum / static_cast<double>(std::max<std::int64_t>(frames, 1));
+    *total = sum / all;
   }
 }
 
@@ -199,7 +199,8 @@ KrylovSize krylov_size(std::int64_t n, std::int64_t frames, std::int64_t block_f
 Solution solve_randomized(FrameStream& stream, const Centre& centre, Reducer& reducer,
                           std::int64_t budget, std::int32_t wanted, const ChooseFn& choose) {
   const std::int64_t n = stream.coordinates(), frames = stream.frames();
-  const KrylovSize size = krylov_size(n, frames, stream.block_frames(), budget, wanted);
+  // Sized for all frames, so that every process grows the same basis.
+  const KrylovSize size = krylov_size(n, centre.frames, stream.block_frames(), budget, wanted);
   const std::int64_t b = size.block;
   Basis basis;
   basis.n = n;

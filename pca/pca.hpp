@@ -49,6 +49,8 @@ class Reducer {
   virtual ~Reducer() = default;
   virtual void sum(std::span<double> values) { (void)values; }
   virtual void sum(std::span<float> values) { (void)values; }
+  // Whether this process holds the first frames of all: the fit starts from its first frame.
+  virtual bool leads() const { return true; }
 };
 
 // How many vectors to keep.
@@ -90,7 +92,7 @@ using ProgressFn = std::function<void(const ProgressEvent&)>;
 // The analysis of a trajectory, before it is written.
 struct Components {
   std::int32_t natoms = 0;
-  std::int64_t frames = 0;
+  std::int64_t frames = 0;        // of all processes
   Solver solver = Solver::exact;  // the one that was used
   int fit_rounds = 0;
   std::vector<float> average;  // 3N
@@ -99,7 +101,7 @@ struct Components {
   double total = 0.0;  // total variance: sum of all eigenvalues, from the data
   std::int32_t kept = 0;
   std::vector<float> vectors;  // 3N x kept, column per vector
-  std::vector<float> proj;     // frames x kept, column per vector
+  std::vector<float> proj;     // this process's frames x kept, column per vector
   int passes = 0;              // passes over the frames
 };
 
@@ -117,6 +119,11 @@ struct Summary {
   int fit_rounds = 0;
   int passes = 0;
 };
+
+// Writes an analysis whose projections cover every frame as the KVT file `output` (complete or
+// not at all).
+Summary write(const Components& c, const std::string& output, const Options& options,
+              const ProgressFn& progress = {});
 
 // Analyses the trajectory and writes the KVT file `output` (complete or not at all).
 Summary compress(FrameReader& reader, const std::string& output, const Options& options,

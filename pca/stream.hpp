@@ -33,6 +33,9 @@ class FrameStream {
   using BlockFn = std::function<void(std::int64_t offset, std::int64_t count, std::span<float>)>;
   void pass(std::string_view name, const BlockFn& fn);
 
+  // Reads the range's first frame, outside any pass.
+  void read_first(std::span<float> out) { read_block(0, 1, out); }
+
   // Reports a step without frames (a factorisation) to the progress callback.
   void step(std::string_view name, bool finished) const;
 

@@ -112,7 +112,7 @@ class PrefixFatalLines {
 
 }  // namespace
 
-int run_compress() {
+int run_compress(Team& team) {
   static constexpr std::array<std::string_view, 3> kFlags = {"--kvt6", "--no-fit", "--quiet"};
   static constexpr std::array<std::string_view, 11> kValued = {
       "-i",     "-o",      "--album",  "--natoms", "--vectors", "--quality",
@@ -128,15 +128,31 @@ int run_compress() {
   options.kvt6 = getflag("--kvt6");
   auto source = FrameSource::from_options();
   source->require_whole();
-  if (source->count() < 1) fail(source->name() + ": no snapshots selected");
+  const std::int64_t total = source->count();
+  if (total < 1) fail(source->name() + ": no snapshots selected");
+  if (total < team.size()) {
+    fail(source->name() + ": " + std::to_string(total) + " snapshots cannot be shared by " +
+         std::to_string(team.size()) + " processes");
+  }
+  // Contiguous shares of the selection, one per process.
+  options.first = total * team.rank() / team.size();
+  options.last = total * (team.rank() + 1) / team.size();
   options.title = text_option("--title").value_or("kvt compress of " + source->name());
 
-  Progress progress(!getflag("--quiet"));
+  Progress progress(!getflag("--quiet") && team.rank() == 0);
   SourceReader reader(*source, text_option("--album").has_value());
   const PrefixFatalLines prefix;
-  const pca::Summary summary = pca::compress(reader, out, options, progress.callback());
+  pca::Components c = pca::analyse(reader, options, progress.callback(), team.reducer());
+  team.gather(c, options.first, options.last);
+  if (team.rank() != 0) return 0;
+  const pca::Summary summary = pca::write(c, out, options, progress.callback());
   print_summary(out, summary);
   return 0;
+}
+
+int run_compress() {
+  Team single;
+  return run_compress(single);
 }
 
 }  // namespace kvtraj::app

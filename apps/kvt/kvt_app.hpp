@@ -23,7 +23,24 @@ struct AppError : std::runtime_error {
 };
 [[noreturn]] void fail(const std::string& message);
 
+// The processes that share a compression: this one's rank among them, the reducer of their
+// partial sums, and the gathering of the projections onto rank 0, which alone writes the file.
+// The default is one process.
+class Team {
+ public:
+  virtual ~Team() = default;
+  virtual int rank() const { return 0; }
+  virtual int size() const { return 1; }
+  virtual pca::Reducer* reducer() { return nullptr; }
+  // Replaces the projections of this process's frames [first, last) by those of every frame
+  // on rank 0; the last step that involves all processes.
+  virtual void gather(pca::Components& c, std::int64_t first, std::int64_t last) {
+    (void)c, (void)first, (void)last;
+  }
+};
+
 // Commands. Each reads its options through clopts and returns the exit status.
+int run_compress(Team& team);
 int run_compress();
 int run_expand();
 int run_convert();
