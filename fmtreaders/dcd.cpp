@@ -72,9 +72,9 @@ class DcdReader final : public readers::FrameReader {
   std::int64_t skip(std::int32_t natoms, std::int64_t count) override;
   bool rewind() override { return file_.seek(first_frame_); }
   std::int32_t file_atoms() const override { return natoms_; }
-  bool cut_inside_frame() const override {
-    return file_.remaining() > 0 && file_.remaining() < frame_bytes_;
-  }
+  // Counting stops at the first frame whose records are damaged or cut; bytes left after it
+  // mean the file does not hold what its frames say.
+  bool cut_inside_frame() const override { return file_.remaining() > 0; }
 
  private:
   bool read_marker_size();

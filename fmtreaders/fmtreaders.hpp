@@ -75,8 +75,9 @@ std::int32_t f77_molfile_type(std::int32_t handle);
 // True when the frames of this handle carry a box (types 2, 4, 7, 8 and 9; TRR and NetCDF files
 // that hold one).
 bool f77_molfile_has_box(std::int32_t handle);
-// True when the DCD or binpos file of this handle, read or passed up to its last whole frame,
-// ends inside a further frame (a truncated file). False for other formats and free handles.
+// True when the binary trajectory of this handle, read or passed up to its last whole frame,
+// goes on with bytes that make no whole frame: a truncated file, or for DCD a frame whose
+// records are damaged. False for text formats and free handles.
 bool f77_molfile_cut_inside_frame(std::int32_t handle);
 
 // Grid steps per nm of the first frame of the XTC file of this handle; 0 for other formats

@@ -32,8 +32,9 @@ class FrameReader {
   virtual std::int32_t file_atoms() const { return 0; }
   // Grid steps per nm of the first frame of an XTC file; 0 for other formats.
   virtual float precision() const { return 0.0f; }
-  // True when what is left of the file is more than nothing but less than a frame: the file was
-  // cut inside a frame. Formats without fixed-size frames cannot tell and answer false.
+  // True when, after the last frame that reads whole, bytes are left that do not make one: the
+  // file was cut inside a frame (or, for DCD, a frame's records are damaged). Formats without
+  // fixed-size frames cannot tell and answer false.
   virtual bool cut_inside_frame() const { return false; }
   // True when the file's frames carry a box, for formats whose type code does not say.
   virtual bool has_box() const { return false; }

@@ -352,6 +352,13 @@ TEST_F(Kvt, TruncatedTrajectoryIsAnError) {
   }
   // The whole file is not cut.
   EXPECT_THAT(kvt({"info", testing::data_path("peptide10.dcd")}).out, Not(HasSubstr("truncated")));
+  // Neither are frames after a damaged one passed over as if the file ended there.
+  std::string damaged = dcd;
+  damaged.replace(276 + 4 * 2424, 4, "\xff\xff\xff\x7f");  // the first marker of frame 5
+  testing::write_file(path("damaged.dcd"), damaged);
+  const RunResult r = kvt({"compress", "-i", path("damaged.dcd"), "-o", path("d.kvt")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_THAT(r.err, HasSubstr("damaged.dcd: the file ends inside a frame"));
 }
 
 // A disk that fills up part-way: the write fails, the old file stays, nothing else is left.
