@@ -26,8 +26,8 @@ struct Outcome {
 Outcome mpirun(const TempDir& dir, int ranks, const std::string& arguments) {
   const std::string errors = dir.path("stderr.txt");
   std::string command =
-      "OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1 timeout -k 5 120 " MPIEXEC
-      " --oversubscribe -np ";
+      "OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1 " RANK_ENVIRONMENT
+      "timeout -k 5 120 " MPIEXEC " --oversubscribe -np ";
   command += std::to_string(ranks);
   command += " " KVT_MPI_PROGRAM " compress --threads 1 --quiet ";
   command += arguments;
