@@ -38,9 +38,10 @@ class FrameReader {
 };
 
 // For FrameReader implementations over trajectory names such as "run.dcd(1:500:2)": whether the
-// selection has a stride above 1 (its frames are read apart, slowly), and a fingerprint of the
-// named file (size and modification time; "gone" when it is missing).
-bool strided_selection(const std::string& name);
+// frames decode slowly (AMBER text of reader type `type`, an album, a selection with a stride
+// above 1, whose frames are read apart), and a fingerprint of the named file (size and
+// modification time; "gone" when it is missing).
+bool slow_to_decode(const std::string& name, std::int32_t type, bool album);
 std::string file_fingerprint(const std::string& name);
 
 // Sums partial results across processes; the default (one process) leaves them as they are.

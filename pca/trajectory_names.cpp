@@ -1,15 +1,17 @@
-// What the engine's readers need to know of a trajectory name: a strided selection, and a
+// What the engine's readers need to know of a trajectory name: whether it decodes slowly, and a
 // fingerprint of the file that changes when the file does.
 #include <sys/stat.h>
 
 #include <string>
 
+#include "fmtreaders/fmtreaders.hpp"
 #include "pca/pca.hpp"
 #include "trajsrc/trajsrc.hpp"
 
 namespace kvtraj::pca {
 
-bool strided_selection(const std::string& name) {
+bool slow_to_decode(const std::string& name, std::int32_t type, bool album) {
+  if (album || type == kTypeCrd || type == kTypeCrdBox) return true;
   const auto open = name.rfind('(');
   if (open == std::string::npos || name.back() != ')') return false;
   std::int32_t first = 0, last = 0, stride = 1, error = 0;

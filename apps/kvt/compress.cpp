@@ -5,7 +5,6 @@
 #include "apps/kvt/frame_source.hpp"
 #include "apps/kvt/kvt_app.hpp"
 #include "clopts/clopts.hpp"
-#include "fmtreaders/fmtreaders.hpp"
 #include "fmtwriters/fmtwriters.hpp"
 #include "pca/pca.hpp"
 #include "support/messages.hpp"
@@ -28,10 +27,7 @@ class SourceReader final : public pca::FrameReader {
                    out.subspan(static_cast<std::size_t>(f) * n, n));
     }
   }
-  bool slow() const override {
-    const std::int32_t type = source_.type_code();
-    return album_ || type == kTypeCrd || type == kTypeCrdBox || pca::strided_selection(name());
-  }
+  bool slow() const override { return pca::slow_to_decode(name(), source_.type_code(), album_); }
   std::string fingerprint() const override { return pca::file_fingerprint(name()); }
 
  private:

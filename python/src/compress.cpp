@@ -33,9 +33,7 @@ class SourceFrames final : public pca::FrameReader {
     }
   }
   bool slow() const override {
-    const std::int32_t type = source_.type_code();
-    return source_.is_album() || type == kTypeCrd || type == kTypeCrdBox ||
-           pca::strided_selection(name());
+    return pca::slow_to_decode(name(), source_.type_code(), source_.is_album());
   }
   std::string fingerprint() const override {
     return source_.is_album() ? std::string() : pca::file_fingerprint(name());
