@@ -3,29 +3,20 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
-#include <thread>
 
 #include "ensemble/ensemble.hpp"
+#include "pca/parallel.hpp"
 
 namespace kvtraj::pca {
 namespace {
 
-// Fits the frames of a block onto the reference; with two threads the second half of the block
-// is fitted beside the first (the fits share nothing but the read-only reference).
-void fit_block(std::span<float> block, std::int64_t count, std::span<const float> reference,
-               int threads) {
-  const auto natoms = static_cast<std::int32_t>(reference.size() / 3);
-  const std::int64_t half = threads > 1 ? count / 2 : 0;
-  const std::size_t split = static_cast<std::size_t>(half) * reference.size();
-  std::thread helper;
-  if (half > 0) {
-    helper = std::thread([&] {
-      trajfit(block.subspan(split), reference, natoms, static_cast<std::int32_t>(count - half), 0);
-    });
-  }
-  trajfit(block.first(split == 0 ? block.size() : split), reference, natoms,
-          static_cast<std::int32_t>(half > 0 ? half : count), 0);
-  if (helper.joinable()) helper.join();
+// Fits frames [f0, f1) of a block onto the reference; the fits share nothing but the
+// read-only reference, so ranges of frames run side by side.
+void fit_frames(std::span<float> block, std::int64_t f0, std::int64_t f1,
+                std::span<const float> reference) {
+  const std::size_t n = reference.size();
+  trajfit(block.subspan(static_cast<std::size_t>(f0) * n, static_cast<std::size_t>(f1 - f0) * n),
+          reference, static_cast<std::int32_t>(n / 3), static_cast<std::int32_t>(f1 - f0), 0);
 }
 
 double rms_difference(std::span<const float> a, std::span<const float> b) {
@@ -48,19 +39,23 @@ std::vector<float> first_frame(FrameStream& stream, Reducer& reducer) {
 // One pass: the frames, fitted onto `reference` when it is given (the first frame when it is
 // empty), summed in double and divided by the frame count across all processes.
 std::vector<float> average_pass(FrameStream& stream, std::string_view name,
-                                std::vector<float>& reference, bool fit, int threads,
+                                std::vector<float>& reference, bool fit, Cores& cores,
                                 Reducer& reducer) {
   const std::int64_t n = stream.coordinates();
   std::vector<double> sum(static_cast<std::size_t>(n) + 1, 0.0);
   stream.pass(name, [&](std::int64_t, std::int64_t count, std::span<float> block) {
     if (fit) {
       if (reference.empty()) reference.assign(block.begin(), block.begin() + n);
-      fit_block(block, count, reference, threads);
+      share_range(cores, count,
+                  [&](std::int64_t f0, std::int64_t f1) { fit_frames(block, f0, f1, reference); });
     }
-    for (std::int64_t f = 0; f < count; ++f) {
-      const float* x = block.data() + f * n;
-      for (std::int64_t i = 0; i < n; ++i) sum[i] += x[i];
-    }
+    // Each coordinate sums its frames in order, whichever thread has it.
+    share_range(cores, n, [&](std::int64_t i0, std::int64_t i1) {
+      for (std::int64_t f = 0; f < count; ++f) {
+        const float* x = block.data() + f * n;
+        for (std::int64_t i = i0; i < i1; ++i) sum[i] += x[i];
+      }
+    });
     sum[n] += static_cast<double>(count);
   });
   reducer.sum(sum);
@@ -73,21 +68,23 @@ std::vector<float> average_pass(FrameStream& stream, std::string_view name,
 }  // namespace
 
 void Centre::apply(std::span<float> block, std::int64_t count) const {
-  if (fit) fit_block(block, count, reference, threads);
   const std::size_t n = average.size();
-  for (std::int64_t f = 0; f < count; ++f) {
-    float* x = block.data() + f * n;
-    for (std::size_t i = 0; i < n; ++i) x[i] -= average[i];
-  }
+  share_range(*cores, count, [&](std::int64_t f0, std::int64_t f1) {
+    if (fit) fit_frames(block, f0, f1, reference);
+    for (std::int64_t f = f0; f < f1; ++f) {
+      float* x = block.data() + f * n;
+      for (std::size_t i = 0; i < n; ++i) x[i] -= average[i];
+    }
+  });
 }
 
-Centre find_centre(FrameStream& stream, bool fit, int threads, Reducer& reducer, bool shared) {
+Centre find_centre(FrameStream& stream, bool fit, Cores& cores, Reducer& reducer, bool shared) {
   Centre c;
   c.fit = fit;
-  c.threads = threads;
+  c.cores = &cores;
   c.shared = shared;
   if (!fit) {
-    c.average = average_pass(stream, "average", c.reference, false, threads, reducer);
+    c.average = average_pass(stream, "average", c.reference, false, cores, reducer);
     return c;
   }
   // Alone, the first block's first frame serves; shared, every process needs it before its
@@ -96,7 +93,7 @@ Centre find_centre(FrameStream& stream, bool fit, int threads, Reducer& reducer,
   for (;;) {
     ++c.rounds;
     c.average = average_pass(stream, "fit round " + std::to_string(c.rounds), c.reference, true,
-                             threads, reducer);
+                             cores, reducer);
     c.movement = rms_difference(c.average, c.reference);
     if (c.movement < kFitTolerance || c.rounds == kMaxFitRounds) return c;
     c.reference = c.average;

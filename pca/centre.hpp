@@ -7,6 +7,7 @@
 #include <span>
 #include <vector>
 
+#include "pca/parallel.hpp"
 #include "pca/pca.hpp"
 #include "pca/stream.hpp"
 
@@ -18,7 +19,7 @@ struct Centre {
   std::vector<float> average;    // of the (fitted) frames
   int rounds = 0;                // fit rounds run
   double movement = 0.0;         // RMS movement of the average in the last round (Å)
-  int threads = 1;               // fitting threads
+  Cores* cores = nullptr;        // shared by the passes' threads
   std::int64_t frames = 0;       // of all processes
   bool shared = false;           // the frames are spread over several processes
 
@@ -30,7 +31,7 @@ struct Centre {
 // Passes over the stream until the average is known: one pass without fitting, otherwise one
 // per fit round (same tolerance and round limit as always). `shared`: the frames are spread over
 // several processes, and the fit starts from the first frame of all.
-Centre find_centre(FrameStream& stream, bool fit, int threads, Reducer& reducer,
+Centre find_centre(FrameStream& stream, bool fit, Cores& cores, Reducer& reducer,
                    bool shared = false);
 
 }  // namespace kvtraj::pca

@@ -72,7 +72,8 @@ Components analyse(FrameReader& reader, const Options& options, const ProgressFn
   // more than one thread only for the exact factorisation.
   set_blas_threads(1);
   const std::int64_t last = options.last < 0 ? reader.frames() : options.last;
-  FrameStream stream(reader, options.first, last, progress);
+  Cores cores(options.threads);
+  FrameStream stream(reader, options.first, last, progress, cores);
   if (stream.frames() < 1) die(reader.name() + ": no snapshots selected");
   const std::int64_t budget = options.memory_bytes > 0 ? options.memory_bytes : default_budget();
   const std::int64_t n = stream.coordinates();
@@ -89,8 +90,7 @@ Components analyse(FrameReader& reader, const Options& options, const ProgressFn
   // A budget too small is refused before the first pass.
   if (c.solver == Solver::randomized) krylov_size(n, frames, stream.block_frames(), budget, wanted);
   if (c.solver == Solver::exact) stream.set_block_frames(exact_block_frames(n));
-  Centre centre =
-      find_centre(stream, options.fit, std::max(options.threads, 1), reduce, share.several);
+  Centre centre = find_centre(stream, options.fit, cores, reduce, share.several);
   centre.frames = frames;
   c.fit_rounds = centre.rounds;
   const ChooseFn choose = [&](std::span<const float> values, double total) {

@@ -1,7 +1,11 @@
 // The exact solver: the covariance (3N x 3N) or, with fewer frames than coordinates, the Gram
-// matrix (F x F) of the centred frames, accumulated in double into packed lower-triangle storage
-// and converted in place to the single-precision matrix that is factorised. The packed doubles
-// take as many bytes as the float matrix, so nothing larger than the matrix is ever held.
+// matrix (F x F) of the centred frames, accumulated in double into panels of the lower triangle
+// and converted in place to the single-precision matrix that is factorised. The double triangle
+// takes barely more bytes than the float matrix (the excess is given back before factorising),
+// and the blocks of frames are small beside it, so the matrix is nearly all the memory held.
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -64,11 +68,21 @@ class PanelMatrix {
         std::memcpy(bytes + 4 * (i + j * order_), &single, 4);
       }
     }
+    release_beyond(static_cast<std::size_t>(order_ * order_) * sizeof(float));
     return static_cast<float*>(storage_.get());
   }
 
  private:
   double* data() { return static_cast<double*>(storage_.get()); }
+  // Gives the whole pages beyond the first `bytes` back to the system: the float matrix needs
+  // less room than the panels did. They read as zeros if touched again.
+  void release_beyond(std::size_t bytes) {
+    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto start = reinterpret_cast<std::uintptr_t>(storage_.get());
+    const std::uintptr_t from = (start + bytes + page - 1) / page * page;
+    const std::uintptr_t to = (start + size_ * sizeof(double)) / page * page;
+    if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
+  }
   // Doubles before the panel starting at column j0: panel b holds kPanel * (order - b * kPanel).
   std::int64_t offset(std::int64_t j0) const {
     const std::int64_t b = j0 / kPanel;
@@ -89,17 +103,16 @@ void to_double(std::span<const float> in, std::vector<double>& out) {
   std::copy(in.begin(), in.end(), out.begin());
 }
 
-// Covariance: every block adds its x xᵀ into the panels; the panels of a block are shared out
-// between the threads (they update disjoint columns).
+// Covariance: every block adds its x xᵀ into the panels, which the threads share out (they
+// update disjoint columns).
 void accumulate_covariance(FrameStream& stream, const Centre& centre, PanelMatrix& m) {
   const std::int64_t n = stream.coordinates();
-  const int parts = centre.threads;
   std::vector<double> x;
   stream.pass("covariance", [&](std::int64_t, std::int64_t count, std::span<float> block) {
     centre.apply(block, count);
     to_double(block.first(static_cast<std::size_t>(count * n)), x);
-    run_parts(parts, [&](int part) {
-      for (std::int64_t j0 = part * kPanel; j0 < n; j0 += parts * kPanel) {
+    share_range(*centre.cores, (n + kPanel - 1) / kPanel, [&](std::int64_t b0, std::int64_t b1) {
+      for (std::int64_t j0 = b0 * kPanel; j0 < std::min(n, b1 * kPanel); j0 += kPanel) {
         const std::int64_t p = std::min(kPanel, n - j0), rows = n - j0;
         gemm('N', 'T', rows, p, count, 1.0, x.data() + j0, n, x.data() + j0, n, 1.0, m.panel(j0),
              rows);
@@ -204,7 +217,8 @@ Solution solve_exact(FrameStream& stream, const Centre& centre, Reducer& reducer
     const double scale = 1.0 / static_cast<double>(std::max<std::int64_t>(centre.frames, 1));
     s.total = m.trace() * scale;
     stream.step("eigenvalues and vectors", false);
-    set_blas_threads(centre.threads);
+    stream.release_buffers();
+    set_blas_threads(centre.cores->count());
     e = factorise(m.to_float(scale), order,
                   [&](std::span<const float> values) { return choose(values, s.total); });
     set_blas_threads(1);
@@ -226,11 +240,9 @@ std::vector<float> project(FrameStream& stream, const Centre& centre,
                            std::span<const float> vectors, std::int32_t kept) {
   const std::int64_t n = stream.coordinates(), frames = stream.frames();
   std::vector<float> proj(static_cast<std::size_t>(frames * kept));
-  const int parts = centre.threads;
   stream.pass("projections", [&](std::int64_t offset, std::int64_t count, std::span<float> block) {
     centre.apply(block, count);
-    run_parts(parts, [&](int part) {
-      const std::int64_t f0 = count * part / parts, f1 = count * (part + 1) / parts;
+    share_range(*centre.cores, count, [&](std::int64_t f0, std::int64_t f1) {
       gemm('T', 'N', f1 - f0, kept, n, 1.0f, block.data() + f0 * n, n, vectors.data(), n, 0.0f,
            proj.data() + offset + f0, frames);
     });

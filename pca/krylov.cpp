@@ -61,6 +61,12 @@ struct Basis {
   std::vector<double> h;  // m x m, qᵀ C q
 };
 
+double sum_of_squares(std::span<const float> x) {
+  double sum = 0.0;
+  for (const float v : x) sum += static_cast<double>(v) * v;
+  return sum;
+}
+
 // One pass: w_new = C q_new (and, on the first pass, the total variance).
 void multiply(FrameStream& stream, const Centre& centre, Reducer& reducer, Basis& basis,
               std::int64_t b, int pass, double* total) {
@@ -71,38 +77,41 @@ void multiply(FrameStream& stream, const Centre& centre, Reducer& reducer, Basis
   float* w = basis.w.data() + basis.m * n;
   float* z = basis.z.data() + basis.m * frames;
   std::fill(w, w + n * b, 0.0f);
-  // Each part of a block sums into its own w; part 0 into the basis.
-  const int parts = centre.threads;
-  std::vector<std::vector<float>> partial(static_cast<std::size_t>(parts - 1));
-  for (auto& acc : partial) acc.assign(static_cast<std::size_t>(n * b), 0.0f);
-  std::vector<double> squares(static_cast<std::size_t>(parts), 0.0);
-  stream.pass("Krylov pass " + std::to_string(pass),
-              [&](std::int64_t offset, std::int64_t count, std::span<float> block) {
-                centre.apply(block, count);
-                run_parts(parts, [&](int part) {
-                  const std::int64_t f0 = count * part / parts, f1 = count * (part + 1) / parts;
-                  const float* x = block.data() + f0 * n;
-                  if (total != nullptr) {
-                    for (std::int64_t i = 0; i < (f1 - f0) * n; ++i) {
-                      squares[part] += static_cast<double>(x[i]) * x[i];
-                    }
-                  }
-                  float* t = z + offset + f0;
-                  float* acc = part == 0 ? w : partial[part - 1].data();
-                  gemm('T', 'N', f1 - f0, b, n, 1.0f, x, n, q, n, 0.0f, t, frames);
-                  gemm('N', 'N', n, b, f1 - f0, 1.0f, x, n, t, frames, 1.0f, acc, n);
-                });
-              });
-  for (const auto& acc : partial) {
-    for (std::int64_t i = 0; i < n * b; ++i) w[i] += acc[i];
-  }
+  // Squares are summed frame by frame, then in frame order: the total does not depend on
+  // which thread took which frames.
+  std::vector<double> squares(total != nullptr ? static_cast<std::size_t>(frames) : 0);
+  std::vector<float> t;
+  stream.pass("Krylov pass " + std::to_string(pass), [&](std::int64_t offset, std::int64_t count,
+                                                         std::span<float> block) {
+    centre.apply(block, count);
+    const float* x = block.data();
+    if (total != nullptr) {
+      share_range(*centre.cores, count, [&](std::int64_t f0, std::int64_t f1) {
+        for (std::int64_t f = f0; f < f1; ++f) {
+          squares[offset + f] = sum_of_squares(std::span(x + f * n, n));
+        }
+      });
+    }
+    // Both products are shared out by rows of x, so that each packs its share of x
+    // and q once: t = xᵀ q as a sum over rows, then w += x t.
+    t.resize(static_cast<std::size_t>(count * b));
+    share_sum(*centre.cores, n, t, [&](std::int64_t r0, std::int64_t r1, float* out) {
+      gemm('T', 'N', count, b, r1 - r0, 1.0f, x + r0, n, q + r0, n, 0.0f, out, count);
+    });
+    for (std::int64_t c = 0; c < b; ++c) {
+      std::copy_n(t.begin() + c * count, count, z + offset + c * frames);
+    }
+    share_range(*centre.cores, n, [&](std::int64_t r0, std::int64_t r1) {
+      gemm('N', 'N', r1 - r0, b, count, 1.0f, x + r0, n, t.data(), count, 1.0f, w + r0, n);
+    });
+  });
   reducer.sum(std::span<float>(w, static_cast<std::size_t>(n * b)));
   const double all = static_cast<double>(std::max<std::int64_t>(centre.frames, 1));
   const auto scale = static_cast<float>(1.0 / all);
   for (std::int64_t i = 0; i < n * b; ++i) w[i] *= scale;
   if (total != nullptr) {
     double sum = 0.0;
-    for (const double part : squares) sum += part;
+    for (const double frame : squares) sum += frame;
     reducer.sum(std::span<double>(&sum, 1));
     *total = sum / all;
   }

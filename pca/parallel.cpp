@@ -1,31 +1,95 @@
 #include "pca/parallel.hpp"
 
+#include <algorithm>
+#include <atomic>
 #include <exception>
+#include <mutex>
 #include <thread>
 #include <vector>
 
 namespace kvtraj::pca {
+namespace {
 
-void run_parts(int parts, const std::function<void(int part)>& fn) {
-  std::vector<std::exception_ptr> errors(static_cast<std::size_t>(parts > 1 ? parts : 1));
-  std::vector<std::thread> helpers;
-  for (int p = 1; p < parts; ++p) {
-    helpers.emplace_back([&, p] {
+// Enough ranges that a thread left with less of a core evens out, few enough that each is a
+// sizeable product.
+constexpr std::int64_t kRangesPerThread = 4;
+
+std::int64_t range_count(const Cores& cores, std::int64_t items) {
+  return cores.count() == 1 ? std::min<std::int64_t>(items, 1)
+                            : std::min(items, kRangesPerThread * cores.count());
+}
+
+// Runs fn(r, first, last) for ranges r = 0 .. ranges - 1 of [0, items).
+void run_ranges(Cores& cores, std::int64_t items, std::int64_t ranges,
+                const std::function<void(std::int64_t, std::int64_t, std::int64_t)>& fn) {
+  if (cores.count() == 1) {
+    for (std::int64_t r = 0; r < ranges; ++r) fn(r, items * r / ranges, items * (r + 1) / ranges);
+    return;
+  }
+  std::atomic<std::int64_t> next{0};
+  std::exception_ptr error;
+  std::mutex error_mutex;
+  const auto work = [&] {
+    for (std::int64_t r = next++; r < ranges; r = next++) {
+      cores.acquire();
       try {
-        fn(p);
+        fn(r, items * r / ranges, items * (r + 1) / ranges);
+        cores.release();
       } catch (...) {
-        errors[p] = std::current_exception();
+        cores.release();
+        const std::lock_guard lock(error_mutex);
+        if (!error) error = std::current_exception();
+        next = ranges;
       }
-    });
+    }
+  };
+  std::vector<std::thread> helpers;
+  for (std::int64_t t = 1; t < std::min<std::int64_t>(cores.count(), ranges); ++t) {
+    helpers.emplace_back(work);
   }
-  try {
-    fn(0);
-  } catch (...) {
-    errors[0] = std::current_exception();
-  }
+  work();
   for (std::thread& t : helpers) t.join();
-  for (const std::exception_ptr& e : errors) {
-    if (e) std::rethrow_exception(e);
+  if (error) std::rethrow_exception(error);
+}
+
+}  // namespace
+
+void Cores::acquire(bool urgent) {
+  std::unique_lock lock(mutex_);
+  if (urgent) ++urgent_waiting_;
+  freed_.wait(lock, [&] { return free_ > 0 && (urgent || urgent_waiting_ == 0); });
+  if (urgent) --urgent_waiting_;
+  --free_;
+}
+
+void Cores::release() {
+  {
+    const std::lock_guard lock(mutex_);
+    ++free_;
+  }
+  freed_.notify_all();
+}
+
+void share_range(Cores& cores, std::int64_t items,
+                 const std::function<void(std::int64_t first, std::int64_t last)>& fn) {
+  if (items <= 0) return;
+  run_ranges(cores, items, range_count(cores, items),
+             [&](std::int64_t, std::int64_t first, std::int64_t last) { fn(first, last); });
+}
+
+void share_sum(Cores& cores, std::int64_t items, std::span<float> sum,
+               const std::function<void(std::int64_t first, std::int64_t last, float* out)>& fn) {
+  std::fill(sum.begin(), sum.end(), 0.0f);
+  if (items <= 0) return;
+  const std::int64_t ranges = range_count(cores, items);
+  // The first range writes straight into `sum`; the others into their own slots.
+  std::vector<std::vector<float>> slots(static_cast<std::size_t>(ranges - 1));
+  for (auto& slot : slots) slot.resize(sum.size());
+  run_ranges(cores, items, ranges, [&](std::int64_t r, std::int64_t first, std::int64_t last) {
+    fn(first, last, r == 0 ? sum.data() : slots[static_cast<std::size_t>(r - 1)].data());
+  });
+  for (const auto& slot : slots) {
+    for (std::size_t i = 0; i < sum.size(); ++i) sum[i] += slot[i];
   }
 }
 

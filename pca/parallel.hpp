@@ -1,15 +1,53 @@
-// Work split over the engine's threads: each pass divides its block of frames (or the matrix
-// panels of a block) into parts that run side by side and sum into separate accumulators. The
-// matrix products inside a part run on one BLAS thread, which keeps both cores busy where
-// OpenBLAS's own threads do not (products with a short output and a long inner dimension).
+// Work split over the engine's threads: a pass divides its block of frames (or the rows or
+// panels of a product) into ranges, and the threads take the ranges in turn. The ranges depend
+// only on the thread count and the work, never on timing, and sums over ranges go in range
+// order, so results repeat exactly. The matrix products inside a range run on one BLAS thread,
+// which keeps both cores busy where OpenBLAS's own threads do not (products with a short output
+// and a long inner dimension).
+//
+// Every thread holds one of the analysis's cores while it works (a range, or the reader's next
+// block), so that no more threads run than there are cores: a thread at the end of a block never
+// waits for one that the scheduler has set aside mid-range for the reader.
 #pragma once
 
+#include <condition_variable>
+#include <cstdint>
 #include <functional>
+#include <mutex>
+#include <span>
 
 namespace kvtraj::pca {
 
-// Runs fn(0) .. fn(parts - 1) at the same time, fn(0) on the calling thread; an exception of any
-// part is rethrown here once all have ended.
-void run_parts(int parts, const std::function<void(int part)>& fn);
+class Cores {
+ public:
+  explicit Cores(int count) : count_(count < 1 ? 1 : count), free_(count_) {}
+  Cores(const Cores&) = delete;
+  Cores& operator=(const Cores&) = delete;
+
+  int count() const { return count_; }
+  // Waits for a free core and holds it. An urgent waiter (the reader: the next block is on
+  // every thread's path) goes before the others.
+  void acquire(bool urgent = false);
+  void release();
+
+ private:
+  int count_;
+  int free_;
+  int urgent_waiting_ = 0;
+  std::mutex mutex_;
+  std::condition_variable freed_;
+};
+
+// Splits [0, items) into contiguous ranges, several a core (one range for one core), and runs
+// fn(first, last) for every range on as many threads as there are cores, the calling thread
+// among them. The ranges must write disjoint outputs. An exception of any range is rethrown here
+// once all threads have ended.
+void share_range(Cores& cores, std::int64_t items,
+                 const std::function<void(std::int64_t first, std::int64_t last)>& fn);
+
+// The same for ranges that each produce sum.size() values: fn(first, last, out) writes its
+// range's values to `out`, and `sum` receives their sum over the ranges, in range order.
+void share_sum(Cores& cores, std::int64_t items, std::span<float> sum,
+               const std::function<void(std::int64_t first, std::int64_t last, float* out)>& fn);
 
 }  // namespace kvtraj::pca

@@ -73,7 +73,7 @@ struct Options {
   bool fit = true;
   Solver solver = Solver::automatic;
   std::int64_t memory_bytes = 0;  // budget for the engine's matrices; 0: a quarter of the RAM
-  int threads = 2;                // reader thread aside: BLAS threads and fitting threads
+  int threads = 2;                // fitting and product threads; above 1, a reader thread too
   std::int64_t first = 0;         // frames [first, last) are this process's share;
   std::int64_t last = -1;         // last -1: to the end
   std::string title;              // of the KVT file

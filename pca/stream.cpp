@@ -21,7 +21,7 @@ constexpr std::int64_t kMaxBlockFrames = 512;
 
 // Two buffers: the reader fills one while the caller works on the other.
 struct Slot {
-  std::vector<float> data;
+  std::span<float> data;
   std::int64_t offset = 0;
   std::int64_t count = 0;
   bool full = false;
@@ -43,12 +43,13 @@ std::string temp_dir() {
 }  // namespace
 
 FrameStream::FrameStream(FrameReader& reader, std::int64_t first, std::int64_t last,
-                         ProgressFn progress)
+                         ProgressFn progress, Cores& cores)
     : reader_(reader),
       first_(first),
       last_(last),
       n_(3 * static_cast<std::int64_t>(reader.natoms())),
-      progress_(std::move(progress)) {
+      progress_(std::move(progress)),
+      cores_(cores) {
   if (first_ < 0 || last_ < first_ || last_ > reader.frames()) {
     die(reader.name() + ": frames " + std::to_string(first_) + " to " + std::to_string(last_) +
         " are not in the trajectory");
@@ -94,18 +95,32 @@ void FrameStream::step(std::string_view name, bool finished) const {
   if (progress_) progress_(ProgressEvent{name, 0, 0, finished});
 }
 
-void FrameStream::pass(std::string_view name, const BlockFn& fn) {
-  if (passes_ == 0) {
-    fingerprint_ = reader_.fingerprint();
-    if (reader_.slow()) open_spill();
-  } else if (reader_.fingerprint() != fingerprint_) {
-    die(reader_.name() + ": the input changed while it was being compressed");
-  }
-  ++passes_;
+std::span<float> FrameStream::buffer(int which) {
+  std::vector<float>& b = buffers_[which];
+  b.resize(static_cast<std::size_t>(block_ * n_));
+  return b;
+}
+
+void FrameStream::release_buffers() {
+  for (std::vector<float>& b : buffers_) std::vector<float>().swap(b);
+}
+
+void FrameStream::pass_inline(std::string_view name, const BlockFn& fn) {
   const std::int64_t total = frames();
-  if (progress_) progress_(ProgressEvent{name, 0, total, false});
+  const std::span<float> block = buffer(0);
+  for (std::int64_t offset = 0; offset < total; offset += block_) {
+    const std::int64_t count = std::min(block_, total - offset);
+    read_block(offset, count, block);
+    fn(offset, count, std::span<float>(block).first(static_cast<std::size_t>(count * n_)));
+    if (progress_) progress_(ProgressEvent{name, offset + count, total, false});
+  }
+}
+
+void FrameStream::pass_reading_ahead(std::string_view name, const BlockFn& fn) {
+  const std::int64_t total = frames();
   Handoff h;
-  for (Slot& s : h.slots) s.data.resize(static_cast<std::size_t>(block_ * n_));
+  h.slots[0].data = buffer(0);
+  h.slots[1].data = buffer(1);
   std::thread producer([&] {
     try {
       for (std::int64_t offset = 0, b = 0; offset < total; offset += block_, ++b) {
@@ -117,7 +132,14 @@ void FrameStream::pass(std::string_view name, const BlockFn& fn) {
         }
         s.offset = offset;
         s.count = std::min(block_, total - offset);
-        read_block(offset, s.count, s.data);
+        cores_.acquire(true);
+        try {
+          read_block(offset, s.count, s.data);
+        } catch (...) {
+          cores_.release();
+          throw;
+        }
+        cores_.release();
         std::lock_guard lock(h.mutex);
         s.full = true;
         h.changed.notify_all();
@@ -136,7 +158,7 @@ void FrameStream::pass(std::string_view name, const BlockFn& fn) {
         h.changed.wait(lock, [&] { return s.full || h.error; });
         if (!s.full) std::rethrow_exception(h.error);
       }
-      fn(s.offset, s.count, std::span<float>(s.data).first(static_cast<std::size_t>(s.count * n_)));
+      fn(s.offset, s.count, s.data.first(static_cast<std::size_t>(s.count * n_)));
       if (progress_) progress_(ProgressEvent{name, s.offset + s.count, total, false});
       std::lock_guard lock(h.mutex);
       s.full = false;
@@ -152,6 +174,22 @@ void FrameStream::pass(std::string_view name, const BlockFn& fn) {
     throw;
   }
   producer.join();
+}
+
+void FrameStream::pass(std::string_view name, const BlockFn& fn) {
+  if (passes_ == 0) {
+    fingerprint_ = reader_.fingerprint();
+    if (reader_.slow()) open_spill();
+  } else if (reader_.fingerprint() != fingerprint_) {
+    die(reader_.name() + ": the input changed while it was being compressed");
+  }
+  ++passes_;
+  if (progress_) progress_(ProgressEvent{name, 0, frames(), false});
+  if (cores_.count() > 1) {
+    pass_reading_ahead(name, fn);
+  } else {
+    pass_inline(name, fn);
+  }
   if (spill_ != nullptr && !spilled_) {
     if (std::fflush(spill_) != 0) {
       die(reader_.name() + ": the temporary copy could not be written in " + temp_dir() +
@@ -159,7 +197,7 @@ void FrameStream::pass(std::string_view name, const BlockFn& fn) {
     }
     spilled_ = true;
   }
-  if (progress_) progress_(ProgressEvent{name, total, total, true});
+  if (progress_) progress_(ProgressEvent{name, frames(), frames(), true});
 }
 
 }  // namespace kvtraj::pca

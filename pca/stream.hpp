@@ -1,7 +1,8 @@
 // Passes over a contiguous range of frames, block by block: a reader thread decodes the next
-// block while the caller works on the current one. Slow inputs are copied during the first pass
-// to an unlinked temporary float file (gone on every exit path) that later passes read at disk
-// speed; an input whose fingerprint changes between passes is fatal.
+// block while the caller works on the current one, holding one of the analysis's cores as it
+// does; with a single core the caller reads each block itself. Slow inputs are copied during the
+// first pass to an unlinked temporary float file (gone on every exit path) that later passes read
+// at disk speed; an input whose fingerprint changes between passes is fatal.
 #pragma once
 
 #include <algorithm>
@@ -11,15 +12,19 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "pca/parallel.hpp"
 #include "pca/pca.hpp"
 
 namespace kvtraj::pca {
 
 class FrameStream {
  public:
-  // Frames [first, last) of `reader`; `progress` hears of every block.
-  FrameStream(FrameReader& reader, std::int64_t first, std::int64_t last, ProgressFn progress);
+  // Frames [first, last) of `reader`; `progress` hears of every block. With one core no thread
+  // is started: every block is read on the caller's thread.
+  FrameStream(FrameReader& reader, std::int64_t first, std::int64_t last, ProgressFn progress,
+              Cores& cores);
   ~FrameStream();
   FrameStream(const FrameStream&) = delete;
   FrameStream& operator=(const FrameStream&) = delete;
@@ -39,11 +44,18 @@ class FrameStream {
   // Reads the range's first frame, outside any pass.
   void read_first(std::span<float> out) { read_block(0, 1, out); }
 
+  // Frees the block buffers, which passes otherwise keep, until the next pass.
+  void release_buffers();
+
   // Reports a step without frames (a factorisation) to the progress callback.
   void step(std::string_view name, bool finished) const;
 
  private:
   void read_block(std::int64_t offset, std::int64_t count, std::span<float> out);
+  // Block buffer 0 or 1, kept from pass to pass.
+  std::span<float> buffer(int which);
+  void pass_inline(std::string_view name, const BlockFn& fn);
+  void pass_reading_ahead(std::string_view name, const BlockFn& fn);
   void open_spill();
 
   FrameReader& reader_;
@@ -52,10 +64,12 @@ class FrameStream {
   std::int64_t n_ = 0;
   std::int64_t block_ = 1;
   ProgressFn progress_;
+  Cores& cores_;
   int passes_ = 0;
   std::string fingerprint_;
   std::FILE* spill_ = nullptr;  // open during and after the first pass of a slow input
   bool spilled_ = false;        // the spill holds every frame of the range
+  std::vector<float> buffers_[2];
 };
 
 }  // namespace kvtraj::pca

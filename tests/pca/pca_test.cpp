@@ -134,9 +134,10 @@ TEST_F(Fatal, FitRoundsCollapseRigidCopiesAndStopWhenTheAverageSettles) {
     rigid.insert(rigid.end(), copy.begin(), copy.end());
   }
   MemoryReader reader(rigid, 5);
-  FrameStream stream(reader, 0, 6, {});
+  Cores one(1), two(2);
+  FrameStream stream(reader, 0, 6, {}, one);
   Reducer single;
-  const Centre c = find_centre(stream, true, 1, single);
+  const Centre c = find_centre(stream, true, one, single);
   EXPECT_LE(c.rounds, 2);
   EXPECT_EQ(stream.passes(), c.rounds);
   for (std::size_t i = 0; i < shape.size(); ++i) EXPECT_NEAR(c.average[i], shape[i], 1e-4f);
@@ -151,8 +152,8 @@ TEST_F(Fatal, FitRoundsCollapseRigidCopiesAndStopWhenTheAverageSettles) {
     noisy.insert(noisy.end(), copy.begin(), copy.end());
   }
   MemoryReader noisy_reader(noisy, 20);
-  FrameStream noisy_stream(noisy_reader, 0, 40, {});
-  const Centre d = find_centre(noisy_stream, true, 2, single);
+  FrameStream noisy_stream(noisy_reader, 0, 40, {}, two);
+  const Centre d = find_centre(noisy_stream, true, two, single);
   EXPECT_GE(d.rounds, 2);
   EXPECT_TRUE(d.movement < kFitTolerance || d.rounds == kMaxFitRounds);
 }
