@@ -75,8 +75,8 @@ class NetcdfReader final : public FrameReader {
   NetcdfReader(const NetcdfReader&) = delete;
   NetcdfReader& operator=(const NetcdfReader&) = delete;
 
-  // Checks the convention: the failure message, or null.
-  const char* check();
+  // Checks the convention; false, with the reason reported, when the file breaks it.
+  bool check();
   int read(std::int32_t natoms, std::span<float> coords, std::span<float> box) override;
   std::int64_t skip(std::int32_t natoms, std::int64_t count) override;
   bool rewind() override {
@@ -101,17 +101,19 @@ class NetcdfReader final : public FrameReader {
   std::size_t next_ = 0;
 };
 
-const char* NetcdfReader::check() {
+bool NetcdfReader::check() {
   if (global_text(nc_, "Conventions").find("AMBER") == std::string::npos) {
-    return "Error - netcdf file does not follow the AMBER conventions";
+    return refuse("Error - netcdf file does not follow the AMBER conventions");
   }
   const auto atoms = dimension(nc_, "atom");
   if (dimension(nc_, "spatial") != std::size_t{3} || !dimension(nc_, "frame") || !atoms) {
-    return "Error - netcdf file lacks the frame, atom or spatial dimension";
+    return refuse("Error - netcdf file lacks the frame, atom or spatial dimension");
   }
-  if (*atoms < 1 || *atoms > kMaxAtoms) return "Error - bad atom count in netcdf file";
+  if (*atoms < 1 || *atoms > kMaxAtoms) return refuse("Error - bad atom count in netcdf file");
   coordinates_ = variable(nc_, "coordinates", {"frame", "atom", "spatial"});
-  if (coordinates_ < 0) return "Error - netcdf file has no coordinates (frame, atom, spatial)";
+  if (coordinates_ < 0) {
+    return refuse("Error - netcdf file has no coordinates (frame, atom, spatial)");
+  }
   if (dimension(nc_, "cell_spatial") == std::size_t{3} &&
       dimension(nc_, "cell_angular") == std::size_t{3}) {
     lengths_ = variable(nc_, "cell_lengths", {"frame", "cell_spatial"});
@@ -119,7 +121,7 @@ const char* NetcdfReader::check() {
   }
   if (lengths_ < 0 || angles_ < 0) lengths_ = angles_ = -1;
   natoms_ = static_cast<std::int32_t>(*atoms);
-  return nullptr;
+  return true;
 }
 
 int NetcdfReader::read(std::int32_t natoms, std::span<float> coords, std::span<float> box) {
@@ -180,10 +182,7 @@ std::unique_ptr<FrameReader> open_netcdf(const std::string& path, std::int32_t& 
     return nullptr;
   }
   auto reader = std::make_unique<NetcdfReader>(nc, whole);
-  if (const char* error = reader->check()) {
-    report_error(error);
-    return nullptr;
-  }
+  if (!reader->check()) return nullptr;
   file_natoms = reader->file_atoms();
   type = kTypeNetcdf;
   return reader;

@@ -6,13 +6,21 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "fmtreaders/binary_file.hpp"
 #include "fmtreaders/fmtreaders.hpp"
 #include "support/fortran_input.hpp"
+#include "support/messages.hpp"
 
 namespace kvtraj::readers {
+
+// Reports why a file is refused; false, for the caller to return.
+inline bool refuse(std::string_view reason) {
+  report_error(reason);
+  return false;
+}
 
 // One open trajectory file, positioned before its next frame.
 class FrameReader {
@@ -65,20 +73,19 @@ std::unique_ptr<FrameReader> open_binpos(BinaryFile file, std::int32_t& file_nat
 // the reason reported, when the header is refused.
 std::unique_ptr<FrameReader> dcd_reader(BinaryFile file, std::int32_t& type, std::int32_t& natoms);
 // Reads the first frame header (type: single or double precision code); null, with the reason
-// written, when it is refused.
+// reported, when it is refused.
 std::unique_ptr<FrameReader> open_trr(const std::string& path, std::int32_t& file_natoms,
                                       std::int32_t& type);
 std::unique_ptr<FrameReader> trr_reader(BinaryFile file, std::int32_t& type, std::int32_t& natoms);
-// Checks the AMBER conventions of a NetCDF file; null, with the reason written, when they do
+// Checks the AMBER conventions of a NetCDF file; null, with the reason reported, when they do
 // not hold (or when this build has no NetCDF library).
 std::unique_ptr<FrameReader> open_netcdf(const std::string& path, std::int32_t& file_natoms,
                                          std::int32_t& type);
 
-// Checks the first frame's header (type: kTypeXtc); null, with the reason written, when it is
+// Checks the first frame's header (type: kTypeXtc); null, with the reason reported, when it is
 // refused.
 std::unique_ptr<FrameReader> open_xtc(const std::string& path, std::int32_t& file_natoms,
                                       std::int32_t& type);
-// The same over `file`; null with `error` set, nothing written.
-std::unique_ptr<FrameReader> open_xtc(BinaryFile file, const char*& error);
+std::unique_ptr<FrameReader> xtc_reader(BinaryFile file, std::int32_t& type, std::int32_t& natoms);
 
 }  // namespace kvtraj::readers
