@@ -68,7 +68,7 @@ int variable(int nc, const char* name, std::initializer_list<const char*> dims) 
   return id;
 }
 
-class NetcdfReader final : public FrameReader {
+class NetcdfReader final : public FixedAtomsReader {
  public:
   NetcdfReader(int nc, std::optional<std::uint64_t> whole_records) : nc_(nc), fit_(whole_records) {}
   ~NetcdfReader() override { nc_close(nc_); }
@@ -83,7 +83,6 @@ class NetcdfReader final : public FrameReader {
     next_ = 0;
     return true;
   }
-  std::int32_t file_atoms() const override { return natoms_; }
   bool has_box() const override { return lengths_ >= 0; }
 
  private:
@@ -96,7 +95,6 @@ class NetcdfReader final : public FrameReader {
   int nc_ = -1;
   int coordinates_ = -1;
   int lengths_ = -1, angles_ = -1;
-  std::int32_t natoms_ = 0;
   std::optional<std::uint64_t> fit_;
   std::size_t next_ = 0;
 };
@@ -125,10 +123,8 @@ bool NetcdfReader::check() {
 }
 
 int NetcdfReader::read(std::int32_t natoms, std::span<float> coords, std::span<float> box) {
+  if (!fits(natoms, coords, box, has_box())) return kIoBadData;
   const auto n = static_cast<std::size_t>(natoms_);
-  if (natoms != natoms_ || coords.size() < 3 * n || (has_box() && box.size() < 6)) {
-    return kIoBadData;
-  }
   if (next_ >= frames()) return kIoEnd;
   const std::array<std::size_t, 3> start = {next_, 0, 0};
   const std::array<std::size_t, 3> count = {1, n, 3};
@@ -148,7 +144,7 @@ int NetcdfReader::read(std::int32_t natoms, std::span<float> coords, std::span<f
 }
 
 std::int64_t NetcdfReader::skip(std::int32_t natoms, std::int64_t count) {
-  if (natoms != natoms_ || count < 1) return 0;
+  if (!can_skip(natoms, count)) return 0;
   const std::size_t left = frames() - std::min(next_, frames());
   const auto passed = std::min(left, static_cast<std::size_t>(count));
   next_ += passed;

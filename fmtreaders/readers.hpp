@@ -51,6 +51,28 @@ class FrameReader {
   std::vector<float> scratch_;
 };
 
+// A reader of a format whose frames all hold the atom count the file records (XTC, TRR,
+// NetCDF): callers that ask for another count get no frames.
+class FixedAtomsReader : public FrameReader {
+ public:
+  std::int32_t file_atoms() const final { return natoms_; }
+
+ protected:
+  // Whether a read of `natoms` atoms into these arrays fits the file's frames (a box of six
+  // values when `with_box`).
+  bool fits(std::int32_t natoms, std::span<const float> coords, std::span<const float> box,
+            bool with_box) const {
+    return natoms == natoms_ && coords.size() >= 3 * static_cast<std::size_t>(natoms_) &&
+           (!with_box || box.size() >= 6);
+  }
+  // Whether skipping `count` frames of `natoms` atoms can pass any.
+  bool can_skip(std::int32_t natoms, std::int64_t count) const {
+    return natoms == natoms_ && count >= 1;
+  }
+
+  std::int32_t natoms_ = 0;  // set once the file's first frame or header is read
+};
+
 // The reader installed for an open handle, or null (free slot, handle outside 51..100).
 FrameReader* reader_of(std::int32_t handle);
 // Gives the slot of `handle` its reader.

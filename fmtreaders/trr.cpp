@@ -117,7 +117,7 @@ void box_to_cell(const std::array<double, 9>& m, std::span<float> cell) {
   for (std::size_t k = 0; k < 6; ++k) cell[k] = static_cast<float>(out[k]);
 }
 
-class TrrReader final : public FrameReader {
+class TrrReader final : public FixedAtomsReader {
  public:
   explicit TrrReader(BinaryFile file) : file_(std::move(file)) {}
 
@@ -130,7 +130,6 @@ class TrrReader final : public FrameReader {
     cut_ = false;
     return file_.seek(0);
   }
-  std::int32_t file_atoms() const override { return natoms_; }
   bool cut_inside_frame() const override { return cut_; }
   bool has_box() const override { return box_; }
   bool double_precision() const { return real_bytes_ == 8; }
@@ -146,7 +145,6 @@ class TrrReader final : public FrameReader {
               std::span<float> box) const;
 
   BinaryFile file_;
-  std::int32_t natoms_ = 0;
   int real_bytes_ = 0;
   bool box_ = false;
   bool cut_ = false;
@@ -232,10 +230,7 @@ void TrrReader::decode(const FrameHeader& h, const char* p, std::span<float> coo
 }
 
 int TrrReader::read(std::int32_t natoms, std::span<float> coords, std::span<float> box) {
-  if (natoms != natoms_ || coords.size() < 3 * static_cast<std::size_t>(natoms_) ||
-      (box_ && box.size() < 6)) {
-    return kIoBadData;
-  }
+  if (!fits(natoms, coords, box, box_)) return kIoBadData;
   for (;;) {
     FrameHeader h;
     if (const int status = next_header(h); status != kIoOk) return status;
@@ -256,7 +251,7 @@ int TrrReader::read(std::int32_t natoms, std::span<float> coords, std::span<floa
 
 // Frames are passed by their headers alone: the sizes say where the next frame starts.
 std::int64_t TrrReader::skip(std::int32_t natoms, std::int64_t count) {
-  if (natoms != natoms_ || count < 1) return 0;
+  if (!can_skip(natoms, count)) return 0;
   std::int64_t passed = 0;
   while (passed < count) {
     const std::uint64_t start = file_.position();

@@ -53,7 +53,7 @@ std::uint64_t padded(std::uint32_t bytes) {
   return (std::uint64_t{bytes} + 3) / 4 * 4;
 }
 
-class XtcReader final : public FrameReader {
+class XtcReader final : public FixedAtomsReader {
  public:
   explicit XtcReader(BinaryFile file) : file_(std::move(file)) {}
 
@@ -66,7 +66,6 @@ class XtcReader final : public FrameReader {
     next_ = 0;
     return true;
   }
-  std::int32_t file_atoms() const override { return natoms_; }
   bool cut_inside_frame() const override { return cut_; }
   float precision() const override { return precision_; }
 
@@ -102,7 +101,6 @@ class XtcReader final : public FrameReader {
   int read_coords(const Head& head, std::span<float> coords);
 
   BinaryFile file_;
-  std::int32_t natoms_ = 0;
   float precision_ = 0.0f;
   unsigned char head_[kMaxHeadBytes] = {};
   std::vector<std::uint64_t> starts_;  // starts of the frames whose headers were checked
@@ -186,10 +184,7 @@ int XtcReader::read_coords(const Head& head, std::span<float> coords) {
 }
 
 int XtcReader::read(std::int32_t natoms, std::span<float> coords, std::span<float> box) {
-  if (natoms != natoms_ || coords.size() < 3 * static_cast<std::size_t>(natoms_) ||
-      box.size() < 6) {
-    return kIoBadData;
-  }
+  if (!fits(natoms, coords, box, true)) return kIoBadData;
   const std::uint64_t offset = next_offset();
   Head head;
   if (const int status = read_head(offset, head); status != kIoOk) return status;
@@ -200,7 +195,7 @@ int XtcReader::read(std::int32_t natoms, std::span<float> coords, std::span<floa
 }
 
 std::int64_t XtcReader::skip(std::int32_t natoms, std::int64_t count) {
-  if (natoms != natoms_ || count < 1) return 0;
+  if (!can_skip(natoms, count)) return 0;
   std::int64_t passed = 0;
   if (next_ < starts_.size()) {
     const auto known = static_cast<std::int64_t>(starts_.size() - next_);
