@@ -88,6 +88,7 @@ Components analyse(FrameReader& reader, const Options& options, const ProgressFn
   const auto wanted = counted ? static_cast<std::int32_t>(options.choice.value) : 0;
   // A budget too small is refused before the first pass.
   if (c.solver == Solver::randomized) krylov_size(n, frames, stream.block_frames(), budget, wanted);
+  if (c.solver == Solver::exact) stream.set_block_frames(exact_block_frames(n));
   Centre centre =
       find_centre(stream, options.fit, std::max(options.threads, 1), reduce, share.several);
   centre.frames = frames;

@@ -18,52 +18,48 @@
 namespace kvtraj::pca {
 namespace {
 
-// Matrix columns updated per matrix product.
-constexpr std::int64_t kPanel = 256;
+// Columns per panel of the stored lower triangle.
+constexpr std::int64_t kPanel = 32;
 
 struct FreeDeleter {
   void operator()(void* p) const { std::free(p); }
 };
 
-// The lower triangle of a symmetric matrix, column by column, in double; then, in the same
-// storage, the matrix in single precision with leading dimension `order`.
-class PackedMatrix {
+// The lower triangle of a symmetric matrix in double, as panels of kPanel columns: the panel
+// starting at column j0 holds rows j0..order-1 of its columns, column-major, so that a matrix
+// product accumulates straight into it. Then, in the same storage, the matrix in single
+// precision with leading dimension `order`.
+class PanelMatrix {
  public:
-  explicit PackedMatrix(std::int64_t order) : order_(order) {
-    const auto count = checked_mul(order, order + 1);
-    if (!count) die("pca: a matrix of order " + std::to_string(order) + " is too large");
-    size_ = static_cast<std::size_t>(*count / 2);
+  explicit PanelMatrix(std::int64_t order) : order_(order) {
+    // The panels hold the packed triangle and the upper halves of their diagonal blocks.
+    const auto bound = checked_mul(order, order + kPanel);
+    if (!bound) die("pca: a matrix of order " + std::to_string(order) + " is too large");
+    const std::int64_t last = order > 0 ? (order - 1) / kPanel * kPanel : 0;
+    size_ = static_cast<std::size_t>(offset(last) + (order - last) * (order - last));
     storage_.reset(std::calloc(std::max<std::size_t>(size_, 1), sizeof(double)));
     if (!storage_) die("Memory allocation error");
   }
-  std::span<double> packed() { return {static_cast<double*>(storage_.get()), size_}; }
+  std::span<double> packed() { return {data(), size_}; }
+  // The panel starting at column j0 (a multiple of kPanel), leading dimension order - j0.
+  double* panel(std::int64_t j0) { return data() + offset(j0); }
   // Element (i, j), i >= j.
-  double& at(std::int64_t i, std::int64_t j) {
-    return static_cast<double*>(storage_.get())[j * (2 * order_ - j - 1) / 2 + i];
-  }
-  // Adds the panel t (rows j0..order-1 by columns j0..j0+p-1, leading dimension order - j0).
-  void add_panel(std::int64_t j0, std::int64_t p, const double* t) {
-    const std::int64_t m = order_ - j0;
-    for (std::int64_t c = 0; c < p; ++c) {
-      double* column = &at(j0 + c, j0 + c);
-      const double* source = t + c * m + c;
-      for (std::int64_t r = 0; r < m - c; ++r) column[r] += source[r];
-    }
-  }
+  double& at(std::int64_t i, std::int64_t j) { return data()[index(i, j)]; }
   double trace() {
     double sum = 0.0;
     for (std::int64_t i = 0; i < order_; ++i) sum += at(i, i);
     return sum;
   }
-  // Scales and converts to float in place. Element (i, j) moves from byte 8 * packed index to
-  // byte 4 * (i + j * order), never beyond where it was, so ascending order reads every element
+  // Scales and converts to float in place. Element (i, j) moves from byte 8 * index(i, j) to
+  // byte 4 * (i + j * order), never beyond where it was (index(i, j) is at least the packed
+  // index, whose double is i + j * order or more), so ascending order reads every element
   // before anything overwrites it.
   float* to_float(double scale) {
     auto* bytes = static_cast<unsigned char*>(storage_.get());
     for (std::int64_t j = 0; j < order_; ++j) {
       for (std::int64_t i = j; i < order_; ++i) {
         double value;
-        std::memcpy(&value, bytes + 8 * (j * (2 * order_ - j - 1) / 2 + i), 8);
+        std::memcpy(&value, bytes + 8 * index(i, j), 8);
         const auto single = static_cast<float>(value * scale);
         std::memcpy(bytes + 4 * (i + j * order_), &single, 4);
       }
@@ -72,6 +68,17 @@ class PackedMatrix {
   }
 
  private:
+  double* data() { return static_cast<double*>(storage_.get()); }
+  // Doubles before the panel starting at column j0: panel b holds kPanel * (order - b * kPanel).
+  std::int64_t offset(std::int64_t j0) const {
+    const std::int64_t b = j0 / kPanel;
+    return kPanel * (b * order_ - kPanel * b * (b - 1) / 2);
+  }
+  std::int64_t index(std::int64_t i, std::int64_t j) const {
+    const std::int64_t j0 = j / kPanel * kPanel;
+    return offset(j0) + (j - j0) * (order_ - j0) + (i - j0);
+  }
+
   std::int64_t order_ = 0;
   std::size_t size_ = 0;
   std::unique_ptr<void, FreeDeleter> storage_;
@@ -82,23 +89,20 @@ void to_double(std::span<const float> in, std::vector<double>& out) {
   std::copy(in.begin(), in.end(), out.begin());
 }
 
-// Covariance: every block adds its x xᵀ, one panel of columns at a time; the panels of a block
-// are shared out between the threads (they update disjoint columns).
-void accumulate_covariance(FrameStream& stream, const Centre& centre, PackedMatrix& m) {
+// Covariance: every block adds its x xᵀ into the panels; the panels of a block are shared out
+// between the threads (they update disjoint columns).
+void accumulate_covariance(FrameStream& stream, const Centre& centre, PanelMatrix& m) {
   const std::int64_t n = stream.coordinates();
   const int parts = centre.threads;
   std::vector<double> x;
-  std::vector<std::vector<double>> t(static_cast<std::size_t>(parts));
-  for (auto& panel : t) panel.resize(static_cast<std::size_t>(n * std::min(kPanel, n)));
   stream.pass("covariance", [&](std::int64_t, std::int64_t count, std::span<float> block) {
     centre.apply(block, count);
-    to_double(block, x);
+    to_double(block.first(static_cast<std::size_t>(count * n)), x);
     run_parts(parts, [&](int part) {
       for (std::int64_t j0 = part * kPanel; j0 < n; j0 += parts * kPanel) {
         const std::int64_t p = std::min(kPanel, n - j0), rows = n - j0;
-        gemm('N', 'T', rows, p, count, 1.0, x.data() + j0, n, x.data() + j0, n, 0.0, t[part].data(),
+        gemm('N', 'T', rows, p, count, 1.0, x.data() + j0, n, x.data() + j0, n, 1.0, m.panel(j0),
              rows);
-        m.add_panel(j0, p, t[part].data());
       }
     });
   });
@@ -106,7 +110,7 @@ void accumulate_covariance(FrameStream& stream, const Centre& centre, PackedMatr
 
 // Gram: frames [p0, p0 + width) are held in double as a panel while every later frame streams
 // past; a pass fills the panel's columns of the lower triangle.
-void accumulate_gram(FrameStream& stream, const Centre& centre, PackedMatrix& m,
+void accumulate_gram(FrameStream& stream, const Centre& centre, PanelMatrix& m,
                      std::int64_t width) {
   const std::int64_t n = stream.coordinates(), frames = stream.frames();
   std::vector<double> panel, x, t;
@@ -162,11 +166,19 @@ void gram_vectors(FrameStream& stream, const Centre& centre, Reducer& reducer, S
 
 }  // namespace
 
+std::int64_t exact_block_frames(std::int64_t n) {
+  // The blocks, held in float twice and in double once, take 1/32 of the float matrix: the
+  // exact route's memory is its matrix. Yet each block's product of at least 16 frames keeps
+  // the panels' memory traffic below the arithmetic.
+  return std::clamp<std::int64_t>(n / 128, 16, 512);
+}
+
 std::uint64_t exact_bytes(std::int64_t n, std::int64_t frames) {
   const std::int64_t order = std::min(n, frames);
-  const auto matrix = checked_mul(order, order + 1);
-  // The covariance's panel product, or the Gram route's panel of at least one frame.
-  const auto block = checked_mul(n, frames < n ? 8 : 8 * kPanel);
+  const auto matrix = checked_mul(order, order + kPanel);
+  // The blocks of frames (float twice, double once), and the Gram route's panel of at least
+  // one frame.
+  const auto block = checked_mul(n, 16 * exact_block_frames(n) + (frames < n ? 8 : 0));
   if (!matrix || !block) return UINT64_MAX;
   return checked_add(*matrix * 4, *block).value_or(UINT64_MAX);
 }
@@ -180,10 +192,10 @@ Solution solve_exact(FrameStream& stream, const Centre& centre, Reducer& reducer
   Solution s;
   Eigenpairs e;
   {
-    PackedMatrix m(order);
+    PanelMatrix m(order);
     if (gram) {
       // Whatever the budget leaves beside the matrix holds the panel of frames.
-      const auto spare = static_cast<std::int64_t>(budget) - order * (order + 1) * 4;
+      const auto spare = static_cast<std::int64_t>(budget) - order * (order + kPanel) * 4;
       accumulate_gram(stream, centre, m, std::clamp<std::int64_t>(spare / (8 * n), 1, frames));
     } else {
       accumulate_covariance(stream, centre, m);

@@ -26,8 +26,10 @@ struct Solution {
 // Receives the eigenvalues known so far and the total variance; returns the vectors to keep.
 using ChooseFn = std::function<std::int32_t(std::span<const float> eigenvalues, double total)>;
 
-// Bytes the exact solver holds for n coordinates and f frames (the packed double matrix and
-// the Gram route's panel of frames at its smallest), to compare with the budget.
+// Frames per block for the exact solver, whose memory is its matrix and little beside.
+std::int64_t exact_block_frames(std::int64_t n);
+// Bytes the exact solver holds for n coordinates and f frames (the double lower triangle, the
+// blocks, and the Gram route's panel of frames at its smallest), to compare with the budget.
 std::uint64_t exact_bytes(std::int64_t n, std::int64_t frames);
 
 Solution solve_exact(FrameStream& stream, const Centre& centre, Reducer& reducer,

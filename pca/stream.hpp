@@ -4,6 +4,7 @@
 // speed; an input whose fingerprint changes between passes is fatal.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -26,6 +27,8 @@ class FrameStream {
   std::int64_t frames() const { return last_ - first_; }
   std::int64_t coordinates() const { return n_; }
   std::int64_t block_frames() const { return block_; }
+  // Frames per block from the next pass on (at least one).
+  void set_block_frames(std::int64_t frames) { block_ = std::max<std::int64_t>(frames, 1); }
   int passes() const { return passes_; }
 
   // Calls fn(offset, count, block) for every block in order: `offset` counts frames from the

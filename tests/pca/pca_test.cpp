@@ -61,8 +61,8 @@ TEST_F(Fatal, ExactRoutesMatchADirectComputation) {
     std::int64_t frames;
     std::int64_t memory;  // small budgets force several Gram panels
   };
-  // 20 atoms x 1100 frames: covariance over three blocks (512 frames each); 200 atoms x 150
-  // frames: Gram matrix in one panel, then in four.
+  // 20 atoms x 1100 frames: covariance in two panels of columns, over blocks the last of them
+  // partial; 200 atoms x 150 frames: Gram matrix in one panel of frames, then in four.
   for (const Case c : {Case{20, 1100, 0}, Case{200, 150, 0}, Case{200, 150, 300000}}) {
     const std::int64_t n = 3 * c.natoms;
     const auto x = known_spectrum(c.natoms, c.frames, 12, 0.05f, 5);
