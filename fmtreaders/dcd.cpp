@@ -26,6 +26,8 @@
 namespace kvtraj {
 namespace {
 
+using readers::refuse;
+
 constexpr std::int64_t kHeaderBytes = 84;  // "CORD" and 20 integers
 constexpr std::int64_t kTitleBytes = 80;
 constexpr std::int64_t kCellBytes = 48;  // six 64-bit reals
@@ -97,12 +99,6 @@ class DcdReader final : public readers::FrameReader {
   std::uint64_t first_frame_ = 0;  // offset of the first frame
   std::vector<char> frame_;
 };
-
-// Reports why a header is refused; false, for the caller to return.
-bool refuse(const char* reason) {
-  report_error(reason);
-  return false;
-}
 
 bool DcdReader::read_marker_size() {
   unsigned char lead[12] = {};

@@ -68,22 +68,21 @@ int variable(int nc, const char* name, std::initializer_list<const char*> dims) 
   return id;
 }
 
-class NetcdfReader final : public FrameReader {
+class NetcdfReader final : public FixedAtomsReader {
  public:
   NetcdfReader(int nc, std::optional<std::uint64_t> whole_records) : nc_(nc), fit_(whole_records) {}
   ~NetcdfReader() override { nc_close(nc_); }
   NetcdfReader(const NetcdfReader&) = delete;
   NetcdfReader& operator=(const NetcdfReader&) = delete;
 
-  // Checks the convention: the failure message, or null.
-  const char* check();
+  // Checks the convention; false, with the reason reported, when the file breaks it.
+  bool check();
   int read(std::int32_t natoms, std::span<float> coords, std::span<float> box) override;
   std::int64_t skip(std::int32_t natoms, std::int64_t count) override;
   bool rewind() override {
     next_ = 0;
     return true;
   }
-  std::int32_t file_atoms() const override { return natoms_; }
   bool has_box() const override { return lengths_ >= 0; }
 
  private:
@@ -96,22 +95,23 @@ class NetcdfReader final : public FrameReader {
   int nc_ = -1;
   int coordinates_ = -1;
   int lengths_ = -1, angles_ = -1;
-  std::int32_t natoms_ = 0;
   std::optional<std::uint64_t> fit_;
   std::size_t next_ = 0;
 };
 
-const char* NetcdfReader::check() {
+bool NetcdfReader::check() {
   if (global_text(nc_, "Conventions").find("AMBER") == std::string::npos) {
-    return "Error - netcdf file does not follow the AMBER conventions";
+    return refuse("Error - netcdf file does not follow the AMBER conventions");
   }
   const auto atoms = dimension(nc_, "atom");
   if (dimension(nc_, "spatial") != std::size_t{3} || !dimension(nc_, "frame") || !atoms) {
-    return "Error - netcdf file lacks the frame, atom or spatial dimension";
+    return refuse("Error - netcdf file lacks the frame, atom or spatial dimension");
   }
-  if (*atoms < 1 || *atoms > kMaxAtoms) return "Error - bad atom count in netcdf file";
+  if (*atoms < 1 || *atoms > kMaxAtoms) return refuse("Error - bad atom count in netcdf file");
   coordinates_ = variable(nc_, "coordinates", {"frame", "atom", "spatial"});
-  if (coordinates_ < 0) return "Error - netcdf file has no coordinates (frame, atom, spatial)";
+  if (coordinates_ < 0) {
+    return refuse("Error - netcdf file has no coordinates (frame, atom, spatial)");
+  }
   if (dimension(nc_, "cell_spatial") == std::size_t{3} &&
       dimension(nc_, "cell_angular") == std::size_t{3}) {
     lengths_ = variable(nc_, "cell_lengths", {"frame", "cell_spatial"});
@@ -119,14 +119,12 @@ const char* NetcdfReader::check() {
   }
   if (lengths_ < 0 || angles_ < 0) lengths_ = angles_ = -1;
   natoms_ = static_cast<std::int32_t>(*atoms);
-  return nullptr;
+  return true;
 }
 
 int NetcdfReader::read(std::int32_t natoms, std::span<float> coords, std::span<float> box) {
+  if (!fits(natoms, coords, box, has_box())) return kIoBadData;
   const auto n = static_cast<std::size_t>(natoms_);
-  if (natoms != natoms_ || coords.size() < 3 * n || (has_box() && box.size() < 6)) {
-    return kIoBadData;
-  }
   if (next_ >= frames()) return kIoEnd;
   const std::array<std::size_t, 3> start = {next_, 0, 0};
   const std::array<std::size_t, 3> count = {1, n, 3};
@@ -146,7 +144,7 @@ int NetcdfReader::read(std::int32_t natoms, std::span<float> coords, std::span<f
 }
 
 std::int64_t NetcdfReader::skip(std::int32_t natoms, std::int64_t count) {
-  if (natoms != natoms_ || count < 1) return 0;
+  if (!can_skip(natoms, count)) return 0;
   const std::size_t left = frames() - std::min(next_, frames());
   const auto passed = std::min(left, static_cast<std::size_t>(count));
   next_ += passed;
@@ -180,10 +178,7 @@ std::unique_ptr<FrameReader> open_netcdf(const std::string& path, std::int32_t& 
     return nullptr;
   }
   auto reader = std::make_unique<NetcdfReader>(nc, whole);
-  if (const char* error = reader->check()) {
-    report_error(error);
-    return nullptr;
-  }
+  if (!reader->check()) return nullptr;
   file_natoms = reader->file_atoms();
   type = kTypeNetcdf;
   return reader;

@@ -6,13 +6,21 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "fmtreaders/binary_file.hpp"
 #include "fmtreaders/fmtreaders.hpp"
 #include "support/fortran_input.hpp"
+#include "support/messages.hpp"
 
 namespace kvtraj::readers {
+
+// Reports why a file is refused; false, for the caller to return.
+inline bool refuse(std::string_view reason) {
+  report_error(reason);
+  return false;
+}
 
 // One open trajectory file, positioned before its next frame.
 class FrameReader {
@@ -43,6 +51,28 @@ class FrameReader {
   std::vector<float> scratch_;
 };
 
+// A reader of a format whose frames all hold the atom count the file records (XTC, TRR,
+// NetCDF): callers that ask for another count get no frames.
+class FixedAtomsReader : public FrameReader {
+ public:
+  std::int32_t file_atoms() const final { return natoms_; }
+
+ protected:
+  // Whether a read of `natoms` atoms into these arrays fits the file's frames (a box of six
+  // values when `with_box`).
+  bool fits(std::int32_t natoms, std::span<const float> coords, std::span<const float> box,
+            bool with_box) const {
+    return natoms == natoms_ && coords.size() >= 3 * static_cast<std::size_t>(natoms_) &&
+           (!with_box || box.size() >= 6);
+  }
+  // Whether skipping `count` frames of `natoms` atoms can pass any.
+  bool can_skip(std::int32_t natoms, std::int64_t count) const {
+    return natoms == natoms_ && count >= 1;
+  }
+
+  std::int32_t natoms_ = 0;  // set once the file's first frame or header is read
+};
+
 // The reader installed for an open handle, or null (free slot, handle outside 51..100).
 FrameReader* reader_of(std::int32_t handle);
 // Gives the slot of `handle` its reader.
@@ -65,20 +95,19 @@ std::unique_ptr<FrameReader> open_binpos(BinaryFile file, std::int32_t& file_nat
 // the reason reported, when the header is refused.
 std::unique_ptr<FrameReader> dcd_reader(BinaryFile file, std::int32_t& type, std::int32_t& natoms);
 // Reads the first frame header (type: single or double precision code); null, with the reason
-// written, when it is refused.
+// reported, when it is refused.
 std::unique_ptr<FrameReader> open_trr(const std::string& path, std::int32_t& file_natoms,
                                       std::int32_t& type);
 std::unique_ptr<FrameReader> trr_reader(BinaryFile file, std::int32_t& type, std::int32_t& natoms);
-// Checks the AMBER conventions of a NetCDF file; null, with the reason written, when they do
+// Checks the AMBER conventions of a NetCDF file; null, with the reason reported, when they do
 // not hold (or when this build has no NetCDF library).
 std::unique_ptr<FrameReader> open_netcdf(const std::string& path, std::int32_t& file_natoms,
                                          std::int32_t& type);
 
-// Checks the first frame's header (type: kTypeXtc); null, with the reason written, when it is
+// Checks the first frame's header (type: kTypeXtc); null, with the reason reported, when it is
 // refused.
 std::unique_ptr<FrameReader> open_xtc(const std::string& path, std::int32_t& file_natoms,
                                       std::int32_t& type);
-// The same over `file`; null with `error` set, nothing written.
-std::unique_ptr<FrameReader> open_xtc(BinaryFile file, const char*& error);
+std::unique_ptr<FrameReader> xtc_reader(BinaryFile file, std::int32_t& type, std::int32_t& natoms);
 
 }  // namespace kvtraj::readers

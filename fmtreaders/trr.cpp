@@ -31,6 +31,7 @@ namespace kvtraj::readers {
 namespace {
 
 constexpr std::int32_t kMagic = 1993;
+constexpr const char* kBadHeader = "Error - bad header in trr file";
 constexpr std::uint32_t kMaxVersionBytes = 128;
 constexpr std::size_t kSizeInts = 13;
 
@@ -116,20 +117,19 @@ void box_to_cell(const std::array<double, 9>& m, std::span<float> cell) {
   for (std::size_t k = 0; k < 6; ++k) cell[k] = static_cast<float>(out[k]);
 }
 
-class TrrReader final : public FrameReader {
+class TrrReader final : public FixedAtomsReader {
  public:
   explicit TrrReader(BinaryFile file) : file_(std::move(file)) {}
 
-  // Reads the first header: the failure message, or null with the file's natoms and precision
-  // taken and the file put back before its first frame.
-  const char* open();
+  // Reads the first header: true with the file's natoms and precision taken and the file put
+  // back before its first frame, or false with the reason reported.
+  bool open();
   int read(std::int32_t natoms, std::span<float> coords, std::span<float> box) override;
   std::int64_t skip(std::int32_t natoms, std::int64_t count) override;
   bool rewind() override {
     cut_ = false;
     return file_.seek(0);
   }
-  std::int32_t file_atoms() const override { return natoms_; }
   bool cut_inside_frame() const override { return cut_; }
   bool has_box() const override { return box_; }
   bool double_precision() const { return real_bytes_ == 8; }
@@ -145,7 +145,6 @@ class TrrReader final : public FrameReader {
               std::span<float> box) const;
 
   BinaryFile file_;
-  std::int32_t natoms_ = 0;
   int real_bytes_ = 0;
   bool box_ = false;
   bool cut_ = false;
@@ -188,23 +187,23 @@ bool TrrReader::blocks_fit(const FrameHeader& h) {
   return !cut_;
 }
 
-const char* TrrReader::open() {
+bool TrrReader::open() {
   FrameHeader h;
   const int status = read_header_fields(h);
-  if (status == kIoEnd) return "Error - bad header in trr file";
+  if (status == kIoEnd) return refuse(kBadHeader);
   if (status != kIoOk) {
     char magic[4] = {};
     std::size_t got = 0;
     file_.seek(0);
     file_.read(magic, sizeof magic, got);
-    return got == 4 && static_cast<std::int32_t>(big32(magic)) != kMagic
-               ? "Error - no magic number in trr file"
-               : "Error - bad header in trr file";
+    return refuse(got == 4 && static_cast<std::int32_t>(big32(magic)) != kMagic
+                      ? "Error - no magic number in trr file"
+                      : kBadHeader);
   }
   natoms_ = h.natoms;
   real_bytes_ = h.real_bytes;
   box_ = h.box > 0;
-  return file_.seek(0) ? nullptr : "Error - bad header in trr file";
+  return file_.seek(0) || refuse(kBadHeader);
 }
 
 void TrrReader::decode(const FrameHeader& h, const char* p, std::span<float> coords,
@@ -231,10 +230,7 @@ void TrrReader::decode(const FrameHeader& h, const char* p, std::span<float> coo
 }
 
 int TrrReader::read(std::int32_t natoms, std::span<float> coords, std::span<float> box) {
-  if (natoms != natoms_ || coords.size() < 3 * static_cast<std::size_t>(natoms_) ||
-      (box_ && box.size() < 6)) {
-    return kIoBadData;
-  }
+  if (!fits(natoms, coords, box, box_)) return kIoBadData;
   for (;;) {
     FrameHeader h;
     if (const int status = next_header(h); status != kIoOk) return status;
@@ -255,7 +251,7 @@ int TrrReader::read(std::int32_t natoms, std::span<float> coords, std::span<floa
 
 // Frames are passed by their headers alone: the sizes say where the next frame starts.
 std::int64_t TrrReader::skip(std::int32_t natoms, std::int64_t count) {
-  if (natoms != natoms_ || count < 1) return 0;
+  if (!can_skip(natoms, count)) return 0;
   std::int64_t passed = 0;
   while (passed < count) {
     const std::uint64_t start = file_.position();
@@ -276,7 +272,7 @@ std::unique_ptr<FrameReader> open_trr(const std::string& path, std::int32_t& fil
                                       std::int32_t& type) {
   auto file = BinaryFile::open(path);
   if (!file) {
-    report_error("Error - can't open trr file");
+    refuse("Error - can't open trr file");
     return nullptr;
   }
   return trr_reader(std::move(*file), type, file_natoms);
@@ -284,10 +280,7 @@ std::unique_ptr<FrameReader> open_trr(const std::string& path, std::int32_t& fil
 
 std::unique_ptr<FrameReader> trr_reader(BinaryFile file, std::int32_t& type, std::int32_t& natoms) {
   auto reader = std::make_unique<TrrReader>(std::move(file));
-  if (const char* error = reader->open()) {
-    report_error(error);
-    return nullptr;
-  }
+  if (!reader->open()) return nullptr;
   natoms = reader->file_atoms();
   type = reader->double_precision() ? kTypeTrrDouble : kTypeTrr;
   return reader;

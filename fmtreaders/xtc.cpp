@@ -22,6 +22,7 @@ namespace kvtraj::readers {
 namespace {
 
 constexpr float kAngstromPerNm = 10.0f;
+constexpr std::string_view kBadFile = "Error - bad xtc file: ";
 constexpr std::size_t kMaxHeadBytes = xtc::kFrameHeaderBytes + 12 * xtc::kMaxPlainAtoms;
 
 double length(const double* v) {
@@ -52,19 +53,19 @@ std::uint64_t padded(std::uint32_t bytes) {
   return (std::uint64_t{bytes} + 3) / 4 * 4;
 }
 
-class XtcReader final : public FrameReader {
+class XtcReader final : public FixedAtomsReader {
  public:
   explicit XtcReader(BinaryFile file) : file_(std::move(file)) {}
 
-  // Reads the first frame's header; the reason when it is not a usable XTC frame.
-  const char* open();
+  // Reads the first frame's header; false, with the reason reported, when it is not a usable
+  // XTC frame.
+  bool open();
   int read(std::int32_t natoms, std::span<float> coords, std::span<float> box) override;
   std::int64_t skip(std::int32_t natoms, std::int64_t count) override;
   bool rewind() override {
     next_ = 0;
     return true;
   }
-  std::int32_t file_atoms() const override { return natoms_; }
   bool cut_inside_frame() const override { return cut_; }
   float precision() const override { return precision_; }
 
@@ -75,10 +76,14 @@ class XtcReader final : public FrameReader {
     xtc::BlockHeader block;
   };
   // Reads and checks the header of the frame at `offset`: kIoOk, kIoEnd when the file ends
-  // there, kIoBadData (with cut_ set when the file ends inside the frame, and the reason in
-  // why_) otherwise.
+  // there, kIoBadData (with cut_ set when the file ends inside the frame) otherwise.
   int read_head(std::uint64_t offset, Head& head);
-  const char* check_head(std::uint64_t offset, Head& head);
+  bool check_head(std::uint64_t offset, Head& head);
+  // A header that fails its checks refuses the file while it is being opened (the reason is
+  // reported); afterwards it only marks where the frames end, which is no error.
+  bool refuse_head(std::string_view reason) const {
+    return opened_ ? false : refuse(std::string(kBadFile) + std::string(reason));
+  }
   std::uint64_t head_bytes() const {
     return natoms_ <= xtc::kMaxPlainAtoms
                ? xtc::kFrameHeaderBytes + 12 * static_cast<std::uint64_t>(natoms_)
@@ -96,38 +101,40 @@ class XtcReader final : public FrameReader {
   int read_coords(const Head& head, std::span<float> coords);
 
   BinaryFile file_;
-  std::int32_t natoms_ = 0;
   float precision_ = 0.0f;
   unsigned char head_[kMaxHeadBytes] = {};
   std::vector<std::uint64_t> starts_;  // starts of the frames whose headers were checked
   std::uint64_t frontier_ = 0;         // where the first unchecked frame begins
   std::size_t next_ = 0;               // index of the next frame to read
   bool cut_ = false;
-  const char* why_ = nullptr;
+  bool opened_ = false;
   std::vector<char> block_;
 };
 
-const char* XtcReader::check_head(std::uint64_t offset, Head& head) {
+bool XtcReader::check_head(std::uint64_t offset, Head& head) {
   const auto field = [&](std::size_t at) {
     return static_cast<std::int32_t>(xtc::load_be32(head_ + at));
   };
-  if (field(0) != xtc::kMagic) return "no magic 1995";
-  if (field(4) != natoms_ || field(52) != natoms_) return "atom count differs from the first frame";
+  if (field(0) != xtc::kMagic) return refuse_head("no magic 1995");
+  if (field(4) != natoms_ || field(52) != natoms_) {
+    return refuse_head("atom count differs from the first frame");
+  }
   const std::uint64_t fixed = head_bytes();
   head.end = offset + fixed;
   if (natoms_ > xtc::kMaxPlainAtoms) {
     const unsigned char* block = head_ + xtc::kFrameHeaderBytes;
-    if (const char* error = xtc::parse_block_header(block, natoms_, head.block)) return error;
+    const xtc::BlockFault fault = xtc::parse_block_header(block, natoms_, head.block);
+    if (fault != xtc::BlockFault::none) return refuse_head(xtc::describe(fault));
     head.end += padded(head.block.bytes);
   }
   if (head.end > offset + fixed + file_.remaining()) {
     file_.measure();  // the file may have grown since it was measured
     if (head.end > offset + fixed + file_.remaining()) {
       cut_ = true;
-      return "frame extends beyond the end of the file";
+      return refuse_head("frame extends beyond the end of the file");
     }
   }
-  return nullptr;
+  return true;
 }
 
 int XtcReader::read_head(std::uint64_t offset, Head& head) {
@@ -137,26 +144,28 @@ int XtcReader::read_head(std::uint64_t offset, Head& head) {
   if (!file_.seek(offset) || !file_.read(head_, bytes, got)) {
     if (got == 0) return kIoEnd;
     cut_ = true;
-    why_ = "file ends inside a frame header";
+    refuse_head("file ends inside a frame header");
     return kIoBadData;
   }
-  why_ = check_head(offset, head);
-  return why_ ? kIoBadData : kIoOk;
+  return check_head(offset, head) ? kIoOk : kIoBadData;
 }
 
-const char* XtcReader::open() {
+bool XtcReader::open() {
   std::size_t got = 0;
   if (!file_.read(head_, xtc::kFrameHeaderBytes, got)) {
-    return got == 0 ? "empty file" : "file shorter than a frame header";
+    return refuse_head(got == 0 ? "empty file" : "file shorter than a frame header");
   }
-  if (xtc::load_be32(head_) != static_cast<std::uint32_t>(xtc::kMagic)) return "no magic 1995";
+  if (xtc::load_be32(head_) != static_cast<std::uint32_t>(xtc::kMagic)) {
+    return refuse_head("no magic 1995");
+  }
   const auto natoms = static_cast<std::int32_t>(xtc::load_be32(head_ + 4));
-  if (natoms < 1) return "bad atom count";
+  if (natoms < 1) return refuse_head("bad atom count");
   natoms_ = natoms;
   Head head;
-  if (read_head(0, head) != kIoOk) return why_;
+  if (read_head(0, head) != kIoOk) return false;
   precision_ = natoms_ > xtc::kMaxPlainAtoms ? head.block.precision : 0.0f;
-  return nullptr;
+  opened_ = true;
+  return true;
 }
 
 int XtcReader::read_coords(const Head& head, std::span<float> coords) {
@@ -175,10 +184,7 @@ int XtcReader::read_coords(const Head& head, std::span<float> coords) {
 }
 
 int XtcReader::read(std::int32_t natoms, std::span<float> coords, std::span<float> box) {
-  if (natoms != natoms_ || coords.size() < 3 * static_cast<std::size_t>(natoms_) ||
-      box.size() < 6) {
-    return kIoBadData;
-  }
+  if (!fits(natoms, coords, box, true)) return kIoBadData;
   const std::uint64_t offset = next_offset();
   Head head;
   if (const int status = read_head(offset, head); status != kIoOk) return status;
@@ -189,7 +195,7 @@ int XtcReader::read(std::int32_t natoms, std::span<float> coords, std::span<floa
 }
 
 std::int64_t XtcReader::skip(std::int32_t natoms, std::int64_t count) {
-  if (natoms != natoms_ || count < 1) return 0;
+  if (!can_skip(natoms, count)) return 0;
   std::int64_t passed = 0;
   if (next_ < starts_.size()) {
     const auto known = static_cast<std::int64_t>(starts_.size() - next_);
@@ -207,21 +213,18 @@ std::int64_t XtcReader::skip(std::int32_t natoms, std::int64_t count) {
 std::unique_ptr<FrameReader> open_xtc(const std::string& path, std::int32_t& file_natoms,
                                       std::int32_t& type) {
   auto file = BinaryFile::open(path);
-  const char* error = "can't open xtc file";
-  auto reader = file ? open_xtc(std::move(*file), error) : nullptr;
-  if (!reader) {
-    report_error(std::string("Error - bad xtc file: ") + error);
+  if (!file) {
+    refuse(std::string(kBadFile) + "can't open xtc file");
     return nullptr;
   }
-  file_natoms = reader->file_atoms();
-  type = kTypeXtc;
-  return reader;
+  return xtc_reader(std::move(*file), type, file_natoms);
 }
 
-std::unique_ptr<FrameReader> open_xtc(BinaryFile file, const char*& error) {
+std::unique_ptr<FrameReader> xtc_reader(BinaryFile file, std::int32_t& type, std::int32_t& natoms) {
   auto reader = std::make_unique<XtcReader>(std::move(file));
-  error = reader->open();
-  if (error) return nullptr;
+  if (!reader->open()) return nullptr;
+  natoms = reader->file_atoms();
+  type = kTypeXtc;
   return reader;
 }
 

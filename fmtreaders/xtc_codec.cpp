@@ -195,7 +195,23 @@ float load_be_float(const unsigned char* p) {
   return v;
 }
 
-const char* parse_block_header(const unsigned char* p, std::int32_t natoms, BlockHeader& h) {
+std::string_view describe(BlockFault fault) {
+  switch (fault) {
+    case BlockFault::none:
+      break;
+    case BlockFault::precision:
+      return "bad precision";
+    case BlockFault::range:
+      return "bad coordinate range";
+    case BlockFault::size_class:
+      return "bad size class";
+    case BlockFault::short_stream:
+      return "byte count too small for the atom count";
+  }
+  return {};
+}
+
+BlockFault parse_block_header(const unsigned char* p, std::int32_t natoms, BlockHeader& h) {
   h.precision = load_be_float(p);
   for (std::size_t d = 0; d < 3; ++d) {
     h.minint[d] = static_cast<std::int32_t>(load_be32(p + 4 + 4 * d));
@@ -203,19 +219,19 @@ const char* parse_block_header(const unsigned char* p, std::int32_t natoms, Bloc
   }
   h.smallidx = static_cast<std::int32_t>(load_be32(p + 28));
   h.bytes = load_be32(p + 32);
-  if (!std::isfinite(h.precision) || h.precision <= 0.0f) return "bad precision";
+  if (!std::isfinite(h.precision) || h.precision <= 0.0f) return BlockFault::precision;
   for (std::size_t d = 0; d < 3; ++d) {
     const std::int64_t range = std::int64_t{h.maxint[d]} - h.minint[d];
-    if (range < 0 || range >= INT32_MAX) return "bad coordinate range";
+    if (range < 0 || range >= INT32_MAX) return BlockFault::range;
   }
   if (h.smallidx < bits::kFirstClass || h.smallidx >= bits::kClassCount) {
-    return "bad size class";
+    return BlockFault::size_class;
   }
   // Every atom costs at least two bits: a full atom of one bit and its run flag.
   if (static_cast<std::uint64_t>(natoms) > 4 * static_cast<std::uint64_t>(h.bytes)) {
-    return "byte count too small for the atom count";
+    return BlockFault::short_stream;
   }
-  return nullptr;
+  return BlockFault::none;
 }
 
 bool decode(const BlockHeader& h, const unsigned char* bits, std::int32_t natoms, float scale,

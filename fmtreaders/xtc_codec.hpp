@@ -14,6 +14,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <string_view>
 #include <vector>
 
 namespace kvtraj::xtc {
@@ -36,11 +37,19 @@ std::uint32_t load_be32(const unsigned char* p);
 void store_be32(std::uint32_t v, unsigned char* p);
 float load_be_float(const unsigned char* p);
 
-// Reads the kBlockHeaderBytes at p into h; the reason when the values cannot describe a block
-// of `natoms` atoms (precision not positive and finite, a minimum above its maximum or a range
-// wider than 32-bit integers, size class outside the table, a stream too short to hold the
-// atoms), null when they can.
-const char* parse_block_header(const unsigned char* p, std::int32_t natoms, BlockHeader& h);
+// Why the values of a block header cannot describe a block (none: they can).
+enum class BlockFault {
+  none,
+  precision,     // not positive and finite
+  range,         // a minimum above its maximum, or a range wider than 32-bit integers
+  size_class,    // outside the table
+  short_stream,  // too few bytes to hold the atoms
+};
+// The fault in words, as the XTC reader's messages give it ("bad precision").
+std::string_view describe(BlockFault fault);
+
+// Reads the kBlockHeaderBytes at p into h and checks them for a block of `natoms` atoms.
+BlockFault parse_block_header(const unsigned char* p, std::int32_t natoms, BlockHeader& h);
 
 // Decodes `natoms` atoms from the stream of h.bytes bytes at `bits` into out (3 × natoms values):
 // each integer times 1/precision, then times `scale`. False when the stream ends before the

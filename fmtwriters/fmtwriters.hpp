@@ -6,8 +6,9 @@
 //
 // Writers stream frame by frame and write into a temporary file beside the target, which takes
 // the target's name only when `finish` succeeds: a failed or abandoned write never leaves a
-// partial file in place of a good one. Values that an AMBER field cannot hold (8 columns, 3
-// decimals) are an error, never a corrupt file.
+// partial file in place of a good one. A failure is reported once, through the message sink
+// (support/messages.hpp), and the step that failed returns a null writer or false. Values that an
+// AMBER field cannot hold (8 columns, 3 decimals) are an error, never a corrupt file.
 //
 // Boxes travel as a `UnitCell` (lengths in Å, angles in degrees). Each format stores a cell its
 // own way: DCD as MDTraj and CHARMM write it (a, cos γ, b, cos β, cos α, c), AMBER and binpos as
@@ -48,22 +49,21 @@ UnitCell cell_from_lengths(std::span<const float, 6> values);
 
 class TrajectoryWriter {
  public:
-  // Null with `error` set when the output cannot be created. `precision` is the grid of XTC
-  // output in steps per nm (0: 1000, as GROMACS); other formats ignore it.
+  // Null, with the reason reported, when the output cannot be created. `precision` is the grid
+  // of XTC output in steps per nm (0: 1000, as GROMACS); other formats ignore it.
   static std::unique_ptr<TrajectoryWriter> create(const std::string& path, TrajectoryFormat format,
                                                   std::int32_t natoms, bool with_cell,
-                                                  std::string_view title, std::string& error,
-                                                  float precision = 0.0f);
+                                                  std::string_view title, float precision = 0.0f);
   virtual ~TrajectoryWriter() = default;
   TrajectoryWriter(const TrajectoryWriter&) = delete;
   TrajectoryWriter& operator=(const TrajectoryWriter&) = delete;
 
   // Appends one frame of 3 * natoms coordinates; `cell` is used when the writer has cells.
-  // False, with `error()` set, when the frame cannot be written; the writer is then unusable.
+  // False, with the reason reported, when the frame cannot be written; the writer is then
+  // unusable and its later calls fail without a further report.
   bool write_frame(std::span<const float> coords, const UnitCell& cell = {});
   // Completes the file and gives it the target's name.
   bool finish();
-  const std::string& error() const { return error_; }
   std::int64_t frames() const { return frames_; }
 
  protected:
@@ -75,7 +75,8 @@ class TrajectoryWriter {
   virtual bool put_trailer() { return true; }
 
   bool put(const void* data, std::size_t bytes);
-  bool fail(std::string message);
+  // Reports `message` and makes the writer unusable; false, for the caller to return.
+  bool fail(const std::string& message);
   std::FILE* file() const { return out_->get(); }
   std::int32_t natoms() const { return natoms_; }
   bool with_cell() const { return with_cell_; }
@@ -87,7 +88,6 @@ class TrajectoryWriter {
   bool with_cell_ = false;
   bool failed_ = false;
   std::int64_t frames_ = 0;
-  std::string error_;
 };
 
 // Size in bytes of the DCD file this module writes for `nframes` frames of `natoms` atoms.

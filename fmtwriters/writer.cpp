@@ -5,6 +5,7 @@
 #include "fmtwriters/formats.hpp"
 #include "support/files.hpp"
 #include "support/fixed_text.hpp"
+#include "support/messages.hpp"
 
 namespace kvtraj {
 namespace {
@@ -30,14 +31,14 @@ std::unique_ptr<TrajectoryWriter> TrajectoryWriter::create(const std::string& pa
                                                            TrajectoryFormat format,
                                                            std::int32_t natoms, bool with_cell,
                                                            std::string_view title,
-                                                           std::string& error, float precision) {
+                                                           float precision) {
   if (natoms < 1) {
-    error = path + ": cannot write a trajectory of " + std::to_string(natoms) + " atoms";
+    report_error(path + ": cannot write a trajectory of " + std::to_string(natoms) + " atoms");
     return nullptr;
   }
   auto out = ReplacingFile::create(path);
   if (!out) {
-    error = path + ": cannot open for writing: " + std::strerror(errno);
+    report_error(path + ": cannot open for writing: " + std::strerror(errno));
     return nullptr;
   }
   WriterSetup setup{std::move(out), path, natoms, with_cell, precision};
@@ -62,16 +63,12 @@ std::unique_ptr<TrajectoryWriter> TrajectoryWriter::create(const std::string& pa
     case TrajectoryFormat::netcdf:
       writer = make_netcdf_writer(std::move(setup));
       if (!writer) {
-        error = path + ": cannot write NetCDF: kvtraj was built without the NetCDF library";
+        report_error(path + ": cannot write NetCDF: kvtraj was built without the NetCDF library");
         return nullptr;
       }
       break;
   }
-  if (!writer->put_header(title)) {
-    error = writer->error();
-    return nullptr;
-  }
-  return writer;
+  return writer->put_header(title) ? std::move(writer) : nullptr;
 }
 
 TrajectoryWriter::TrajectoryWriter(std::unique_ptr<ReplacingFile> out, std::string path,
@@ -92,11 +89,7 @@ bool TrajectoryWriter::write_frame(std::span<const float> coords, const UnitCell
 bool TrajectoryWriter::finish() {
   if (failed_ || !put_trailer()) return false;
   failed_ = true;  // the file is gone from this writer whatever happens next
-  if (!out_->commit()) {
-    error_ = path_ + ": cannot write: " + std::strerror(errno);
-    return false;
-  }
-  return true;
+  return out_->commit() || fail(path_ + ": cannot write: " + std::strerror(errno));
 }
 
 bool TrajectoryWriter::put(const void* data, std::size_t bytes) {
@@ -104,9 +97,9 @@ bool TrajectoryWriter::put(const void* data, std::size_t bytes) {
   return fail(path_ + ": cannot write: " + std::strerror(errno));
 }
 
-bool TrajectoryWriter::fail(std::string message) {
+bool TrajectoryWriter::fail(const std::string& message) {
   failed_ = true;
-  error_ = std::move(message);
+  report_error(message);
   return false;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "fmtreaders/readers.hpp"
@@ -22,6 +23,18 @@ inline void read_frames(readers::FrameReader& reader, std::int32_t natoms, std::
   }
   std::vector<float> coords(3 * static_cast<std::size_t>(natoms)), box(6);
   for (int frame = 0; frame < kMaxFrames && reader.read(natoms, coords, box) == kIoOk; ++frame) {
+  }
+}
+
+// Opens the input from memory with `open` (dcd_reader, trr_reader, xtc_reader) and reads its
+// frames as above.
+template <class Open>
+void open_and_read(Open open, const std::uint8_t* data, std::size_t size,
+                   std::uint64_t atom_bits = 96) {
+  std::int32_t type = 0, natoms = 0;
+  const auto bytes = std::span(reinterpret_cast<const char*>(data), size);
+  if (auto reader = open(readers::BinaryFile::over(bytes), type, natoms)) {
+    read_frames(*reader, natoms, size, atom_bits);
   }
 }
 

@@ -30,12 +30,11 @@ int run_convert() {
                  out.c_str());
   }
 
-  std::string error;
   const std::string title =
       text_option("--title").value_or("converted by kvt from " + source->name());
-  auto writer =
-      TrajectoryWriter::create(out, format, source->natoms(), box, title, error, precision);
-  if (!writer) fail(error);
+  auto writer = written([&] {
+    return TrajectoryWriter::create(out, format, source->natoms(), box, title, precision);
+  });
   Progress progress(!getflag("--quiet"));
   progress.begin("converting " + source->name(), source->count());
   // A header may claim any atom count; only a file that holds frames backs the buffer.
@@ -43,10 +42,10 @@ int run_convert() {
                                                 : 0);
   for (std::int32_t i = 1; i <= source->count(); ++i) {
     source->read(i, coords);
-    if (!writer->write_frame(coords, source->cell())) fail(writer->error());
+    written([&] { return writer->write_frame(coords, source->cell()); });
     progress.update(i);
   }
-  if (!writer->finish()) fail(writer->error());
+  written([&] { return writer->finish(); });
   progress.end();
   return 0;
 }

@@ -52,20 +52,19 @@ int run_expand() {
   if (kvtf.status != 0) fail(in + ": the KVT file is incomplete or unreadable");
   const FrameRange range = frame_range(kvtf.nframes);
 
-  std::string error;
-  auto writer =
-      TrajectoryWriter::create(out, format, kvtf.natoms, false, kvtf.title, error, precision);
-  if (!writer) fail(error);
+  auto writer = written([&] {
+    return TrajectoryWriter::create(out, format, kvtf.natoms, false, kvtf.title, precision);
+  });
   Progress progress(!getflag("--quiet"));
   progress.begin("writing " + out, (range.last - range.first) / range.stride + 1);
   std::vector<float> snapshot(3 * static_cast<std::size_t>(kvtf.natoms));
   std::int64_t done = 0;
   for (std::int64_t i = range.first; i <= range.last; i += range.stride) {
     kvtsnap(kvtf, static_cast<std::int32_t>(i), snapshot, vectors.first, vectors.last);
-    if (!writer->write_frame(snapshot)) fail(writer->error());
+    written([&] { return writer->write_frame(snapshot); });
     progress.update(++done);
   }
-  if (!writer->finish()) fail(writer->error());
+  written([&] { return writer->finish(); });
   progress.end();
   return 0;
 }

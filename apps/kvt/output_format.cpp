@@ -2,8 +2,6 @@
 
 #include <cmath>
 
-#include "apps/kvt/kvt_app.hpp"
-
 namespace kvtraj::app {
 
 TrajectoryFormat output_format(const std::string& path) {
@@ -22,6 +20,19 @@ float output_precision(TrajectoryFormat format) {
     fail("--precision must be a positive number of grid steps per nm");
   }
   return *precision;
+}
+
+KeptErrors::KeptErrors()
+    : previous_(set_message_sink([this](const Message& m) {
+        if (m.kind == MessageKind::error) {
+          last_ = m.text;
+        } else {
+          previous_ ? previous_(m) : write_to_stream(m);
+        }
+      })) {}
+
+KeptErrors::~KeptErrors() {
+  set_message_sink(std::move(previous_));
 }
 
 }  // namespace kvtraj::app

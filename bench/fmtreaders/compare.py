@@ -9,12 +9,11 @@ readers on the same files, and prints the ratios.
 usage: bench/fmtreaders/compare.py BUILD_DIR
 Needs Debian's python3-mdtraj and python3-mdanalysis (hence /usr/bin/python3).
 """
-import json
 import os
-import subprocess
 import sys
 import tempfile
-import time
+
+from common import best_of, run_benchmark, seconds
 
 if len(sys.argv) != 2:
     sys.exit(__doc__)
@@ -33,34 +32,12 @@ def inputs():
     return directory, os.path.join(SHARED, "peptide.pdb")
 
 
-def run_benchmark(program, directory):
-    out = os.path.join(directory, "result.json")
-    subprocess.run([os.path.join(BUILD, program), "--benchmark_min_time=0.5",
-                    "--benchmark_repetitions=5", "--benchmark_report_aggregates_only=true",
-                    "--benchmark_out=" + out, "--benchmark_out_format=json"],
-                   env=dict(os.environ, KVTRAJ_BENCH_DIR=directory), check=True,
-                   stdout=subprocess.DEVNULL)
-    with open(out) as f:
-        results = json.load(f)["benchmarks"]
-    scale = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}
-    return {b["run_name"]: b["real_time"] * scale[b["time_unit"]]
-            for b in results if b.get("aggregate_name") == "median"}
-
-
-def best_of(function, repeats=15):
-    times = []
-    for _ in range(repeats):
-        start = time.perf_counter()
-        function()
-        times.append(time.perf_counter() - start)
-    return min(times)
-
-
 def main():
     directory, pdb = inputs()
     path = {ext: os.path.join(directory, "traj." + ext) for ext in ("dcd", "binpos", "mdcrd")}
-    ours = run_benchmark("bench/fmtreaders/fmtreaders_bench", directory)
-    ours.update(run_benchmark("bench/trajsrc/trajsrc_bench", directory))
+    ours = {}
+    for program in ("bench/fmtreaders/fmtreaders_bench", "bench/trajsrc/trajsrc_bench"):
+        ours.update(seconds(run_benchmark(os.path.join(BUILD, program), directory, 0.5, 5)))
 
     import mdtraj
     import MDAnalysis.coordinates.DCD as mda_dcd
@@ -85,7 +62,7 @@ def main():
         print(f"{ext + ' vs plain sequential read':34} {mine * 1e3:9.3f} {plain * 1e3:9.3f} "
               f"{plain / mine:11.2f}x")
         for name, function in rows:
-            theirs = best_of(function)
+            theirs = best_of(function, 15)
             print(f"{ext + ' vs ' + name:34} {mine * 1e3:9.3f} {theirs * 1e3:9.3f} "
                   f"{theirs / mine:11.2f}x")
     in_order = ours["Snapshots/dcd_in_order"]

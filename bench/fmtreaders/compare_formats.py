@@ -9,14 +9,13 @@ in the same run, and prints the ratios (above 1: ours is faster).
 usage: bench/fmtreaders/compare_formats.py BUILD_DIR [ATOMS FRAMES]   (default 5000 2000)
 Needs Debian's python3-mdtraj and python3-mdanalysis (hence /usr/bin/python3).
 """
-import json
 import os
 import shutil
-import subprocess
 import sys
 import tempfile
-import time
 import warnings
+
+from common import best_of, run_benchmark, seconds
 
 if len(sys.argv) not in (2, 4):
     sys.exit(__doc__)
@@ -47,30 +46,6 @@ def write_inputs(directory):
     t[0].save_pdb(os.path.join(directory, "traj.pdb"))
 
 
-def run_benchmark(directory):
-    out = os.path.join(directory, "result.json")
-    subprocess.run([os.path.join(BUILD, "bench/fmtreaders/formats_bench"),
-                    "--benchmark_min_time=1", "--benchmark_repetitions=3",
-                    "--benchmark_report_aggregates_only=true", "--benchmark_out=" + out,
-                    "--benchmark_out_format=json"],
-                   env=dict(os.environ, KVTRAJ_BENCH_DIR=directory), check=True,
-                   stdout=subprocess.DEVNULL)
-    with open(out) as f:
-        results = json.load(f)["benchmarks"]
-    scale = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}
-    return {b["run_name"]: b["real_time"] * scale[b["time_unit"]]
-            for b in results if b.get("aggregate_name") == "median"}
-
-
-def best_of(function, repeats=3):
-    times = []
-    for _ in range(repeats):
-        start = time.perf_counter()
-        function()
-        times.append(time.perf_counter() - start)
-    return min(times)
-
-
 def mda_iterate(path, pdb):
     def run():
         u = mda.Universe(pdb, path)
@@ -84,7 +59,8 @@ def main():
     directory = tempfile.mkdtemp(prefix="kvtraj-formats-")
     try:
         write_inputs(directory)
-        ours = run_benchmark(directory)
+        program = os.path.join(BUILD, "bench/fmtreaders/formats_bench")
+        ours = seconds(run_benchmark(program, directory, 1, 3))
         pdb = os.path.join(directory, "traj.pdb")
         top = mdtraj.load_topology(pdb)
         path = {ext: os.path.join(directory, "traj." + ext) for ext in ("nc", "trr")}
@@ -99,7 +75,7 @@ def main():
         for ext, rows in peers.items():
             mine = ours[f"AllFrames/{ext}"]
             for name, function in rows:
-                theirs = best_of(function)
+                theirs = best_of(function, 3)
                 print(f"{ext + ' vs ' + name:34} {mine * 1e3:9.1f} {theirs * 1e3:9.1f} "
                       f"{theirs / mine:11.2f}x")
     finally:

@@ -10,14 +10,13 @@ MDTraj on the same file in the same run and prints the ratios (above 1: ours is 
 usage: bench/fmtreaders/compare_xtc.py BUILD_DIR [WORK_DIR]
 Needs Debian's python3-mdtraj (hence /usr/bin/python3).
 """
-import json
 import os
 import subprocess
 import sys
-import time
 
 import mdtraj as md
 import numpy as np
+from common import best_of, run_benchmark
 
 if len(sys.argv) not in (2, 3):
     sys.exit(__doc__)
@@ -48,28 +47,6 @@ def make_inputs():
     return xtc, dcd
 
 
-def run_benchmark():
-    out = os.path.join(WORK, "result.json")
-    subprocess.run([os.path.join(BUILD, "bench/fmtreaders/xtc_bench"), "--benchmark_min_time=2",
-                    "--benchmark_repetitions=3", "--benchmark_report_aggregates_only=true",
-                    "--benchmark_out=" + out, "--benchmark_out_format=json"],
-                   env=dict(os.environ, KVTRAJ_BENCH_DIR=WORK), check=True,
-                   stdout=subprocess.DEVNULL)
-    with open(out) as f:
-        results = json.load(f)["benchmarks"]
-    return {b["run_name"].split("/")[0]: b["frames_per_s"] for b in results
-            if b.get("aggregate_name") == "median"}
-
-
-def best_of(function, repeats=3):
-    times = []
-    for _ in range(repeats):
-        start = time.perf_counter()
-        function()
-        times.append(time.perf_counter() - start)
-    return min(times)
-
-
 def mdtraj_read(path):
     """Streams the file in chunks of 50 frames, as our reader streams frame by frame."""
     with md.formats.XTCTrajectoryFile(path) as f:
@@ -84,12 +61,13 @@ def mdtraj_write(path, xyz, box):
 
 def main():
     xtc, dcd = make_inputs()
-    ours = run_benchmark()
+    rows = run_benchmark(os.path.join(BUILD, "bench/fmtreaders/xtc_bench"), WORK, 2, 3)
+    ours = {name.split("/")[0]: b["frames_per_s"] for name, b in rows.items()}
     with md.formats.XTCTrajectoryFile(xtc) as f:
         xyz, _, _, box = f.read()
     scratch = os.path.join(WORK, "mdtraj_out.xtc")
-    theirs = {"Decode": FRAMES / best_of(lambda: mdtraj_read(xtc)),
-              "Encode": FRAMES / best_of(lambda: mdtraj_write(scratch, xyz, box))}
+    theirs = {"Decode": FRAMES / best_of(lambda: mdtraj_read(xtc), 3),
+              "Encode": FRAMES / best_of(lambda: mdtraj_write(scratch, xyz, box), 3)}
     os.remove(scratch)
     print(f"{COPIES * 200} atoms x {FRAMES} frames, single thread")
     print(f"{'':26} {'ours frames/s':>14} {'MDTraj frames/s':>16} {'ratio':>7}")

@@ -1,5 +1,6 @@
 // XTC: files written by GROMACS and MDTraj checked against MDAnalysis's reading of them, the
 // codec against GROMACS's own bytes, and damaged copies of those files.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -127,7 +128,7 @@ TEST(XtcCodec, ReencodingGivesTheWritersBytes) {
     ASSERT_EQ(starts.size(), static_cast<std::size_t>(p.frames)) << p.name;
     for (std::size_t at : starts) {
       xtc::BlockHeader h;
-      ASSERT_EQ(xtc::parse_block_header(raw + at + 56, p.atoms, h), nullptr);
+      ASSERT_EQ(xtc::parse_block_header(raw + at + 56, p.atoms, h), xtc::BlockFault::none);
       std::vector<float> nm(3 * static_cast<std::size_t>(p.atoms));
       ASSERT_TRUE(xtc::decode(h, raw + at + 92, p.atoms, 1.0f, nm));
       std::vector<unsigned char> block;
@@ -152,7 +153,7 @@ TEST(XtcCodec, WidePackedNumbersRoundTrip) {
   std::vector<unsigned char> block;
   ASSERT_TRUE(xtc::Encoder().encode(nm, 1000.0f, block));
   xtc::BlockHeader h;
-  ASSERT_EQ(xtc::parse_block_header(block.data(), 40, h), nullptr);
+  ASSERT_EQ(xtc::parse_block_header(block.data(), 40, h), xtc::BlockFault::none);
   std::vector<float> back(nm.size());
   ASSERT_TRUE(xtc::decode(h, block.data() + 36, 40, 1.0f, back));
   for (std::size_t k = 0; k < nm.size(); ++k) EXPECT_NEAR(back[k], nm[k], 1e-3f) << k;
@@ -216,27 +217,30 @@ TEST_F(XtcDamage, BadFirstFrameFailsTheOpenWithAMessage) {
   struct Case {
     std::size_t at;
     std::uint32_t value;
+    const char* reason;
   };
   const float nan = std::nanf("");
   std::uint32_t nan_bits = 0;
   std::memcpy(&nan_bits, &nan, 4);
-  for (const Case& c : {Case{0, 1994},            // magic
-                        Case{4, 0},               // no atoms
-                        Case{56, 0},              // precision 0
-                        Case{56, nan_bits},       // precision NaN
-                        Case{60, 0x7fffffff},     // minimum above maximum
-                        Case{60, 0x80000000},     // range wider than 32 bits
-                        Case{84, 8},              // size class below the table
-                        Case{84, 73},             // size class beyond it
-                        Case{88, 40},             // stream far too short for 200 atoms
-                        Case{88, 0xfffffff0}}) {  // beyond the file
+  for (const Case& c : {Case{0, 1994, "no magic 1995"}, Case{4, 0, "bad atom count"},
+                        Case{52, 201, "atom count differs from the first frame"},
+                        Case{56, 0, "bad precision"}, Case{56, nan_bits, "bad precision"},
+                        Case{60, 0x7fffffff, "bad coordinate range"},  // minimum above maximum
+                        Case{60, 0x80000000, "bad coordinate range"},  // wider than 32 bits
+                        Case{84, 8, "bad size class"},                 // below the table
+                        Case{84, 73, "bad size class"},                // beyond it
+                        Case{88, 40, "byte count too small for the atom count"},
+                        Case{88, 0xfffffff0, "frame extends beyond the end of the file"}}) {
     std::string bad = file;
     set_be32(bad, c.at, c.value);
     const std::int32_t h = open_bytes("bad.xtc", bad);
     EXPECT_EQ(h, -1) << c.at << " " << c.value;
-    EXPECT_NE(out.find("Error - bad xtc file"), std::string::npos) << out;
+    EXPECT_THAT(out, ::testing::EndsWith("Error - bad xtc file: " + std::string(c.reason) + "\n"));
   }
   EXPECT_EQ(open_bytes("empty.xtc", ""), -1);
+  EXPECT_THAT(out, ::testing::EndsWith("Error - bad xtc file: empty file\n"));
+  EXPECT_EQ(open_bytes("short.xtc", file.substr(0, 70)), -1);
+  EXPECT_THAT(out, ::testing::EndsWith("Error - bad xtc file: file ends inside a frame header\n"));
 }
 
 TEST_F(XtcDamage, StreamThatRunsShortIsAFailedRead) {

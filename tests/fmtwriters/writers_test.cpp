@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "fmtwriters/fmtwriters.hpp"
+#include "tests/fmtwriters/two_frames.hpp"
 #include "tests/testsupport/testsupport.hpp"
 
 namespace kvtraj {
@@ -15,18 +16,11 @@ using testing::read_file;
 using testing::TempDir;
 using testing::write_file;
 
-const std::vector<float> kFrame1 = {1.0f, 2.0f, 3.0f, 4.0f, 5.0f, 6.0f};
-const std::vector<float> kFrame2 = {-1.5f, 0.25f, 9.0f, 7.0f, 8.0f, -0.125f};
-const UnitCell kBox{47.66f, 53.96f, 47.42f, 90.0f, 90.0f, 90.0f};
+using testing::kFrame1;
+using testing::kFrame2;
+using testing::write_two_frames;
 
-void write_two_frames(const std::string& path, TrajectoryFormat format, bool with_cell) {
-  std::string error;
-  auto w = TrajectoryWriter::create(path, format, 2, with_cell, "two frames", error);
-  ASSERT_TRUE(w) << error;
-  ASSERT_TRUE(w->write_frame(kFrame1, kBox)) << w->error();
-  ASSERT_TRUE(w->write_frame(kFrame2, kBox)) << w->error();
-  ASSERT_TRUE(w->finish()) << w->error();
-}
+const UnitCell kBox{47.66f, 53.96f, 47.42f, 90.0f, 90.0f, 90.0f};
 
 Bytes axis_record(const std::vector<float>& frame, int axis) {
   Bytes b;
@@ -54,9 +48,9 @@ Bytes dcd_bytes(bool with_cell) {
 
 TEST(DcdWriter, WritesTheCharmmLayoutWithAndWithoutCells) {
   TempDir dir;
-  write_two_frames(dir.path("plain.dcd"), TrajectoryFormat::dcd, false);
+  write_two_frames(dir.path("plain.dcd"), TrajectoryFormat::dcd, false, kBox);
   EXPECT_EQ(read_file(dir.path("plain.dcd")), dcd_bytes(false).str());
-  write_two_frames(dir.path("box.dcd"), TrajectoryFormat::dcd, true);
+  write_two_frames(dir.path("box.dcd"), TrajectoryFormat::dcd, true, kBox);
   EXPECT_EQ(read_file(dir.path("box.dcd")), dcd_bytes(true).str());
   // The size that kvt compress compares KVT files with.
   EXPECT_EQ(dcd_file_size(2, 2, false), dcd_bytes(false).str().size());
@@ -65,7 +59,7 @@ TEST(DcdWriter, WritesTheCharmmLayoutWithAndWithoutCells) {
 
 TEST(BinposWriter, WritesMagicCountsCoordinatesAndBoxes) {
   TempDir dir;
-  write_two_frames(dir.path("plain.binpos"), TrajectoryFormat::binpos, false);
+  write_two_frames(dir.path("plain.binpos"), TrajectoryFormat::binpos, false, kBox);
   Bytes plain;
   plain.raw("fxyz");
   for (const auto* f : {&kFrame1, &kFrame2}) {
@@ -74,7 +68,7 @@ TEST(BinposWriter, WritesMagicCountsCoordinatesAndBoxes) {
   }
   EXPECT_EQ(read_file(dir.path("plain.binpos")), plain.str());
 
-  write_two_frames(dir.path("box.binpos"), TrajectoryFormat::binpos, true);
+  write_two_frames(dir.path("box.binpos"), TrajectoryFormat::binpos, true, kBox);
   Bytes boxed;
   boxed.raw("fxyz");
   for (const auto* f : {&kFrame1, &kFrame2}) {
@@ -87,9 +81,7 @@ TEST(BinposWriter, WritesMagicCountsCoordinatesAndBoxes) {
 
 TEST(AmberWriter, TenFieldsPerLineAndAFrameStartsOnANewLine) {
   TempDir dir;
-  std::string error;
-  auto w =
-      TrajectoryWriter::create(dir.path("four.crd"), TrajectoryFormat::crd, 4, false, "", error);
+  auto w = TrajectoryWriter::create(dir.path("four.crd"), TrajectoryFormat::crd, 4, false, "");
   ASSERT_TRUE(w);
   std::vector<float> frame(12);
   for (int i = 0; i < 12; ++i) frame[i] = static_cast<float>(i) * 1.5f - 3.0f;
@@ -104,7 +96,7 @@ TEST(AmberWriter, TenFieldsPerLineAndAFrameStartsOnANewLine) {
 
 TEST(AmberWriter, CrdboxAddsABoxLine) {
   TempDir dir;
-  write_two_frames(dir.path("box.crd"), TrajectoryFormat::crd, true);
+  write_two_frames(dir.path("box.crd"), TrajectoryFormat::crd, true, kBox);
   const std::string expected =
       "two frames\n"
       "   1.000   2.000   3.000   4.000   5.000   6.000\n"
@@ -113,9 +105,8 @@ TEST(AmberWriter, CrdboxAddsABoxLine) {
       "  47.660  53.960  47.420\n";
   EXPECT_EQ(read_file(dir.path("box.crd")), expected);
 
-  std::string error;
-  auto w = TrajectoryWriter::create(dir.path("tri.crdbox"), TrajectoryFormat::crdbox, 2, false, "t",
-                                    error);
+  auto w =
+      TrajectoryWriter::create(dir.path("tri.crdbox"), TrajectoryFormat::crdbox, 2, false, "t");
   ASSERT_TRUE(w);
   ASSERT_TRUE(w->write_frame(kFrame1, UnitCell{10, 10, 10, 60, 60, 90}));
   ASSERT_TRUE(w->finish());
@@ -128,17 +119,18 @@ TEST(AmberWriter, ValueOutsideTheFieldFailsAndLeavesTheOldFile) {
   TempDir dir;
   const std::string path = dir.path("out.crd");
   write_file(path, "previous good file\n");
-  std::string error;
-  auto w = TrajectoryWriter::create(path, TrajectoryFormat::crd, 2, false, "", error);
+  auto w = TrajectoryWriter::create(path, TrajectoryFormat::crd, 2, false, "");
   ASSERT_TRUE(w);
   ASSERT_TRUE(w->write_frame(kFrame1));
   std::vector<float> far = kFrame1;
   far[4] = 12345.0f;
+  ::testing::internal::CaptureStdout();
   EXPECT_FALSE(w->write_frame(far));
-  EXPECT_NE(w->error().find("does not fit"), std::string::npos) << w->error();
-  EXPECT_NE(w->error().find("frame 2"), std::string::npos) << w->error();
   EXPECT_FALSE(w->write_frame(kFrame1));
   EXPECT_FALSE(w->finish());
+  // Reported once, by the step that failed.
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+            "value 12345 in frame 2 does not fit the 8 columns of an AMBER coordinate field\n");
   w.reset();
   EXPECT_EQ(read_file(path), "previous good file\n");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.root()),
@@ -147,26 +139,32 @@ TEST(AmberWriter, ValueOutsideTheFieldFailsAndLeavesTheOldFile) {
 }
 
 TEST(Writers, OutputFailuresAreReported) {
-  std::string error;
-  EXPECT_FALSE(TrajectoryWriter::create("/nonexistent-dir/x.dcd", TrajectoryFormat::dcd, 2, false,
-                                        "", error));
-  EXPECT_NE(error.find("/nonexistent-dir/x.dcd"), std::string::npos);
-  EXPECT_FALSE(TrajectoryWriter::create("/tmp/x.dcd", TrajectoryFormat::dcd, 0, false, "", error));
+  ::testing::internal::CaptureStdout();
+  EXPECT_FALSE(
+      TrajectoryWriter::create("/nonexistent-dir/x.dcd", TrajectoryFormat::dcd, 2, false, ""));
+  EXPECT_FALSE(TrajectoryWriter::create("/tmp/x.dcd", TrajectoryFormat::dcd, 0, false, ""));
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+            "/nonexistent-dir/x.dcd: cannot open for writing: No such file or directory\n"
+            "/tmp/x.dcd: cannot write a trajectory of 0 atoms\n");
 
-  auto w = TrajectoryWriter::create("/dev/full", TrajectoryFormat::binpos, 2, false, "", error);
+  auto w = TrajectoryWriter::create("/dev/full", TrajectoryFormat::binpos, 2, false, "");
   ASSERT_TRUE(w);
+  ::testing::internal::CaptureStdout();
   bool ok = true;
   for (int i = 0; i < 1000 && ok; ++i) ok = w->write_frame(kFrame1);
   EXPECT_FALSE(ok && w->finish());
-  EXPECT_FALSE(w->error().empty());
+  EXPECT_THAT(::testing::internal::GetCapturedStdout(),
+              ::testing::MatchesRegex("/dev/full: cannot write: No space left on device\n"));
 }
 
 TEST(Writers, ShortFrameIsAnError) {
   TempDir dir;
-  std::string error;
-  auto w = TrajectoryWriter::create(dir.path("a.dcd"), TrajectoryFormat::dcd, 3, false, "", error);
+  auto w = TrajectoryWriter::create(dir.path("a.dcd"), TrajectoryFormat::dcd, 3, false, "");
   ASSERT_TRUE(w);
+  ::testing::internal::CaptureStdout();
   EXPECT_FALSE(w->write_frame(kFrame1));
+  EXPECT_THAT(::testing::internal::GetCapturedStdout(),
+              ::testing::EndsWith("a.dcd: frame has 6 coordinates, 9 expected\n"));
 }
 
 TEST(Writers, FormatFollowsTheExtension) {
