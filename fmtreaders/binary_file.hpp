@@ -48,6 +48,12 @@ class BinaryFile {
   // Moves over up to `count` whole blocks of `bytes` bytes; returns how many were passed.
   std::uint64_t skip_blocks(std::uint64_t bytes, std::uint64_t count);
 
+  // Reads exactly `bytes` bytes at `offset`, neither through the read-ahead buffer nor moving
+  // the position: for small fields far apart.
+  bool peek(std::uint64_t offset, void* data, std::size_t bytes) const {
+    return read_at(offset, static_cast<char*>(data), bytes) == bytes;
+  }
+
   bool seek(std::uint64_t offset);
   std::uint64_t position() const { return position_; }
   // Bytes from the current position to the end of the file as it was when last measured (at

@@ -82,9 +82,8 @@ class DcdReader final : public readers::FrameReader {
   bool read_marker_size();
   bool read_first_record(std::int32_t& type);
   bool read_record_marker(std::int64_t expected);
-  // Moves over the record of `length` bytes at the current position when both its markers
-  // say `length`.
-  bool pass_record(std::int64_t length);
+  // Whether both markers of the record at `at` say `length`; moves `at` past the record.
+  bool record_at(std::uint64_t& at, std::int64_t length) const;
   // Moves over the next frame when it is whole and its markers agree; stays put otherwise.
   bool pass_frame();
   bool skip_titles();
@@ -211,21 +210,25 @@ int DcdReader::read(std::int32_t natoms, std::span<float> coords, std::span<floa
   return kIoOk;
 }
 
-bool DcdReader::pass_record(std::int64_t length) {
-  const std::uint64_t start = file_.position();
-  return read_record_marker(length) &&
-         file_.seek(start + static_cast<std::uint64_t>(marker_ + length)) &&
-         read_record_marker(length);
+// The markers are read where they stand, past the read-ahead buffer: they lie a record apart,
+// and refilling the buffer for each would read the whole file.
+bool DcdReader::record_at(std::uint64_t& at, std::int64_t length) const {
+  char first[8] = {}, second[8] = {};
+  const auto bytes = static_cast<std::size_t>(marker_);
+  const bool whole = file_.peek(at, first, bytes) &&
+                     file_.peek(at + bytes + static_cast<std::uint64_t>(length), second, bytes) &&
+                     marker_at(first) == length && marker_at(second) == length;
+  at += 2 * bytes + static_cast<std::uint64_t>(length);
+  return whole;
 }
 
 bool DcdReader::pass_frame() {
-  const std::uint64_t start = file_.position();
   if (file_.remaining() < frame_bytes_) return false;
-  bool whole = !cell_ || pass_record(kCellBytes);
+  std::uint64_t at = file_.position();
+  bool whole = !cell_ || record_at(at, kCellBytes);
   const auto length = 4 * static_cast<std::int64_t>(natoms_);
-  for (int k = 0; whole && k < 3; ++k) whole = pass_record(length);
-  if (!whole) file_.seek(start);
-  return whole;
+  for (int k = 0; whole && k < 3; ++k) whole = record_at(at, length);
+  return whole && file_.seek(at);
 }
 
 // Counting passes frames by their record markers alone: a frame with a damaged marker ends the
