@@ -28,15 +28,15 @@ constexpr int kMaxPasses = 60;
 // Makes the columns of y (n x b) orthonormal and orthogonal to those of q (n x m): two rounds of
 // projection and Householder QR, so that orthogonality holds to rounding even when y lies
 // almost inside q's span.
-void orthonormalise(std::span<const float> q, std::int64_t m, std::span<float> y, std::int64_t n,
-                    std::int64_t b) {
+void orthonormalise(Cores& cores, std::span<const float> q, std::int64_t m, std::span<float> y,
+                    std::int64_t n, std::int64_t b) {
   std::vector<float> c(static_cast<std::size_t>(std::max<std::int64_t>(m * b, 1)));
   std::vector<float> tau(static_cast<std::size_t>(b)), work(1);
   const lapack_int nn = blas_int(n), bb = blas_int(b);
   for (int round = 0; round < 2; ++round) {
     for (int twice = 0; twice < 2 && m > 0; ++twice) {
-      gemm('T', 'N', m, b, n, 1.0f, q.data(), n, y.data(), n, 0.0f, c.data(), m);
-      gemm('N', 'N', n, b, m, -1.0f, q.data(), n, c.data(), m, 1.0f, y.data(), n);
+      gemm_inner_sum(cores, m, b, n, q.data(), n, y.data(), n, c.data());
+      gemm_by_rows(cores, n, b, m, -1.0f, q.data(), n, c.data(), m, 1.0f, y.data(), n);
     }
     lapack_int info = 0, lwork = -1;
     LAPACK_sgeqrf(&nn, &bb, y.data(), &nn, tau.data(), work.data(), &lwork, &info);
@@ -81,30 +81,25 @@ void multiply(FrameStream& stream, const Centre& centre, Reducer& reducer, Basis
   // which thread took which frames.
   std::vector<double> squares(total != nullptr ? static_cast<std::size_t>(frames) : 0);
   std::vector<float> t;
-  stream.pass("Krylov pass " + std::to_string(pass), [&](std::int64_t offset, std::int64_t count,
-                                                         std::span<float> block) {
-    centre.apply(block, count);
-    const float* x = block.data();
-    if (total != nullptr) {
-      share_range(*centre.cores, count, [&](std::int64_t f0, std::int64_t f1) {
-        for (std::int64_t f = f0; f < f1; ++f) {
-          squares[offset + f] = sum_of_squares(std::span(x + f * n, n));
-        }
-      });
-    }
-    // Both products are shared out by rows of x, so that each packs its share of x
-    // and q once: t = xᵀ q as a sum over rows, then w += x t.
-    t.resize(static_cast<std::size_t>(count * b));
-    share_sum(*centre.cores, n, t, [&](std::int64_t r0, std::int64_t r1, float* out) {
-      gemm('T', 'N', count, b, r1 - r0, 1.0f, x + r0, n, q + r0, n, 0.0f, out, count);
-    });
-    for (std::int64_t c = 0; c < b; ++c) {
-      std::copy_n(t.begin() + c * count, count, z + offset + c * frames);
-    }
-    share_range(*centre.cores, n, [&](std::int64_t r0, std::int64_t r1) {
-      gemm('N', 'N', r1 - r0, b, count, 1.0f, x + r0, n, t.data(), count, 1.0f, w + r0, n);
-    });
-  });
+  stream.pass("Krylov pass " + std::to_string(pass),
+              [&](std::int64_t offset, std::int64_t count, std::span<float> block) {
+                centre.apply(block, count);
+                const float* x = block.data();
+                if (total != nullptr) {
+                  share_range(*centre.cores, count, [&](std::int64_t f0, std::int64_t f1) {
+                    for (std::int64_t f = f0; f < f1; ++f) {
+                      squares[offset + f] = sum_of_squares(std::span(x + f * n, n));
+                    }
+                  });
+                }
+                // t = xᵀ q, then w += x t; both shared out by rows of x.
+                t.resize(static_cast<std::size_t>(count * b));
+                gemm_inner_sum(*centre.cores, count, b, n, x, n, q, n, t.data());
+                for (std::int64_t c = 0; c < b; ++c) {
+                  std::copy_n(t.begin() + c * count, count, z + offset + c * frames);
+                }
+                gemm_by_rows(*centre.cores, n, b, count, 1.0f, x, n, t.data(), count, 1.0f, w, n);
+              });
   reducer.sum(std::span<float>(w, static_cast<std::size_t>(n * b)));
   const double all = static_cast<double>(std::max<std::int64_t>(centre.frames, 1));
   const auto scale = static_cast<float>(1.0 / all);
@@ -118,11 +113,10 @@ void multiply(FrameStream& stream, const Centre& centre, Reducer& reducer, Basis
 }
 
 // Adds the new block's column of qᵀ C q (symmetric: its row too) and grows the basis.
-void extend_projection(Basis& basis, std::int64_t b) {
+void extend_projection(Cores& cores, Basis& basis, std::int64_t b) {
   const std::int64_t n = basis.n, old = basis.m, m = old + b;
   std::vector<float> col(static_cast<std::size_t>(m * b));
-  gemm('T', 'N', m, b, n, 1.0f, basis.q.data(), n, basis.w.data() + old * n, n, 0.0f, col.data(),
-       m);
+  gemm_inner_sum(cores, m, b, n, basis.q.data(), n, basis.w.data() + old * n, n, col.data());
   std::vector<double> h(static_cast<std::size_t>(m * m), 0.0);
   for (std::int64_t j = 0; j < old; ++j) {
     std::copy_n(basis.h.begin() + j * old, old, h.begin() + j * m);
@@ -155,11 +149,11 @@ Ritz rayleigh_ritz(const Basis& basis) {
 }
 
 // `from` (rows x m: q, C q or xᵀ q) times the coefficients of the first k Ritz pairs.
-std::vector<float> ritz_vectors(const std::vector<float>& from, std::int64_t rows, const Ritz& r,
-                                std::int64_t m, std::int32_t k) {
+std::vector<float> ritz_vectors(Cores& cores, const std::vector<float>& from, std::int64_t rows,
+                                const Ritz& r, std::int64_t m, std::int32_t k) {
   std::vector<float> s(static_cast<std::size_t>(m * k)), v(static_cast<std::size_t>(rows * k));
   std::copy_n(r.s.begin(), m * k, s.begin());
-  gemm('N', 'N', rows, k, m, 1.0f, from.data(), rows, s.data(), m, 0.0f, v.data(), rows);
+  gemm_by_rows(cores, rows, k, m, 1.0f, from.data(), rows, s.data(), m, 0.0f, v.data(), rows);
   return v;
 }
 
@@ -169,10 +163,10 @@ struct Residuals {
   std::vector<double> norms;
 };
 
-Residuals residuals(const Basis& basis, const Ritz& r, std::int32_t k) {
+Residuals residuals(Cores& cores, const Basis& basis, const Ritz& r, std::int32_t k) {
   Residuals res;
-  res.vectors = ritz_vectors(basis.w, basis.n, r, basis.m, k);
-  const std::vector<float> v = ritz_vectors(basis.q, basis.n, r, basis.m, k);
+  res.vectors = ritz_vectors(cores, basis.w, basis.n, r, basis.m, k);
+  const std::vector<float> v = ritz_vectors(cores, basis.q, basis.n, r, basis.m, k);
   for (std::int32_t c = 0; c < k; ++c) {
     double norm = 0.0;
     for (std::int64_t i = 0; i < basis.n; ++i) {
@@ -224,14 +218,15 @@ Solution solve_randomized(FrameStream& stream, const Centre& centre, Reducer& re
   std::mt19937 rng(20150);
   std::normal_distribution<float> normal;
   for (float& v : basis.q) v = normal(rng);
-  orthonormalise({}, 0, basis.q, n, b);
+  Cores& cores = *centre.cores;
+  orthonormalise(cores, {}, 0, basis.q, n, b);
 
   Solution s;
   Ritz r;
   std::int64_t width = b;
   for (int pass = 1;; ++pass) {
     multiply(stream, centre, reducer, basis, width, pass, pass == 1 ? &s.total : nullptr);
-    extend_projection(basis, width);
+    extend_projection(cores, basis, width);
     r = rayleigh_ritz(basis);
     std::vector<float> values(r.values.begin(), r.values.end());
     s.kept = choose(values, s.total);
@@ -239,7 +234,7 @@ Solution solve_randomized(FrameStream& stream, const Centre& centre, Reducer& re
     // The kept pairs and the oversampling ones after them.
     const auto watched = static_cast<std::int32_t>(
         std::min<std::int64_t>(std::max<std::int64_t>(s.kept + kOversampling, b), basis.m));
-    const Residuals res = residuals(basis, r, watched);
+    const Residuals res = residuals(cores, basis, r, watched);
     const double tolerance = kResidual * r.values[0];
     bool done = true;
     for (std::int32_t c = 0; c < s.kept; ++c) done = done && res.norms[c] <= tolerance;
@@ -258,11 +253,11 @@ Solution solve_randomized(FrameStream& stream, const Centre& centre, Reducer& re
     for (std::int64_t c = 0; c < width; ++c) {
       std::copy_n(res.vectors.begin() + open[c] * n, n, next.begin() + c * n);
     }
-    orthonormalise(basis.q, basis.m, next, n, width);
+    orthonormalise(cores, basis.q, basis.m, next, n, width);
   }
   if (s.kept > 0) {
-    s.vectors = ritz_vectors(basis.q, n, r, basis.m, s.kept);
-    s.proj = ritz_vectors(basis.z, frames, r, basis.m, s.kept);
+    s.vectors = ritz_vectors(cores, basis.q, n, r, basis.m, s.kept);
+    s.proj = ritz_vectors(cores, basis.z, frames, r, basis.m, s.kept);
   }
   return s;
 }

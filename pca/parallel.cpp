@@ -7,6 +7,8 @@
 #include <thread>
 #include <vector>
 
+#include "pca/blas.hpp"
+
 namespace kvtraj::pca {
 namespace {
 
@@ -91,6 +93,22 @@ void share_sum(Cores& cores, std::int64_t items, std::span<float> sum,
   for (const auto& slot : slots) {
     for (std::size_t i = 0; i < sum.size(); ++i) sum[i] += slot[i];
   }
+}
+
+void gemm_by_rows(Cores& cores, std::int64_t rows, std::int64_t cols, std::int64_t inner,
+                  float alpha, const float* a, std::int64_t lda, const float* b, std::int64_t ldb,
+                  float beta, float* y, std::int64_t ldy) {
+  share_range(cores, rows, [&](std::int64_t r0, std::int64_t r1) {
+    gemm('N', 'N', r1 - r0, cols, inner, alpha, a + r0, lda, b, ldb, beta, y + r0, ldy);
+  });
+}
+
+void gemm_inner_sum(Cores& cores, std::int64_t m, std::int64_t cols, std::int64_t inner,
+                    const float* a, std::int64_t lda, const float* b, std::int64_t ldb, float* c) {
+  share_sum(cores, inner, std::span<float>(c, static_cast<std::size_t>(m * cols)),
+            [&](std::int64_t k0, std::int64_t k1, float* out) {
+              gemm('T', 'N', m, cols, k1 - k0, 1.0f, a + k0, lda, b + k0, ldb, 0.0f, out, m);
+            });
 }
 
 }  // namespace kvtraj::pca

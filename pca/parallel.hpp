@@ -50,4 +50,16 @@ void share_range(Cores& cores, std::int64_t items,
 void share_sum(Cores& cores, std::int64_t items, std::span<float> sum,
                const std::function<void(std::int64_t first, std::int64_t last, float* out)>& fn);
 
+// y = alpha a b + beta y, for a (rows x inner, leading dimension lda), b (inner x cols) and y
+// (rows x cols), shared out by rows of a and y.
+void gemm_by_rows(Cores& cores, std::int64_t rows, std::int64_t cols, std::int64_t inner,
+                  float alpha, const float* a, std::int64_t lda, const float* b, std::int64_t ldb,
+                  float beta, float* y, std::int64_t ldy);
+
+// c = aᵀ b (m x cols, leading dimension m), for a (inner x m) and b (inner x cols), shared out by
+// ranges of the inner dimension and summed in range order: each range packs its share of a and
+// b once, however long the inner dimension.
+void gemm_inner_sum(Cores& cores, std::int64_t m, std::int64_t cols, std::int64_t inner,
+                    const float* a, std::int64_t lda, const float* b, std::int64_t ldb, float* c);
+
 }  // namespace kvtraj::pca
