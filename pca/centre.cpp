@@ -67,6 +67,37 @@ std::vector<float> average_pass(FrameStream& stream, std::string_view name,
 
 }  // namespace
 
+void Centre::apply_and_sum(std::span<float> block, std::int64_t count,
+                           std::span<double> sums) const {
+  const std::size_t n = average.size();
+  // A block's sum in float (a few hundred frames at most), the blocks' sums in double.
+  std::vector<float> block_sum(n);
+  share_sum(*cores, count, block_sum, [&](std::int64_t f0, std::int64_t f1, float* out) {
+    for (std::int64_t f = f0; f < f1; ++f) {
+      float* x = block.data() + f * n;
+      for (std::size_t i = 0; i < n; ++i) {
+        x[i] -= average[i];
+        out[i] += x[i];
+      }
+    }
+  });
+  for (std::size_t i = 0; i < n; ++i) sums[i] += block_sum[i];
+  sums[n] += static_cast<double>(count);
+}
+
+std::vector<double> Centre::settle(std::vector<double> sums, Reducer& reducer) {
+  reducer.sum(sums);
+  const std::size_t n = average.size();
+  const double count = std::max(sums[n], 1.0);
+  std::vector<double> shift(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    shift[i] = sums[i] / count;
+    average[i] = static_cast<float>(average[i] + shift[i]);
+  }
+  settled = true;
+  return shift;
+}
+
 void Centre::apply(std::span<float> block, std::int64_t count) const {
   const std::size_t n = average.size();
   share_range(*cores, count, [&](std::int64_t f0, std::int64_t f1) {
@@ -78,11 +109,17 @@ void Centre::apply(std::span<float> block, std::int64_t count) const {
   });
 }
 
-Centre find_centre(FrameStream& stream, bool fit, Cores& cores, Reducer& reducer, bool shared) {
+Centre find_centre(FrameStream& stream, bool fit, Cores& cores, Reducer& reducer, bool shared,
+                   bool defer_average) {
   Centre c;
   c.fit = fit;
   c.cores = &cores;
   c.shared = shared;
+  if (!fit && defer_average) {
+    c.average = first_frame(stream, reducer);
+    c.settled = false;
+    return c;
+  }
   if (!fit) {
     c.average = average_pass(stream, "average", c.reference, false, cores, reducer);
     return c;

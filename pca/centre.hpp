@@ -22,16 +22,26 @@ struct Centre {
   Cores* cores = nullptr;        // shared by the passes' threads
   std::int64_t frames = 0;       // of all processes
   bool shared = false;           // the frames are spread over several processes
+  // False while `average` holds only a provisional origin (the first frame of all), which a
+  // solver's first pass replaces with the true average (see settle).
+  bool settled = true;
 
   // Fits the `count` frames of `block` onto the reference (when fitting), then subtracts the
   // average from each.
   void apply(std::span<float> block, std::int64_t count) const;
+  // While not settled (and so not fitting): subtracts the provisional origin from each frame
+  // and adds the results to `sums` (3N coordinates, then the frame count), in one sweep.
+  void apply_and_sum(std::span<float> block, std::int64_t count, std::span<double> sums) const;
+  // From the sums over this process's frames (apply_and_sum), summed over all processes: moves
+  // the average to the true one and returns the shift.
+  std::vector<double> settle(std::vector<double> sums, Reducer& reducer);
 };
 
 // Passes over the stream until the average is known: one pass without fitting, otherwise one
 // per fit round (same tolerance and round limit as always). `shared`: the frames are spread over
-// several processes, and the fit starts from the first frame of all.
+// several processes, and the fit starts from the first frame of all. `defer_average`, without
+// fitting: no pass; the solver's first pass settles the average.
 Centre find_centre(FrameStream& stream, bool fit, Cores& cores, Reducer& reducer,
-                   bool shared = false);
+                   bool shared = false, bool defer_average = false);
 
 }  // namespace kvtraj::pca

@@ -90,7 +90,9 @@ Components analyse(FrameReader& reader, const Options& options, const ProgressFn
   // A budget too small is refused before the first pass.
   if (c.solver == Solver::randomized) krylov_size(n, frames, stream.block_frames(), budget, wanted);
   if (c.solver == Solver::exact) stream.set_block_frames(exact_block_frames(n));
-  Centre centre = find_centre(stream, options.fit, cores, reduce, share.several);
+  // The randomized solver's first pass finds the average itself.
+  Centre centre = find_centre(stream, options.fit, cores, reduce, share.several,
+                              c.solver == Solver::randomized);
   centre.frames = frames;
   c.fit_rounds = centre.rounds;
   const ChooseFn choose = [&](std::span<const float> values, double total) {

@@ -67,9 +67,32 @@ double sum_of_squares(std::span<const float> x) {
   return sum;
 }
 
-// One pass: w_new = C q_new (and, on the first pass, the total variance).
-void multiply(FrameStream& stream, const Centre& centre, Reducer& reducer, Basis& basis,
-              std::int64_t b, int pass, double* total) {
+// The first pass took the frames y about a provisional origin; about their true average, y - d:
+// C q = (1/F) sum y yᵀ q - d dᵀ q, the projections are yᵀ q - dᵀ q and the total variance is
+// sum |y|² / F - |d|².
+void correct_first_pass(Centre& centre, Reducer& reducer, std::vector<double> sums, Basis& basis,
+                        std::int64_t b, double& total) {
+  const std::vector<double> d = centre.settle(std::move(sums), reducer);
+  const std::int64_t n = basis.n, frames = basis.frames;
+  double d2 = 0.0;
+  for (const double v : d) d2 += v * v;
+  total -= d2;
+  for (std::int64_t c = 0; c < b; ++c) {
+    const float* q = basis.q.data() + (basis.m + c) * n;
+    float* w = basis.w.data() + (basis.m + c) * n;
+    float* z = basis.z.data() + (basis.m + c) * frames;
+    double dq = 0.0;
+    for (std::int64_t i = 0; i < n; ++i) dq += d[static_cast<std::size_t>(i)] * q[i];
+    for (std::int64_t i = 0; i < n; ++i)
+      w[i] -= static_cast<float>(d[static_cast<std::size_t>(i)] * dq);
+    for (std::int64_t f = 0; f < frames; ++f) z[f] -= static_cast<float>(dq);
+  }
+}
+
+// One pass: w_new = C q_new (and, on the first pass, the total variance; and, when the centre
+// is not settled, the average).
+void multiply(FrameStream& stream, Centre& centre, Reducer& reducer, Basis& basis, std::int64_t b,
+              int pass, double* total) {
   const std::int64_t n = basis.n, frames = stream.frames();
   const float* q = basis.q.data() + basis.m * n;
   basis.w.resize(static_cast<std::size_t>(n * (basis.m + b)));
@@ -81,9 +104,15 @@ void multiply(FrameStream& stream, const Centre& centre, Reducer& reducer, Basis
   // which thread took which frames.
   std::vector<double> squares(total != nullptr ? static_cast<std::size_t>(frames) : 0);
   std::vector<float> t;
+  const bool settling = !centre.settled;
+  std::vector<double> sums(settling ? static_cast<std::size_t>(n) + 1 : 0);
   stream.pass("Krylov pass " + std::to_string(pass),
               [&](std::int64_t offset, std::int64_t count, std::span<float> block) {
-                centre.apply(block, count);
+                if (settling) {
+                  centre.apply_and_sum(block, count, sums);
+                } else {
+                  centre.apply(block, count);
+                }
                 const float* x = block.data();
                 if (total != nullptr) {
                   share_range(*centre.cores, count, [&](std::int64_t f0, std::int64_t f1) {
@@ -110,6 +139,7 @@ void multiply(FrameStream& stream, const Centre& centre, Reducer& reducer, Basis
     reducer.sum(std::span<double>(&sum, 1));
     *total = sum / all;
   }
+  if (settling) correct_first_pass(centre, reducer, std::move(sums), basis, b, *total);
 }
 
 // Adds the new block's column of qᵀ C q (symmetric: its row too) and grows the basis.
@@ -199,7 +229,7 @@ KrylovSize krylov_size(std::int64_t n, std::int64_t frames, std::int64_t block_f
   return size;
 }
 
-Solution solve_randomized(FrameStream& stream, const Centre& centre, Reducer& reducer,
+Solution solve_randomized(FrameStream& stream, Centre& centre, Reducer& reducer,
                           std::int64_t budget, std::int32_t wanted, const ChooseFn& choose) {
   const std::int64_t n = stream.coordinates(), frames = stream.frames();
   // Sized for all frames, so that every process grows the same basis.

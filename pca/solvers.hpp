@@ -45,7 +45,8 @@ KrylovSize krylov_size(std::int64_t n, std::int64_t frames, std::int64_t block_f
                        std::int64_t budget, std::int32_t wanted);
 
 // `wanted`: K when the count is given, otherwise 0.
-Solution solve_randomized(FrameStream& stream, const Centre& centre, Reducer& reducer,
+// An unsettled centre is settled by the first pass.
+Solution solve_randomized(FrameStream& stream, Centre& centre, Reducer& reducer,
                           std::int64_t budget, std::int32_t wanted, const ChooseFn& choose);
 
 // Projections of every centred frame on the vectors (frames x kept): one pass.
