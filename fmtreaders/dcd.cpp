@@ -82,10 +82,6 @@ class DcdReader final : public readers::FrameReader {
   bool read_marker_size();
   bool read_first_record(std::int32_t& type);
   bool read_record_marker(std::int64_t expected);
-  // Whether both markers of the record at `at` say `length`; moves `at` past the record.
-  bool record_at(std::uint64_t& at, std::int64_t length) const;
-  // Moves over the next frame when it is whole and its markers agree; stays put otherwise.
-  bool pass_frame();
   bool skip_titles();
   std::int64_t marker_at(const char* p) const;
   bool markers_hold(const char* p, std::int64_t length) const;
@@ -210,34 +206,43 @@ int DcdReader::read(std::int32_t natoms, std::span<float> coords, std::span<floa
   return kIoOk;
 }
 
-// The markers are read where they stand, past the read-ahead buffer: they lie a record apart,
-// and refilling the buffer for each would read the whole file.
-bool DcdReader::record_at(std::uint64_t& at, std::int64_t length) const {
-  char first[8] = {}, second[8] = {};
-  const auto bytes = static_cast<std::size_t>(marker_);
-  const bool whole = file_.peek(at, first, bytes) &&
-                     file_.peek(at + bytes + static_cast<std::uint64_t>(length), second, bytes) &&
-                     marker_at(first) == length && marker_at(second) == length;
-  at += 2 * bytes + static_cast<std::uint64_t>(length);
-  return whole;
-}
-
-bool DcdReader::pass_frame() {
-  if (file_.remaining() < frame_bytes_) return false;
-  std::uint64_t at = file_.position();
-  bool whole = !cell_ || record_at(at, kCellBytes);
-  const auto length = 4 * static_cast<std::int64_t>(natoms_);
-  for (int k = 0; whole && k < 3; ++k) whole = record_at(at, length);
-  return whole && file_.seek(at);
-}
-
 // Counting passes frames by their record markers alone: a frame with a damaged marker ends the
-// count where reading would end, without reading any coordinates.
+// count where reading would end, without reading any coordinates. The markers are read where
+// they stand, past the read-ahead buffer (they lie a record apart, and a refill for each would
+// read the whole file); a record's closing marker and the next record's opening one are
+// neighbours, so one read takes both.
 std::int64_t DcdReader::skip(std::int32_t natoms, std::int64_t count) {
   if (natoms != natoms_ || count < 1) return 0;
   file_.measure();
+  const auto bytes = static_cast<std::uint64_t>(marker_);
+  const auto axis = 4 * static_cast<std::int64_t>(natoms_);
+  const std::int64_t first_length = cell_ ? kCellBytes : axis;
+  const int records = cell_ ? 4 : 3;
+  const std::uint64_t start = file_.position(), size = start + file_.remaining();
+  const auto frame_fits = [&](std::uint64_t from) { return size - from >= frame_bytes_; };
+  std::uint64_t at = start;
+  char pair[16] = {};
+  bool opening = frame_fits(at) && file_.peek(at, pair, bytes) && marker_at(pair) == first_length;
   std::int64_t passed = 0;
-  while (passed < count && pass_frame()) ++passed;
+  while (passed < count && opening) {
+    std::uint64_t end = at;
+    bool whole = true;
+    for (int r = 0; r < records && whole; ++r) {
+      const std::int64_t length = r == 0 ? first_length : axis;
+      end += bytes + static_cast<std::uint64_t>(length);
+      const bool last = r == records - 1;
+      // The last record's neighbour opens the next frame, if the file holds one.
+      const bool next = !last || frame_fits(end + bytes);
+      whole = file_.peek(end, pair, next ? 2 * bytes : bytes) && marker_at(pair) == length;
+      opening = whole && next && marker_at(pair + bytes) == (last ? first_length : axis);
+      whole = whole && (last || opening);
+      end += bytes;
+    }
+    if (!whole) break;
+    ++passed;
+    at = end;
+  }
+  file_.seek(at);
   return passed;
 }
 
