@@ -33,12 +33,10 @@ void run_ranges(Cores& cores, std::int64_t items, std::int64_t ranges,
   std::mutex error_mutex;
   const auto work = [&] {
     for (std::int64_t r = next++; r < ranges; r = next++) {
-      cores.acquire();
       try {
+        const Cores::Held held(cores);
         fn(r, items * r / ranges, items * (r + 1) / ranges);
-        cores.release();
       } catch (...) {
-        cores.release();
         const std::lock_guard lock(error_mutex);
         if (!error) error = std::current_exception();
         next = ranges;

@@ -25,12 +25,23 @@ class Cores {
   Cores& operator=(const Cores&) = delete;
 
   int count() const { return count_; }
-  // Waits for a free core and holds it. An urgent waiter (the reader: the next block is on
-  // every thread's path) goes before the others.
-  void acquire(bool urgent = false);
-  void release();
+  // Holds a free core, waited for, while it lives. An urgent holder (the reader: the next
+  // block is on every thread's path) goes before the others.
+  class Held {
+   public:
+    explicit Held(Cores& cores, bool urgent = false) : cores_(cores) { cores_.acquire(urgent); }
+    ~Held() { cores_.release(); }
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+
+   private:
+    Cores& cores_;
+  };
 
  private:
+  void acquire(bool urgent);
+  void release();
+
   int count_;
   int free_;
   int urgent_waiting_ = 0;

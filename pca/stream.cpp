@@ -111,7 +111,7 @@ void FrameStream::pass_inline(std::string_view name, const BlockFn& fn) {
   for (std::int64_t offset = 0; offset < total; offset += block_) {
     const std::int64_t count = std::min(block_, total - offset);
     read_block(offset, count, block);
-    fn(offset, count, std::span<float>(block).first(static_cast<std::size_t>(count * n_)));
+    fn(offset, count, block.first(static_cast<std::size_t>(count * n_)));
     if (progress_) progress_(ProgressEvent{name, offset + count, total, false});
   }
 }
@@ -132,14 +132,10 @@ void FrameStream::pass_reading_ahead(std::string_view name, const BlockFn& fn) {
         }
         s.offset = offset;
         s.count = std::min(block_, total - offset);
-        cores_.acquire(true);
-        try {
+        {
+          const Cores::Held held(cores_, true);
           read_block(offset, s.count, s.data);
-        } catch (...) {
-          cores_.release();
-          throw;
         }
-        cores_.release();
         std::lock_guard lock(h.mutex);
         s.full = true;
         h.changed.notify_all();
