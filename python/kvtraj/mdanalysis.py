@@ -36,22 +36,20 @@ class KVTReader(base.ReaderBase):
         return self._kvt.nframes
 
     def _read_frame(self, frame):
-        # Rebuilt straight into the Timestep's own array: no allocation per frame.
-        self._kvt.snapshot_into(frame, self.ts.positions, self._vectors)
-        self.ts.frame = frame
-        return self.ts
+        return self._fill(self.ts, frame)
 
     def _read_next_timestep(self, ts=None):
-        if ts is None:
-            ts = self.ts
+        ts = self.ts if ts is None else ts
         frame = ts.frame + 1
         if frame >= self.n_frames:
             raise EOFError("end of the KVT file")
-        if ts is not self.ts:
-            self._kvt.snapshot_into(frame, ts.positions, self._vectors)
-            ts.frame = frame
-            return ts
-        return self._read_frame(frame)
+        return self._fill(ts, frame)
+
+    def _fill(self, ts, frame):
+        # Rebuilt straight into the Timestep's own array: no allocation per frame.
+        self._kvt.snapshot_into(frame, ts.positions, self._vectors)
+        ts.frame = frame
+        return ts
 
     def _reopen(self):
         self.ts.frame = -1
