@@ -4,6 +4,7 @@
 #include <pybind11/functional.h>
 #include <pybind11/stl.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -141,6 +142,8 @@ void bind_compress(py::module_& m) {
          const std::function<void(std::string, std::int64_t, std::int64_t)>& progress) {
         if (threads < 1) throw py::value_error("threads must be 1 or more");
         if (memory_mb < 0) throw py::value_error("memory must not be negative");
+        // MB to bytes must stay within 64 bits.
+        if (memory_mb > (INT64_MAX >> 20)) throw py::value_error("memory is too large");
         return run(Request{source, output, title, solver, natoms, vectors, quality, rmsd, album,
                            kvt6, fit, threads, memory_mb},
                    progress);

@@ -42,4 +42,6 @@ def test_failures_leave_no_output(data, tmp_path):
         kvtraj.compress(str(data / "peptide10.dcd") + "(20:)", out)
     with pytest.raises(ValueError):
         kvtraj.compress(data / "peptide10.dcd", out, vectors=3, quality=90)
+    with pytest.raises(ValueError, match="too large"):  # MB to bytes would overflow
+        kvtraj.compress(data / "peptide10.dcd", out, memory=2**62)
     assert list(tmp_path.iterdir()) == []
