@@ -5,8 +5,10 @@
 
 #include <lapack.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 extern "C" {
 void dgemm_(const char* transa, const char* transb, const int* m, const int* n, const int* k,
@@ -37,5 +39,24 @@ void set_blas_threads(int threads);
 
 // Ends the computation when a LAPACK routine reports failure.
 void check_info(const char* routine, lapack_int info);
+
+// Runs a LAPACK routine that sizes its own workspaces: first with lwork = liwork = -1 to learn
+// the sizes, then with `work` and `iwork` that large. `call(lwork, liwork, info)` makes the
+// call, passing work.data() and iwork.data(); a routine without iwork ignores liwork.
+template <class Real, class Call>
+void with_workspace(const char* routine, std::vector<Real>& work, std::vector<lapack_int>& iwork,
+                    const Call& call) {
+  lapack_int lwork = -1, liwork = -1, info = 0;
+  work.assign(1, Real{0});
+  iwork.assign(1, 1);
+  call(lwork, liwork, info);
+  check_info(routine, info);
+  lwork = static_cast<lapack_int>(work[0]);
+  liwork = iwork[0];
+  work.resize(static_cast<std::size_t>(std::max<lapack_int>(lwork, 1)));
+  iwork.resize(static_cast<std::size_t>(std::max<lapack_int>(liwork, 1)));
+  call(lwork, liwork, info);
+  check_info(routine, info);
+}
 
 }  // namespace kvtraj::pca

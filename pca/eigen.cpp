@@ -15,17 +15,15 @@ Eigenpairs factorise(float* a, std::int64_t order,
     return result;
   }
   const auto size = static_cast<std::size_t>(n);
-  std::vector<float> d(size), e(size), tau(size), work(1);
-  lapack_int info = 0, lwork = -1;
-  LAPACK_ssytrd("L", &n, a, &n, d.data(), e.data(), tau.data(), work.data(), &lwork, &info);
-  check_info("ssytrd", info);
-  lwork = static_cast<lapack_int>(work[0]);
-  work.resize(static_cast<std::size_t>(std::max<lapack_int>(lwork, 1)));
-  LAPACK_ssytrd("L", &n, a, &n, d.data(), e.data(), tau.data(), work.data(), &lwork, &info);
-  check_info("ssytrd", info);
+  std::vector<float> d(size), e(size), tau(size), work;
+  std::vector<lapack_int> iwork;
+  with_workspace("ssytrd", work, iwork, [&](lapack_int& lwork, lapack_int&, lapack_int& info) {
+    LAPACK_ssytrd("L", &n, a, &n, d.data(), e.data(), tau.data(), work.data(), &lwork, &info);
+  });
 
   // ssterf overwrites its diagonals; sstemr needs them afterwards.
   std::vector<float> ascending = d, off = e;
+  lapack_int info = 0;
   LAPACK_ssterf(&n, ascending.data(), off.data(), &info);
   check_info("ssterf", info);
   result.values.assign(ascending.rbegin(), ascending.rend());
@@ -34,32 +32,19 @@ Eigenpairs factorise(float* a, std::int64_t order,
 
   const lapack_int kept = result.kept, il = n - kept + 1;
   const float vl = 0.0f, vu = 0.0f;
-  lapack_int found = 0, tryrac = 1, liwork = -1;
+  lapack_int found = 0, tryrac = 1;
   std::vector<float> w(size), z(size * static_cast<std::size_t>(kept));
-  std::vector<lapack_int> isuppz(2 * static_cast<std::size_t>(kept)), iwork(1);
-  lwork = -1;
-  for (int call = 0; call < 2; ++call) {
-    LAPACK_sstemr("V", "I", &n, d.data(), e.data(), &vl, &vu, &il, &n, &found, w.data(), z.data(),
-                  &n, &kept, isuppz.data(), &tryrac, work.data(), &lwork, iwork.data(), &liwork,
-                  &info);
-    check_info("sstemr", info);
-    if (call == 0) {
-      lwork = static_cast<lapack_int>(work[0]);
-      liwork = iwork[0];
-      work.resize(static_cast<std::size_t>(std::max<lapack_int>(lwork, 1)));
-      iwork.resize(static_cast<std::size_t>(std::max<lapack_int>(liwork, 1)));
-    }
-  }
-  lwork = -1;
-  for (int call = 0; call < 2; ++call) {
+  std::vector<lapack_int> isuppz(2 * static_cast<std::size_t>(kept));
+  with_workspace("sstemr", work, iwork,
+                 [&](lapack_int& lwork, lapack_int& liwork, lapack_int& info) {
+                   LAPACK_sstemr("V", "I", &n, d.data(), e.data(), &vl, &vu, &il, &n, &found,
+                                 w.data(), z.data(), &n, &kept, isuppz.data(), &tryrac, work.data(),
+                                 &lwork, iwork.data(), &liwork, &info);
+                 });
+  with_workspace("sormtr", work, iwork, [&](lapack_int& lwork, lapack_int&, lapack_int& info) {
     LAPACK_sormtr("L", "L", "N", &n, &kept, a, &n, tau.data(), z.data(), &n, work.data(), &lwork,
                   &info);
-    check_info("sormtr", info);
-    if (call == 0) {
-      lwork = static_cast<lapack_int>(work[0]);
-      work.resize(static_cast<std::size_t>(std::max<lapack_int>(lwork, 1)));
-    }
-  }
+  });
   // sstemr returns ascending order: the largest comes first in ours.
   result.vectors.resize(z.size());
   for (lapack_int j = 0; j < kept; ++j) {
@@ -73,20 +58,13 @@ void small_eigen(std::vector<double>& a, std::int64_t order, std::vector<double>
   const lapack_int n = blas_int(order);
   values.assign(static_cast<std::size_t>(n), 0.0);
   if (n == 0) return;
-  std::vector<double> work(1);
-  std::vector<lapack_int> iwork(1);
-  lapack_int info = 0, lwork = -1, liwork = -1;
-  for (int call = 0; call < 2; ++call) {
-    LAPACK_dsyevd("V", "L", &n, a.data(), &n, values.data(), work.data(), &lwork, iwork.data(),
-                  &liwork, &info);
-    check_info("dsyevd", info);
-    if (call == 0) {
-      lwork = static_cast<lapack_int>(work[0]);
-      liwork = iwork[0];
-      work.resize(static_cast<std::size_t>(std::max<lapack_int>(lwork, 1)));
-      iwork.resize(static_cast<std::size_t>(std::max<lapack_int>(liwork, 1)));
-    }
-  }
+  std::vector<double> work;
+  std::vector<lapack_int> iwork;
+  with_workspace("dsyevd", work, iwork,
+                 [&](lapack_int& lwork, lapack_int& liwork, lapack_int& info) {
+                   LAPACK_dsyevd("V", "L", &n, a.data(), &n, values.data(), work.data(), &lwork,
+                                 iwork.data(), &liwork, &info);
+                 });
   // Descending, columns along.
   std::reverse(values.begin(), values.end());
   for (lapack_int j = 0; j < n / 2; ++j) {

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "pca/blas.hpp"
 #include "pca/eigen.hpp"
@@ -25,6 +26,13 @@ namespace {
 // Columns per panel of the stored lower triangle.
 constexpr std::int64_t kPanel = 32;
 
+// Bytes of the lower triangle in panels: the packed triangle and the upper halves of the
+// panels' diagonal blocks come to at most order (order + kPanel) / 2 doubles.
+std::optional<std::uint64_t> triangle_bytes(std::int64_t order) {
+  const auto count = checked_mul(order, order + kPanel);
+  return count && *count <= UINT64_MAX / 4 ? std::optional(*count * 4) : std::nullopt;
+}
+
 struct FreeDeleter {
   void operator()(void* p) const { std::free(p); }
 };
@@ -36,15 +44,14 @@ struct FreeDeleter {
 class PanelMatrix {
  public:
   explicit PanelMatrix(std::int64_t order) : order_(order) {
-    // The panels hold the packed triangle and the upper halves of their diagonal blocks.
-    const auto bound = checked_mul(order, order + kPanel);
-    if (!bound) die("pca: a matrix of order " + std::to_string(order) + " is too large");
+    if (!triangle_bytes(order))
+      die("pca: a matrix of order " + std::to_string(order) + " is too large");
     const std::int64_t last = order > 0 ? (order - 1) / kPanel * kPanel : 0;
     size_ = static_cast<std::size_t>(offset(last) + (order - last) * (order - last));
     storage_.reset(std::calloc(std::max<std::size_t>(size_, 1), sizeof(double)));
     if (!storage_) die("Memory allocation error");
   }
-  std::span<double> packed() { return {data(), size_}; }
+  std::span<double> all() { return {data(), size_}; }
   // The panel starting at column j0 (a multiple of kPanel), leading dimension order - j0.
   double* panel(std::int64_t j0) { return data() + offset(j0); }
   // Element (i, j), i >= j.
@@ -188,12 +195,12 @@ std::int64_t exact_block_frames(std::int64_t n) {
 
 std::uint64_t exact_bytes(std::int64_t n, std::int64_t frames) {
   const std::int64_t order = std::min(n, frames);
-  const auto matrix = checked_mul(order, order + kPanel);
+  const auto matrix = triangle_bytes(order);
   // The blocks of frames (float twice, double once), and the Gram route's panel of at least
   // one frame.
   const auto block = checked_mul(n, 16 * exact_block_frames(n) + (frames < n ? 8 : 0));
   if (!matrix || !block) return UINT64_MAX;
-  return checked_add(*matrix * 4, *block).value_or(UINT64_MAX);
+  return checked_add(*matrix, *block).value_or(UINT64_MAX);
 }
 
 Solution solve_exact(FrameStream& stream, const Centre& centre, Reducer& reducer,
@@ -208,12 +215,13 @@ Solution solve_exact(FrameStream& stream, const Centre& centre, Reducer& reducer
     PanelMatrix m(order);
     if (gram) {
       // Whatever the budget leaves beside the matrix holds the panel of frames.
-      const auto spare = static_cast<std::int64_t>(budget) - order * (order + kPanel) * 4;
+      // (The budget was checked to hold the matrix.)
+      const std::int64_t spare = budget - static_cast<std::int64_t>(*triangle_bytes(order));
       accumulate_gram(stream, centre, m, std::clamp<std::int64_t>(spare / (8 * n), 1, frames));
     } else {
       accumulate_covariance(stream, centre, m);
     }
-    reducer.sum(m.packed());
+    reducer.sum(m.all());
     const double scale = 1.0 / static_cast<double>(std::max<std::int64_t>(centre.frames, 1));
     s.total = m.trace() * scale;
     stream.step("eigenvalues and vectors", false);
