@@ -136,7 +136,8 @@ bool BinaryFile::view_ahead(std::size_t bytes, const char*& data) {
 
 int BinaryFile::read_block(std::vector<char>& buffer, std::uint64_t bytes, const char*& data) {
   if (bytes < kReadAhead && view_ahead(static_cast<std::size_t>(bytes), data)) return kIoOk;
-  if (buffer.size() != bytes) {
+  // Blocks of varying size (XTC frames) reuse a buffer that is large enough.
+  if (buffer.size() < bytes) {
     measure();
     const std::uint64_t left = remaining();
     if (left == 0) return kIoEnd;
@@ -144,7 +145,9 @@ int BinaryFile::read_block(std::vector<char>& buffer, std::uint64_t bytes, const
     buffer = allocate_or_die<char>(bytes);
   }
   std::size_t got = 0;
-  if (!read(buffer.data(), buffer.size(), got)) return got == 0 ? kIoEnd : kIoBadData;
+  if (!read(buffer.data(), static_cast<std::size_t>(bytes), got)) {
+    return got == 0 ? kIoEnd : kIoBadData;
+  }
   data = buffer.data();
   return kIoOk;
 }

@@ -41,9 +41,9 @@ class BinaryFile {
     return read(data, bytes, got);
   }
   // Reads the next `bytes` bytes: `data` points at them, in the read-ahead buffer when they
-  // are there, else in `buffer` (sized to them on first use, once the file is known to hold
-  // them); valid until the next read. kIoOk, kIoEnd when the file ends before them, kIoBadData
-  // when it ends inside them.
+  // are there, else in `buffer` (grown to them when it is smaller, once the file is known to
+  // hold them); valid until the next read. kIoOk, kIoEnd when the file ends before them,
+  // kIoBadData when it ends inside them.
   int read_block(std::vector<char>& buffer, std::uint64_t bytes, const char*& data);
   // Moves over up to `count` whole blocks of `bytes` bytes; returns how many were passed.
   std::uint64_t skip_blocks(std::uint64_t bytes, std::uint64_t count);

@@ -19,11 +19,10 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <cmath>
 #include <cstring>
-#include <numbers>
 
 #include "fmtreaders/binary_file.hpp"
+#include "fmtreaders/gromacs_box.hpp"
 #include "fmtreaders/readers.hpp"
 #include "support/messages.hpp"
 
@@ -98,23 +97,6 @@ bool take_sizes(const std::array<std::int32_t, kSizeInts>& s, FrameHeader& h) {
   h.v = static_cast<std::uint64_t>(s[8]);
   h.f = static_cast<std::uint64_t>(s[9]);
   return true;
-}
-
-// Three box vectors (nm) → a, b, c (Å), alpha, beta, gamma (degrees).
-void box_to_cell(const std::array<double, 9>& m, std::span<float> cell) {
-  const auto dot = [&](int i, int j) {
-    return m[3 * i] * m[3 * j] + m[3 * i + 1] * m[3 * j + 1] + m[3 * i + 2] * m[3 * j + 2];
-  };
-  std::array<double, 3> length{};
-  for (int i = 0; i < 3; ++i) length[i] = std::sqrt(dot(i, i));
-  const auto angle = [&](int i, int j) {
-    const double norms = length[i] * length[j];
-    if (norms == 0.0) return 90.0;
-    return std::acos(std::clamp(dot(i, j) / norms, -1.0, 1.0)) * 180.0 / std::numbers::pi;
-  };
-  const std::array<double, 6> out = {10.0 * length[0], 10.0 * length[1], 10.0 * length[2],
-                                     angle(1, 2),      angle(0, 2),      angle(0, 1)};
-  for (std::size_t k = 0; k < 6; ++k) cell[k] = static_cast<float>(out[k]);
 }
 
 class TrrReader final : public FixedAtomsReader {
@@ -214,7 +196,7 @@ void TrrReader::decode(const FrameHeader& h, const char* p, std::span<float> coo
   if (box_ && h.box > 0) {
     std::array<double, 9> m{};
     for (std::size_t k = 0; k < 9; ++k) m[k] = big_real(p + r * k, r);
-    box_to_cell(m, box);
+    cell_of_box_vectors(m, box);
   } else if (box_) {
     std::fill_n(box.begin(), 6, 0.0f);
   }

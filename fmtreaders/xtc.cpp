@@ -9,10 +9,10 @@
 // than the file holds, ends the frames there. Frames go out in Å, boxes as a, b, c (Å) and
 // alpha, beta, gamma (degrees).
 #include <algorithm>
-#include <cmath>
-#include <numbers>
+#include <array>
 
 #include "fmtreaders/binary_file.hpp"
+#include "fmtreaders/gromacs_box.hpp"
 #include "fmtreaders/readers.hpp"
 #include "fmtreaders/xtc_codec.hpp"
 #include "support/fortran_input.hpp"
@@ -25,28 +25,11 @@ constexpr float kAngstromPerNm = 10.0f;
 constexpr std::string_view kBadFile = "Error - bad xtc file: ";
 constexpr std::size_t kMaxHeadBytes = xtc::kFrameHeaderBytes + 12 * xtc::kMaxPlainAtoms;
 
-double length(const double* v) {
-  return std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
-}
-
-// Angle between two box vectors in degrees; 90 when either is zero (no box).
-double angle(const double* u, const double* v) {
-  const double norms = length(u) * length(v);
-  if (norms == 0.0) return 90.0;
-  const double c = std::clamp((u[0] * v[0] + u[1] * v[1] + u[2] * v[2]) / norms, -1.0, 1.0);
-  return std::acos(c) * 180.0 / std::numbers::pi;
-}
-
 // The six cell values of the box rows at p (nine big-endian floats, nm).
 void cell_of_box(const unsigned char* p, std::span<float> box) {
-  double v[3][3];
-  for (int r = 0; r < 3; ++r) {
-    for (int k = 0; k < 3; ++k) v[r][k] = xtc::load_be_float(p + 12 * r + 4 * k);
-  }
-  for (int r = 0; r < 3; ++r) box[r] = static_cast<float>(length(v[r]) * kAngstromPerNm);
-  box[3] = static_cast<float>(angle(v[1], v[2]));
-  box[4] = static_cast<float>(angle(v[0], v[2]));
-  box[5] = static_cast<float>(angle(v[0], v[1]));
+  std::array<double, 9> rows{};
+  for (std::size_t k = 0; k < 9; ++k) rows[k] = xtc::load_be_float(p + 4 * k);
+  cell_of_box_vectors(rows, box);
 }
 
 std::uint64_t padded(std::uint32_t bytes) {
