@@ -9,6 +9,13 @@
 namespace kvtraj::app {
 namespace {
 
+// The reader handle table is reset once, before the first source opens: a later open (another
+// reader of the same file for a second thread) must leave the open handles alone.
+void init_readers_once() {
+  static const bool done = (f77_molfile_init(), true);
+  (void)done;
+}
+
 // The unit cell of a reader's box: DCD files hold (a, cos γ, b, cos β, cos α, c); AMBER box
 // lines, binpos boxes and the XTC, TRR and NetCDF readers give a, b, c and the angles.
 UnitCell cell_of(std::int32_t handle, const std::array<float, 6>& box) {
@@ -67,7 +74,7 @@ void check_atoms(std::int32_t natoms, const std::string& name) {
 }  // namespace
 
 std::unique_ptr<FrameSource> FrameSource::open_file(const std::string& name, std::int32_t natoms) {
-  f77_molfile_init();
+  init_readers_once();
   trajectory traj = xopen(name, natoms);
   traj.natoms = std::max(traj.natoms, natoms);
   check_atoms(traj.natoms, name);
@@ -75,7 +82,7 @@ std::unique_ptr<FrameSource> FrameSource::open_file(const std::string& name, std
 }
 
 std::unique_ptr<FrameSource> FrameSource::open_album(const std::string& list, std::int32_t natoms) {
-  f77_molfile_init();
+  init_readers_once();
   constexpr std::int32_t kListUnit = 10;
   auto alb = std::make_unique<album>(xalbopen(kListUnit, list, natoms));
   if (alb->status != 0) fail(list + ": the album could not be opened");
