@@ -36,21 +36,21 @@ std::vector<float> first_frame(FrameStream& stream, Reducer& reducer) {
   return frame;
 }
 
-// One pass: the frames, fitted onto `reference` when it is given (the first frame when it is
-// empty), summed in double and divided by the frame count across all processes.
+// One pass: the frames, fitted onto `reference` when fitting, summed in double and divided by
+// the frame count across all processes.
 std::vector<float> average_pass(FrameStream& stream, std::string_view name,
-                                std::vector<float>& reference, bool fit, Cores& cores,
-                                Reducer& reducer) {
+                                const std::vector<float>& reference, bool fit, Reducer& reducer) {
   const std::int64_t n = stream.coordinates();
-  std::vector<double> sum(static_cast<std::size_t>(n) + 1, 0.0);
-  stream.pass(name, [&](std::int64_t, std::int64_t count, std::span<float> block) {
+  PartSums<double> sums(stream.max_parts(), static_cast<std::size_t>(n) + 1);
+  stream.pass_in_parts(name, [&](const FrameStream::Part& part, std::int64_t, std::int64_t count,
+                                 std::span<float> block) {
     if (fit) {
-      if (reference.empty()) reference.assign(block.begin(), block.begin() + n);
-      share_range(cores, count,
+      share_range(part.cores, count,
                   [&](std::int64_t f0, std::int64_t f1) { fit_frames(block, f0, f1, reference); });
     }
     // Each coordinate sums its frames in order, whichever thread has it.
-    share_range(cores, n, [&](std::int64_t i0, std::int64_t i1) {
+    const std::span<double> sum = sums[part.index];
+    share_range(part.cores, n, [&](std::int64_t i0, std::int64_t i1) {
       for (std::int64_t f = 0; f < count; ++f) {
         const float* x = block.data() + f * n;
         for (std::int64_t i = i0; i < i1; ++i) sum[i] += x[i];
@@ -58,6 +58,8 @@ std::vector<float> average_pass(FrameStream& stream, std::string_view name,
     });
     sum[n] += static_cast<double>(count);
   });
+  std::vector<double> sum(static_cast<std::size_t>(n) + 1, 0.0);
+  sums.add_to(sum);
   reducer.sum(sum);
   std::vector<float> average(static_cast<std::size_t>(n));
   const double frames = std::max(sum[n], 1.0);
@@ -67,12 +69,12 @@ std::vector<float> average_pass(FrameStream& stream, std::string_view name,
 
 }  // namespace
 
-void Centre::apply_and_sum(std::span<float> block, std::int64_t count,
+void Centre::apply_and_sum(Cores& on, std::span<float> block, std::int64_t count,
                            std::span<double> sums) const {
   const std::size_t n = average.size();
   // A block's sum in float (a few hundred frames at most), the blocks' sums in double.
   std::vector<float> block_sum(n);
-  share_sum(*cores, count, block_sum, [&](std::int64_t f0, std::int64_t f1, float* out) {
+  share_sum(on, count, block_sum, [&](std::int64_t f0, std::int64_t f1, float* out) {
     for (std::int64_t f = f0; f < f1; ++f) {
       float* x = block.data() + f * n;
       for (std::size_t i = 0; i < n; ++i) {
@@ -98,9 +100,9 @@ std::vector<double> Centre::settle(std::vector<double> sums, Reducer& reducer) {
   return shift;
 }
 
-void Centre::apply(std::span<float> block, std::int64_t count) const {
+void Centre::apply(Cores& on, std::span<float> block, std::int64_t count) const {
   const std::size_t n = average.size();
-  share_range(*cores, count, [&](std::int64_t f0, std::int64_t f1) {
+  share_range(on, count, [&](std::int64_t f0, std::int64_t f1) {
     if (fit) fit_frames(block, f0, f1, reference);
     for (std::int64_t f = f0; f < f1; ++f) {
       float* x = block.data() + f * n;
@@ -121,16 +123,15 @@ Centre find_centre(FrameStream& stream, bool fit, Cores& cores, Reducer& reducer
     return c;
   }
   if (!fit) {
-    c.average = average_pass(stream, "average", c.reference, false, cores, reducer);
+    c.average = average_pass(stream, "average", c.reference, false, reducer);
     return c;
   }
-  // Alone, the first block's first frame serves; shared, every process needs it before its
-  // first block.
-  if (shared) c.reference = first_frame(stream, reducer);
+  // The first round fits onto the first frame of all, which every part needs before it starts.
+  c.reference = first_frame(stream, reducer);
   for (;;) {
     ++c.rounds;
-    c.average = average_pass(stream, "fit round " + std::to_string(c.rounds), c.reference, true,
-                             cores, reducer);
+    c.average =
+        average_pass(stream, "fit round " + std::to_string(c.rounds), c.reference, true, reducer);
     c.movement = rms_difference(c.average, c.reference);
     if (c.movement < kFitTolerance || c.rounds == kMaxFitRounds) return c;
     c.reference = c.average;

@@ -19,7 +19,7 @@ struct Centre {
   std::vector<float> average;    // of the (fitted) frames
   int rounds = 0;                // fit rounds run
   double movement = 0.0;         // RMS movement of the average in the last round (Å)
-  Cores* cores = nullptr;        // shared by the passes' threads
+  Cores* cores = nullptr;        // the analysis's cores, for the work between passes
   std::int64_t frames = 0;       // of all processes
   bool shared = false;           // the frames are spread over several processes
   // False while `average` holds only a provisional origin (the first frame of all), which a
@@ -27,19 +27,20 @@ struct Centre {
   bool settled = true;
 
   // Fits the `count` frames of `block` onto the reference (when fitting), then subtracts the
-  // average from each.
-  void apply(std::span<float> block, std::int64_t count) const;
+  // average from each, on `on` (the cores of the block's pass or part).
+  void apply(Cores& on, std::span<float> block, std::int64_t count) const;
   // While not settled (and so not fitting): subtracts the provisional origin from each frame
   // and adds the results to `sums` (3N coordinates, then the frame count), in one sweep.
-  void apply_and_sum(std::span<float> block, std::int64_t count, std::span<double> sums) const;
+  void apply_and_sum(Cores& on, std::span<float> block, std::int64_t count,
+                     std::span<double> sums) const;
   // From the sums over this process's frames (apply_and_sum), summed over all processes: moves
   // the average to the true one and returns the shift.
   std::vector<double> settle(std::vector<double> sums, Reducer& reducer);
 };
 
 // Passes over the stream until the average is known: one pass without fitting, otherwise one
-// per fit round (same tolerance and round limit as always). `shared`: the frames are spread over
-// several processes, and the fit starts from the first frame of all. `defer_average`, without
+// per fit round (same tolerance and round limit as always); the fit starts from the first frame
+// of all. `shared`: the frames are spread over several processes. `defer_average`, without
 // fitting: no pass; the solver's first pass settles the average.
 Centre find_centre(FrameStream& stream, bool fit, Cores& cores, Reducer& reducer,
                    bool shared = false, bool defer_average = false);

@@ -88,7 +88,9 @@ Components analyse(FrameReader& reader, const Options& options, const ProgressFn
   const bool counted = options.choice.kind == VectorChoice::count;
   const auto wanted = counted ? static_cast<std::int32_t>(options.choice.value) : 0;
   // A budget too small is refused before the first pass.
-  if (c.solver == Solver::randomized) krylov_size(n, frames, stream.block_frames(), budget, wanted);
+  if (c.solver == Solver::randomized) {
+    krylov_size(n, frames, stream.block_frames(), stream.max_parts(), budget, wanted);
+  }
   if (c.solver == Solver::exact) stream.set_block_frames(exact_block_frames(n));
   // The randomized solver's first pass finds the average itself.
   Centre centre = find_centre(stream, options.fit, cores, reduce, share.several,

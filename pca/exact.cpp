@@ -116,7 +116,7 @@ void accumulate_covariance(FrameStream& stream, const Centre& centre, PanelMatri
   const std::int64_t n = stream.coordinates();
   std::vector<double> x;
   stream.pass("covariance", [&](std::int64_t, std::int64_t count, std::span<float> block) {
-    centre.apply(block, count);
+    centre.apply(*centre.cores, block, count);
     to_double(block.first(static_cast<std::size_t>(count * n)), x);
     share_range(*centre.cores, (n + kPanel - 1) / kPanel, [&](std::int64_t b0, std::int64_t b1) {
       for (std::int64_t j0 = b0 * kPanel; j0 < std::min(n, b1 * kPanel); j0 += kPanel) {
@@ -140,7 +140,7 @@ void accumulate_gram(FrameStream& stream, const Centre& centre, PanelMatrix& m,
     stream.pass(
         "Gram matrix", [&](std::int64_t offset, std::int64_t count, std::span<float> block) {
           if (offset + count <= p0) return;
-          centre.apply(block, count);
+          centre.apply(*centre.cores, block, count);
           to_double(block, x);
           // Panel frames inside this block join the panel before they are used.
           for (std::int64_t f = std::max(offset, p0); f < std::min(offset + count, p0 + w); ++f) {
@@ -166,7 +166,7 @@ void gram_vectors(FrameStream& stream, const Centre& centre, Reducer& reducer, S
   const std::int32_t k = s.kept;
   s.vectors.assign(static_cast<std::size_t>(n * k), 0.0f);
   stream.pass("eigenvectors", [&](std::int64_t offset, std::int64_t count, std::span<float> block) {
-    centre.apply(block, count);
+    centre.apply(*centre.cores, block, count);
     gemm('N', 'N', n, k, count, 1.0f, block.data(), n, u.data() + offset, frames, 1.0f,
          s.vectors.data(), n);
   });
@@ -248,9 +248,11 @@ std::vector<float> project(FrameStream& stream, const Centre& centre,
                            std::span<const float> vectors, std::int32_t kept) {
   const std::int64_t n = stream.coordinates(), frames = stream.frames();
   std::vector<float> proj(static_cast<std::size_t>(frames * kept));
-  stream.pass("projections", [&](std::int64_t offset, std::int64_t count, std::span<float> block) {
-    centre.apply(block, count);
-    share_range(*centre.cores, count, [&](std::int64_t f0, std::int64_t f1) {
+  // Each block writes its own rows of the projections: the parts need no sums.
+  stream.pass_in_parts("projections", [&](const FrameStream::Part& part, std::int64_t offset,
+                                          std::int64_t count, std::span<float> block) {
+    centre.apply(part.cores, block, count);
+    share_range(part.cores, count, [&](std::int64_t f0, std::int64_t f1) {
       gemm('T', 'N', f1 - f0, kept, n, 1.0f, block.data() + f0 * n, n, vectors.data(), n, 0.0f,
            proj.data() + offset + f0, frames);
     });

@@ -103,32 +103,39 @@ void multiply(FrameStream& stream, Centre& centre, Reducer& reducer, Basis& basi
   // Squares are summed frame by frame, then in frame order: the total does not depend on
   // which thread took which frames.
   std::vector<double> squares(total != nullptr ? static_cast<std::size_t>(frames) : 0);
-  std::vector<float> t;
   const bool settling = !centre.settled;
-  std::vector<double> sums(settling ? static_cast<std::size_t>(n) + 1 : 0);
-  stream.pass("Krylov pass " + std::to_string(pass),
-              [&](std::int64_t offset, std::int64_t count, std::span<float> block) {
-                if (settling) {
-                  centre.apply_and_sum(block, count, sums);
-                } else {
-                  centre.apply(block, count);
-                }
-                const float* x = block.data();
-                if (total != nullptr) {
-                  share_range(*centre.cores, count, [&](std::int64_t f0, std::int64_t f1) {
-                    for (std::int64_t f = f0; f < f1; ++f) {
-                      squares[offset + f] = sum_of_squares(std::span(x + f * n, n));
-                    }
-                  });
-                }
-                // t = xᵀ q, then w += x t; both shared out by rows of x.
-                t.resize(static_cast<std::size_t>(count * b));
-                gemm_inner_sum(*centre.cores, count, b, n, x, n, q, n, t.data());
-                for (std::int64_t c = 0; c < b; ++c) {
-                  std::copy_n(t.begin() + c * count, count, z + offset + c * frames);
-                }
-                gemm_by_rows(*centre.cores, n, b, count, 1.0f, x, n, t.data(), count, 1.0f, w, n);
-              });
+  const int parts = stream.max_parts();
+  PartSums<float> products(parts, static_cast<std::size_t>(n * b));
+  PartSums<double> sums(settling ? parts : 0, static_cast<std::size_t>(n) + 1);
+  std::vector<std::vector<float>> t(static_cast<std::size_t>(parts));
+  stream.pass_in_parts("Krylov pass " + std::to_string(pass),
+                       [&](const FrameStream::Part& part, std::int64_t offset, std::int64_t count,
+                           std::span<float> block) {
+                         Cores& on = part.cores;
+                         if (settling) {
+                           centre.apply_and_sum(on, block, count, sums[part.index]);
+                         } else {
+                           centre.apply(on, block, count);
+                         }
+                         const float* x = block.data();
+                         if (total != nullptr) {
+                           share_range(on, count, [&](std::int64_t f0, std::int64_t f1) {
+                             for (std::int64_t f = f0; f < f1; ++f) {
+                               squares[offset + f] = sum_of_squares(std::span(x + f * n, n));
+                             }
+                           });
+                         }
+                         // xᵀ q is this block's rows of z; then x (xᵀ q) joins the part's C q.
+                         std::vector<float>& xq = t[static_cast<std::size_t>(part.index)];
+                         xq.resize(static_cast<std::size_t>(count * b));
+                         gemm_inner_sum(on, count, b, n, x, n, q, n, xq.data());
+                         for (std::int64_t c = 0; c < b; ++c) {
+                           std::copy_n(xq.begin() + c * count, count, z + offset + c * frames);
+                         }
+                         gemm_by_rows(on, n, b, count, 1.0f, x, n, xq.data(), count, 1.0f,
+                                      products[part.index].data(), n);
+                       });
+  products.add_to(std::span<float>(w, static_cast<std::size_t>(n * b)));
   reducer.sum(std::span<float>(w, static_cast<std::size_t>(n * b)));
   const double all = static_cast<double>(std::max<std::int64_t>(centre.frames, 1));
   const auto scale = static_cast<float>(1.0 / all);
@@ -139,7 +146,11 @@ void multiply(FrameStream& stream, Centre& centre, Reducer& reducer, Basis& basi
     reducer.sum(std::span<double>(&sum, 1));
     *total = sum / all;
   }
-  if (settling) correct_first_pass(centre, reducer, std::move(sums), basis, b, *total);
+  if (settling) {
+    std::vector<double> sum(static_cast<std::size_t>(n) + 1, 0.0);
+    sums.add_to(sum);
+    correct_first_pass(centre, reducer, std::move(sum), basis, b, *total);
+  }
 }
 
 // Adds the new block's column of qᵀ C q (symmetric: its row too) and grows the basis.
@@ -211,14 +222,16 @@ Residuals residuals(Cores& cores, const Basis& basis, const Ritz& r, std::int32_
 
 }  // namespace
 
-KrylovSize krylov_size(std::int64_t n, std::int64_t frames, std::int64_t block_frames,
+KrylovSize krylov_size(std::int64_t n, std::int64_t frames, std::int64_t block_frames, int parts,
                        std::int64_t budget, std::int32_t wanted) {
   const std::int64_t reachable = std::min(n, frames);
   KrylovSize size;
   size.block = std::min<std::int64_t>(wanted > 0 ? wanted + kOversampling : kOpenBlock, reachable);
   // Per column: the basis, its image by C and the frames' coordinates on it (4 (2n + F) bytes),
-  // besides two blocks of frames and the Ritz vectors.
-  const std::int64_t room = budget - 2 * block_frames * n * 4 - 2 * size.block * n * 4;
+  // besides the blocks of frames (two, or one a part), each part's share of C q and the Ritz
+  // vectors.
+  const std::int64_t room =
+      budget - std::max(2, parts) * block_frames * n * 4 - (parts + 2) * size.block * n * 4;
   size.columns = std::min({reachable, size.block * kMaxPasses,
                            std::max<std::int64_t>(room / (4 * (2 * n + frames)), 0)});
   if (size.columns < std::min(2 * size.block, reachable)) {
@@ -233,7 +246,8 @@ Solution solve_randomized(FrameStream& stream, Centre& centre, Reducer& reducer,
                           std::int64_t budget, std::int32_t wanted, const ChooseFn& choose) {
   const std::int64_t n = stream.coordinates(), frames = stream.frames();
   // Sized for all frames, so that every process grows the same basis.
-  const KrylovSize size = krylov_size(n, centre.frames, stream.block_frames(), budget, wanted);
+  const KrylovSize size =
+      krylov_size(n, centre.frames, stream.block_frames(), stream.max_parts(), budget, wanted);
   const std::int64_t b = size.block;
   Basis basis;
   basis.n = n;

@@ -15,6 +15,7 @@
 #include <functional>
 #include <mutex>
 #include <span>
+#include <vector>
 
 namespace kvtraj::pca {
 
@@ -72,5 +73,24 @@ void gemm_by_rows(Cores& cores, std::int64_t rows, std::int64_t cols, std::int64
 // b once, however long the inner dimension.
 void gemm_inner_sum(Cores& cores, std::int64_t m, std::int64_t cols, std::int64_t inner,
                     const float* a, std::int64_t lda, const float* b, std::int64_t ldb, float* c);
+
+// Per-part copies of an accumulator for a pass in parts (FrameStream::pass_in_parts), added up
+// in part order once the pass has ended: the sum does not depend on which part ended first.
+template <class T>
+class PartSums {
+ public:
+  PartSums(int parts, std::size_t size)
+      : parts_(static_cast<std::size_t>(parts), std::vector<T>(size, T{})) {}
+  std::span<T> operator[](int part) { return parts_[static_cast<std::size_t>(part)]; }
+  // Adds the parts' values to `into`, part after part.
+  void add_to(std::span<T> into) const {
+    for (const std::vector<T>& part : parts_) {
+      for (std::size_t i = 0; i < into.size(); ++i) into[i] += part[i];
+    }
+  }
+
+ private:
+  std::vector<std::vector<T>> parts_;
+};
 
 }  // namespace kvtraj::pca

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -27,8 +28,13 @@ class FrameReader {
   virtual std::int64_t frames() const = 0;
   virtual std::string name() const = 0;
   // Reads frames first .. first + count - 1 into `out` (count * 3 * natoms reals), in order.
-  // Called from the engine's reader thread, one call at a time.
+  // Called from any of the engine's threads, but never two calls at once, on this reader or on
+  // any reader `another` gave.
   virtual void read(std::int64_t first, std::int64_t count, std::span<float> out) = 0;
+  // A second reader of the same frames, so that each of the engine's threads can read its own
+  // contiguous part of the frames front to back; null when the input is not worth opening twice
+  // (the default). Called before the threads start.
+  virtual std::unique_ptr<FrameReader> another() const { return nullptr; }
   // True when decoding is slow (text formats, albums, strided selections): the first pass then
   // keeps a float copy in a temporary file that later passes read instead.
   virtual bool slow() const { return false; }

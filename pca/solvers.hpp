@@ -36,12 +36,13 @@ Solution solve_exact(FrameStream& stream, const Centre& centre, Reducer& reducer
                      std::int64_t budget, const ChooseFn& choose);
 
 // The randomized solver's block width (K plus oversampling when K is given) and the most basis
-// columns the budget allows; a budget too small for two blocks is fatal.
+// columns the budget allows, for `parts` parts a pass (FrameStream::max_parts); a budget too
+// small for two blocks is fatal.
 struct KrylovSize {
   std::int64_t block = 0;
   std::int64_t columns = 0;
 };
-KrylovSize krylov_size(std::int64_t n, std::int64_t frames, std::int64_t block_frames,
+KrylovSize krylov_size(std::int64_t n, std::int64_t frames, std::int64_t block_frames, int parts,
                        std::int64_t budget, std::int32_t wanted);
 
 // `wanted`: K when the count is given, otherwise 0.

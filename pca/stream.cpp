@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstdlib>
 #include <exception>
@@ -18,6 +19,8 @@ namespace {
 // Reals per block: large enough for efficient matrix products, small next to any budget.
 constexpr std::int64_t kBlockValues = std::int64_t{1} << 23;
 constexpr std::int64_t kMaxBlockFrames = 512;
+// Parts a pass is cut into at most: each holds a reader of the input and a block buffer.
+constexpr int kMaxParts = 16;
 
 // Two buffers: the reader fills one while the caller works on the other.
 struct Slot {
@@ -59,33 +62,51 @@ FrameStream::FrameStream(FrameReader& reader, std::int64_t first, std::int64_t l
 }
 
 FrameStream::~FrameStream() {
-  if (spill_ != nullptr) std::fclose(spill_);
+  if (spill_ >= 0) close(spill_);
 }
 
 void FrameStream::open_spill() {
   std::string name = temp_dir() + "/kvtraj-spill-XXXXXX";
-  const int fd = mkstemp(name.data());
-  if (fd < 0) die(reader_.name() + ": no temporary file could be made in " + temp_dir());
+  spill_ = mkstemp(name.data());
+  if (spill_ < 0) die(reader_.name() + ": no temporary file could be made in " + temp_dir());
   // Unlinked at once: the copy disappears however the program ends.
   unlink(name.c_str());
-  spill_ = fdopen(fd, "w+b");
-  if (spill_ == nullptr) {
-    close(fd);
-    die(reader_.name() + ": no temporary file could be made in " + temp_dir());
-  }
 }
 
-void FrameStream::read_block(std::int64_t offset, std::int64_t count, std::span<float> out) {
+namespace {
+
+// Moves `bytes` bytes at file offset `at` with pread or pwrite, whatever the partial transfers.
+template <class Transfer, class Bytes>
+bool transfer_all(Transfer transfer, int fd, Bytes* data, std::size_t bytes, off_t at) {
+  while (bytes > 0) {
+    const ssize_t done = transfer(fd, data, bytes, at);
+    if (done <= 0) return false;
+    data += done;
+    bytes -= static_cast<std::size_t>(done);
+    at += done;
+  }
+  return true;
+}
+
+}  // namespace
+
+void FrameStream::read_block(FrameReader& reader, std::int64_t offset, std::int64_t count,
+                             std::span<float> out) {
   const auto values = static_cast<std::size_t>(count * n_);
+  const auto at = static_cast<off_t>(offset * n_ * 4);
+  auto* bytes = reinterpret_cast<char*>(out.data());
   if (spilled_) {
-    if (fseeko(spill_, static_cast<off_t>(offset * n_ * 4), SEEK_SET) != 0 ||
-        std::fread(out.data(), 4, values, spill_) != values) {
+    if (!transfer_all(pread, spill_, bytes, values * 4, at)) {
       die(reader_.name() + ": the temporary copy in " + temp_dir() + " could not be read");
     }
     return;
   }
-  reader_.read(first_ + offset, count, out.first(values));
-  if (spill_ != nullptr && std::fwrite(out.data(), 4, values, spill_) != values) {
+  {
+    const std::lock_guard lock(read_mutex_);
+    reader.read(first_ + offset, count, out.first(values));
+  }
+  if (spill_ >= 0 &&
+      !transfer_all(pwrite, spill_, static_cast<const char*>(bytes), values * 4, at)) {
     die(reader_.name() + ": the temporary copy could not be written in " + temp_dir() +
         " (disk full?)");
   }
@@ -96,13 +117,14 @@ void FrameStream::step(std::string_view name, bool finished) const {
 }
 
 std::span<float> FrameStream::buffer(int which) {
-  std::vector<float>& b = buffers_[which];
+  if (buffers_.size() <= static_cast<std::size_t>(which)) buffers_.resize(which + 1);
+  std::vector<float>& b = buffers_[static_cast<std::size_t>(which)];
   b.resize(static_cast<std::size_t>(block_ * n_));
   return b;
 }
 
 void FrameStream::release_buffers() {
-  for (std::vector<float>& b : buffers_) std::vector<float>().swap(b);
+  std::vector<std::vector<float>>().swap(buffers_);
 }
 
 void FrameStream::pass_inline(std::string_view name, const BlockFn& fn) {
@@ -110,7 +132,7 @@ void FrameStream::pass_inline(std::string_view name, const BlockFn& fn) {
   const std::span<float> block = buffer(0);
   for (std::int64_t offset = 0; offset < total; offset += block_) {
     const std::int64_t count = std::min(block_, total - offset);
-    read_block(offset, count, block);
+    read_block(reader_, offset, count, block);
     fn(offset, count, block.first(static_cast<std::size_t>(count * n_)));
     if (progress_) progress_(ProgressEvent{name, offset + count, total, false});
   }
@@ -134,7 +156,7 @@ void FrameStream::pass_reading_ahead(std::string_view name, const BlockFn& fn) {
         s.count = std::min(block_, total - offset);
         {
           const Cores::Held held(cores_, true);
-          read_block(offset, s.count, s.data);
+          read_block(reader_, offset, s.count, s.data);
         }
         std::lock_guard lock(h.mutex);
         s.full = true;
@@ -172,7 +194,7 @@ void FrameStream::pass_reading_ahead(std::string_view name, const BlockFn& fn) {
   producer.join();
 }
 
-void FrameStream::pass(std::string_view name, const BlockFn& fn) {
+void FrameStream::begin_pass(std::string_view name) {
   if (passes_ == 0) {
     fingerprint_ = reader_.fingerprint();
     if (reader_.slow()) open_spill();
@@ -181,19 +203,99 @@ void FrameStream::pass(std::string_view name, const BlockFn& fn) {
   }
   ++passes_;
   if (progress_) progress_(ProgressEvent{name, 0, frames(), false});
+}
+
+void FrameStream::end_pass(std::string_view name) {
+  // Every write has reached the file (pwrite): the copy is complete once the first pass is.
+  if (spill_ >= 0) spilled_ = true;
+  if (progress_) progress_(ProgressEvent{name, frames(), frames(), true});
+}
+
+void FrameStream::pass(std::string_view name, const BlockFn& fn) {
+  begin_pass(name);
   if (cores_.count() > 1) {
     pass_reading_ahead(name, fn);
   } else {
     pass_inline(name, fn);
   }
-  if (spill_ != nullptr && !spilled_) {
-    if (std::fflush(spill_) != 0) {
-      die(reader_.name() + ": the temporary copy could not be written in " + temp_dir() +
-          " (disk full?)");
+  end_pass(name);
+}
+
+int FrameStream::max_parts() const {
+  return static_cast<int>(std::min<std::int64_t>({cores_.count(), kMaxParts, frames()}));
+}
+
+int FrameStream::parts_available() {
+  const int parts = max_parts();
+  if (parts == 1 || spilled_) return parts;
+  // A slow input's first pass writes the copy that later passes read in parts.
+  if (reader_.slow()) return 1;
+  if (!others_tried_) {
+    others_tried_ = true;
+    for (int p = 1; p < parts; ++p) {
+      std::unique_ptr<FrameReader> other = reader_.another();
+      if (!other) break;
+      if (other->frames() != reader_.frames() || other->natoms() != reader_.natoms()) {
+        die(reader_.name() + ": the input changed while it was being compressed");
+      }
+      others_.push_back(std::move(other));
     }
-    spilled_ = true;
+    if (static_cast<int>(others_.size()) < parts - 1) others_.clear();
   }
-  if (progress_) progress_(ProgressEvent{name, frames(), frames(), true});
+  return others_.empty() ? 1 : parts;
+}
+
+void FrameStream::report(std::string_view name, std::int64_t done) {
+  const std::lock_guard lock(progress_mutex_);
+  done_ += done;
+  progress_(ProgressEvent{name, done_, frames(), false});
+}
+
+void FrameStream::run_parts(std::string_view name, int parts, const PartFn& fn) {
+  const std::int64_t total = frames();
+  for (int p = 0; p < parts; ++p) buffer(p);
+  done_ = 0;
+  std::atomic<bool> stop{false};
+  std::exception_ptr error;
+  std::mutex error_mutex;
+  const auto run = [&](int p) {
+    try {
+      Cores one(1);
+      // Once the copy is complete every part reads it, not the input.
+      FrameReader& reader =
+          p == 0 || spilled_ ? reader_ : *others_[static_cast<std::size_t>(p - 1)];
+      const std::span<float> block = buffers_[static_cast<std::size_t>(p)];
+      const std::int64_t end = total * (p + 1) / parts;
+      for (std::int64_t offset = total * p / parts; offset < end && !stop; offset += block_) {
+        const std::int64_t count = std::min(block_, end - offset);
+        read_block(reader, offset, count, block);
+        fn(Part{p, one}, offset, count, block.first(static_cast<std::size_t>(count * n_)));
+        if (progress_) report(name, count);
+      }
+    } catch (...) {
+      const std::lock_guard lock(error_mutex);
+      if (!error) error = std::current_exception();
+      stop = true;
+    }
+  };
+  std::vector<std::thread> threads;
+  for (int p = 1; p < parts; ++p) threads.emplace_back(run, p);
+  run(0);
+  for (std::thread& t : threads) t.join();
+  if (error) std::rethrow_exception(error);
+}
+
+void FrameStream::pass_in_parts(std::string_view name, const PartFn& fn) {
+  const int parts = parts_available();
+  if (parts == 1) {
+    pass(name, [&](std::int64_t offset, std::int64_t count, std::span<float> block) {
+      fn(Part{0, cores_}, offset, count, block);
+    });
+    return;
+  }
+  begin_pass(name);
+  run_parts(name, parts, fn);
+  end_pass(name);
 }
 
 }  // namespace kvtraj::pca

@@ -1,14 +1,18 @@
-// Passes over a contiguous range of frames, block by block: a reader thread decodes the next
-// block while the caller works on the current one, holding one of the analysis's cores as it
-// does; with a single core the caller reads each block itself. Slow inputs are copied during the
-// first pass to an unlinked temporary float file (gone on every exit path) that later passes read
-// at disk speed; an input whose fingerprint changes between passes is fatal.
+// Passes over a contiguous range of frames, block by block. A pass in parts cuts the range into
+// one contiguous part per core, and each thread reads and works through its own part front to
+// back with a reader of its own (reads are taken one at a time), meeting the others only when the
+// pass ends. When the input cannot be opened once per core, a reader thread decodes the next
+// block while the caller's threads share the current one; with a single core the caller reads
+// each block itself. Slow inputs are copied during the first pass to an unlinked temporary float
+// file (gone on every exit path) that later passes read at disk speed, in parts; an input whose
+// fingerprint changes between passes is fatal.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 #include <string_view>
@@ -41,8 +45,22 @@ class FrameStream {
   using BlockFn = std::function<void(std::int64_t offset, std::int64_t count, std::span<float>)>;
   void pass(std::string_view name, const BlockFn& fn);
 
+  // The most parts a pass in parts has: one per core, at most one per frame.
+  int max_parts() const;
+  // Who runs a block of a pass in parts: the part's number (0 .. max_parts() - 1) and the cores
+  // for the work inside the block (one, when the parts run side by side).
+  struct Part {
+    int index = 0;
+    Cores& cores;
+  };
+  using PartFn = std::function<void(const Part& part, std::int64_t offset, std::int64_t count,
+                                    std::span<float> block)>;
+  // Calls fn for every block, in order within each part; blocks of different parts run at once.
+  // When the range cannot be read in parts, this is `pass` with part 0 and all the cores.
+  void pass_in_parts(std::string_view name, const PartFn& fn);
+
   // Reads the range's first frame, outside any pass.
-  void read_first(std::span<float> out) { read_block(0, 1, out); }
+  void read_first(std::span<float> out) { read_block(reader_, 0, 1, out); }
 
   // Frees the block buffers, which passes otherwise keep, until the next pass.
   void release_buffers();
@@ -51,11 +69,18 @@ class FrameStream {
   void step(std::string_view name, bool finished) const;
 
  private:
-  void read_block(std::int64_t offset, std::int64_t count, std::span<float> out);
-  // Block buffer 0 or 1, kept from pass to pass.
+  void read_block(FrameReader& reader, std::int64_t offset, std::int64_t count,
+                  std::span<float> out);
+  // Block buffer `which`, kept from pass to pass.
   std::span<float> buffer(int which);
+  void begin_pass(std::string_view name);
+  void end_pass(std::string_view name);
   void pass_inline(std::string_view name, const BlockFn& fn);
   void pass_reading_ahead(std::string_view name, const BlockFn& fn);
+  void run_parts(std::string_view name, int parts, const PartFn& fn);
+  // How many parts the next pass can have: the readers for them are opened once, on first need.
+  int parts_available();
+  void report(std::string_view name, std::int64_t done);
   void open_spill();
 
   FrameReader& reader_;
@@ -67,9 +92,14 @@ class FrameStream {
   Cores& cores_;
   int passes_ = 0;
   std::string fingerprint_;
-  std::FILE* spill_ = nullptr;  // open during and after the first pass of a slow input
-  bool spilled_ = false;        // the spill holds every frame of the range
-  std::vector<float> buffers_[2];
+  int spill_ = -1;        // descriptor, open during and after the first pass of a slow input
+  bool spilled_ = false;  // the spill holds every frame of the range
+  std::vector<std::unique_ptr<FrameReader>> others_;  // readers of parts 1, 2, ...
+  bool others_tried_ = false;
+  std::mutex read_mutex_;  // one read at a time, whichever reader
+  std::mutex progress_mutex_;
+  std::int64_t done_ = 0;  // frames of the current pass in parts
+  std::vector<std::vector<float>> buffers_;
 };
 
 }  // namespace kvtraj::pca

@@ -13,10 +13,13 @@ namespace kvtraj::app {
 namespace {
 
 // The frames of a FrameSource for the engine. Text formats, albums and strided selections
-// decode slowly and are copied once to a temporary file.
+// decode slowly and are copied once to a temporary file; other files are opened once more for
+// every further thread, which then reads its own part of the frames.
 class SourceReader final : public pca::FrameReader {
  public:
   SourceReader(FrameSource& source, bool album) : source_(source), album_(album) {}
+  explicit SourceReader(std::unique_ptr<FrameSource> owned)
+      : owned_(std::move(owned)), source_(*owned_) {}
   std::int32_t natoms() const override { return source_.natoms(); }
   std::int64_t frames() const override { return source_.count(); }
   std::string name() const override { return source_.name(); }
@@ -29,8 +32,13 @@ class SourceReader final : public pca::FrameReader {
   }
   bool slow() const override { return pca::slow_to_decode(name(), source_.type_code(), album_); }
   std::string fingerprint() const override { return pca::file_fingerprint(name()); }
+  std::unique_ptr<pca::FrameReader> another() const override {
+    if (slow()) return nullptr;
+    return std::make_unique<SourceReader>(FrameSource::open_file(name(), natoms()));
+  }
 
  private:
+  std::unique_ptr<FrameSource> owned_;
   FrameSource& source_;
   bool album_ = false;
 };

@@ -19,10 +19,13 @@ namespace kvtraj::python {
 namespace {
 
 // The engine's view of a Source. Text formats, albums and strided selections decode slowly and
-// are copied once to a temporary file by the engine.
+// are copied once to a temporary file by the engine; other files are opened once more for every
+// further thread, which then reads its own part of the frames.
 class SourceFrames final : public pca::FrameReader {
  public:
   explicit SourceFrames(Source& source) : source_(source) {}
+  explicit SourceFrames(std::unique_ptr<Source> owned)
+      : owned_(std::move(owned)), source_(*owned_) {}
   std::int32_t natoms() const override { return source_.natoms(); }
   std::int64_t frames() const override { return source_.nframes(); }
   std::string name() const override { return source_.name(); }
@@ -39,8 +42,13 @@ class SourceFrames final : public pca::FrameReader {
   std::string fingerprint() const override {
     return source_.is_album() ? std::string() : pca::file_fingerprint(name());
   }
+  std::unique_ptr<pca::FrameReader> another() const override {
+    if (slow()) return nullptr;
+    return std::make_unique<SourceFrames>(std::make_unique<Source>(name(), natoms(), false));
+  }
 
  private:
+  std::unique_ptr<Source> owned_;
   Source& source_;
 };
 

@@ -1,13 +1,16 @@
 // Frames held in memory, served to the engine as a trajectory; a test can mark them slow (to
-// exercise the temporary copy) or change their fingerprint after a number of passes.
+// exercise the temporary copy), change their fingerprint after a number of passes, make frames
+// unreadable, or refuse further readers.
 #pragma once
 
 #include <algorithm>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "pca/pca.hpp"
+#include "support/fatal.hpp"
 
 namespace kvtraj::pca::testing {
 
@@ -21,18 +24,46 @@ class MemoryReader : public FrameReader {
   }
   std::string name() const override { return "memory"; }
   void read(std::int64_t first, std::int64_t count, std::span<float> out) override {
+    fill(first, count, out);
+  }
+  bool slow() const override { return slow_; }
+  // Reads through this one (the engine never reads two at once), so `reads_` counts them all.
+  std::unique_ptr<FrameReader> another() const override {
+    if (one_reader_) return nullptr;
+    ++others_;
+    return std::make_unique<Forward>(*this);
+  }
+  std::string fingerprint() const override { return reads_ > change_after_ ? "changed" : "same"; }
+
+  bool slow_ = false;
+  bool one_reader_ = false;  // another() gives nothing: the engine shares this one out
+  std::int64_t change_after_ = INT64_MAX;  // frames read before the input "changes"
+  std::int64_t bad_from_ = INT64_MAX;      // reading this frame or a later one is fatal
+  mutable std::int64_t reads_ = 0;
+  mutable int others_ = 0;  // further readers given
+
+ private:
+  class Forward : public FrameReader {
+   public:
+    explicit Forward(const MemoryReader& to) : to_(to) {}
+    std::int32_t natoms() const override { return to_.natoms(); }
+    std::int64_t frames() const override { return to_.frames(); }
+    std::string name() const override { return to_.name(); }
+    void read(std::int64_t first, std::int64_t count, std::span<float> out) override {
+      to_.fill(first, count, out);
+    }
+
+   private:
+    const MemoryReader& to_;
+  };
+
+  void fill(std::int64_t first, std::int64_t count, std::span<float> out) const {
+    if (first + count > bad_from_) die("memory: frame " + std::to_string(bad_from_) + " is bad");
     const std::int64_t n = 3 * natoms_;
     std::copy_n(data_.begin() + first * n, count * n, out.begin());
     reads_ += count;
   }
-  bool slow() const override { return slow_; }
-  std::string fingerprint() const override { return reads_ > change_after_ ? "changed" : "same"; }
 
-  bool slow_ = false;
-  std::int64_t change_after_ = INT64_MAX;  // frames read before the input "changes"
-  mutable std::int64_t reads_ = 0;
-
- private:
   std::vector<float> data_;
   std::int32_t natoms_ = 0;
 };

@@ -167,13 +167,40 @@ TEST_F(Fatal, SlowInputIsReadOnceAndChangedInputIsRefused) {
   MemoryReader slow(x, 30);
   slow.slow_ = true;
   const Components b = analyse(slow, o);
-  EXPECT_EQ(slow.reads_, 1200);  // every later pass read the temporary copy
+  // The frame to fit onto, then one pass; the later passes read the temporary copy.
+  EXPECT_EQ(slow.reads_, 1 + 1200);
   EXPECT_EQ(a.fit_rounds, b.fit_rounds);
   for (int k = 0; k < 4; ++k) EXPECT_EQ(a.eigenvalues[k], b.eigenvalues[k]);
 
   MemoryReader changing(x, 30);
   changing.change_after_ = 1200;  // the file looks different from the second pass on
   EXPECT_THROW(analyse(changing, o), FatalError);
+}
+
+TEST_F(Fatal, ThreadsReadingTheirOwnPartsAgreeWithOneReaderAndRepeatExactly) {
+  const auto x = known_spectrum(30, 1001, 8, 0.05f, 4);
+  Options o;
+  o.choice = {VectorChoice::count, 6};
+  o.solver = Solver::randomized;
+  o.threads = 3;  // three parts of 333 or 334 frames
+  MemoryReader parts(x, 30);
+  const Components a = analyse(parts, o);
+  const Components again = analyse(parts, o);
+  EXPECT_EQ(parts.others_, 2 * 2);
+  EXPECT_EQ(a.eigenvalues, again.eigenvalues);
+  EXPECT_EQ(a.proj, again.proj);
+
+  MemoryReader shared(x, 30);
+  shared.one_reader_ = true;
+  const Components b = analyse(shared, o);
+  EXPECT_EQ(a.fit_rounds, b.fit_rounds);
+  EXPECT_NEAR(a.total, b.total, 1e-5 * b.total);
+  for (int k = 0; k < 6; ++k)
+    EXPECT_NEAR(a.eigenvalues[k], b.eigenvalues[k], 1e-5 * b.eigenvalues[k]);
+
+  MemoryReader bad(x, 30);
+  bad.bad_from_ = 990;  // in the last part, read by a thread of its own
+  EXPECT_THROW(analyse(bad, o), FatalError);
 }
 
 }  // namespace
