@@ -10,8 +10,8 @@
 // Messages go through the message sink (by default standard output); conditions that end the
 // program go through `die`.
 //
-// Threads: the handle table is one process-wide state without locks; all calls here belong to
-// one thread at a time.
+// Threads: the handle table is one process-wide state. Opens and closes (and init) take a lock;
+// reads and skips of different handles may run at once, each handle on one thread at a time.
 #pragma once
 
 #include <array>

@@ -1,4 +1,5 @@
 // The handle table `handcom` and the dispatch of opens, reads and closes to the readers.
+#include <mutex>
 #include <string>
 
 #include "fmtreaders/parked_reader.hpp"
@@ -23,6 +24,9 @@ struct SlotState {
 std::array<std::int32_t, 100> table{};
 std::array<SlotState, kHandleSlots> slots;
 readers::ParkedReader parked;
+// Opens and closes change the table's entries and the parked reader: one at a time, whichever
+// thread. Reads go to the slot of their own handle and need no lock.
+std::mutex open_close_mutex;
 
 bool valid_handle(std::int32_t handle) {
   return handle >= kFirstHandle && handle <= kLastHandle;
@@ -189,6 +193,7 @@ std::int64_t FrameReader::skip(std::int32_t natoms, std::int64_t count) {
 }  // namespace readers
 
 void f77_molfile_init() {
+  const std::lock_guard lock(open_close_mutex);
   table.fill(0);
   for (SlotState& s : slots) s = SlotState{};
   parked.drop();
@@ -196,6 +201,7 @@ void f77_molfile_init() {
 
 void f77_molfile_open_read(std::int32_t& handle, std::int32_t& natoms, std::string_view filename,
                            std::string_view filetype) {
+  const std::lock_guard lock(open_close_mutex);
   handle = take_slot();
   const std::string path(trim_right(filename));
   const auto stamp = readers::stamp_of(path);
@@ -259,6 +265,7 @@ std::int64_t f77_molfile_skip_next(std::int32_t handle, std::int32_t natoms, std
 }
 
 void f77_molfile_close_read(std::int32_t handle, std::int32_t& status) {
+  const std::lock_guard lock(open_close_mutex);
   const std::int32_t type = f77_molfile_type(handle);
   if (type >= kTypeBinpos) {
     SlotState& slot = slots[slot_index(handle)];

@@ -10,9 +10,13 @@
 // Classic-format headers are walked first (netcdf_header.hpp): the library would allocate what
 // their counts ask for, and it reads the missing part of a cut file as zeros, so the frame count
 // is bounded by the records the file holds whole.
+//
+// The library is not thread-safe, even across files: every call the readers make into it holds
+// one lock, so that readers of several files can run on several threads.
 #include <netcdf.h>
 
 #include <array>
+#include <mutex>
 #include <string>
 
 #include "fmtreaders/netcdf_header.hpp"
@@ -23,6 +27,8 @@ namespace kvtraj::readers {
 namespace {
 
 constexpr std::size_t kMaxAtoms = INT32_MAX / 3;
+
+std::mutex library_mutex;
 
 // The text of global attribute `name`, empty when it is absent or not text (bounded: the
 // length comes from the file).
@@ -71,7 +77,10 @@ int variable(int nc, const char* name, std::initializer_list<const char*> dims) 
 class NetcdfReader final : public FixedAtomsReader {
  public:
   NetcdfReader(int nc, std::optional<std::uint64_t> whole_records) : nc_(nc), fit_(whole_records) {}
-  ~NetcdfReader() override { nc_close(nc_); }
+  ~NetcdfReader() override {
+    const std::lock_guard lock(library_mutex);
+    nc_close(nc_);
+  }
   NetcdfReader(const NetcdfReader&) = delete;
   NetcdfReader& operator=(const NetcdfReader&) = delete;
 
@@ -124,6 +133,7 @@ bool NetcdfReader::check() {
 
 int NetcdfReader::read(std::int32_t natoms, std::span<float> coords, std::span<float> box) {
   if (!fits(natoms, coords, box, has_box())) return kIoBadData;
+  const std::lock_guard lock(library_mutex);
   const auto n = static_cast<std::size_t>(natoms_);
   if (next_ >= frames()) return kIoEnd;
   const std::array<std::size_t, 3> start = {next_, 0, 0};
@@ -145,6 +155,7 @@ int NetcdfReader::read(std::int32_t natoms, std::span<float> coords, std::span<f
 
 std::int64_t NetcdfReader::skip(std::int32_t natoms, std::int64_t count) {
   if (!can_skip(natoms, count)) return 0;
+  const std::lock_guard lock(library_mutex);
   const std::size_t left = frames() - std::min(next_, frames());
   const auto passed = std::min(left, static_cast<std::size_t>(count));
   next_ += passed;
@@ -172,13 +183,18 @@ std::unique_ptr<FrameReader> open_netcdf(const std::string& path, std::int32_t& 
     case HeaderCheck::not_classic:
       break;
   }
+  std::unique_lock lock(library_mutex);
   int nc = -1;
   if (nc_open(path.c_str(), NC_NOWRITE, &nc) != NC_NOERR) {
     report_error("Error - can't open netcdf file");
     return nullptr;
   }
   auto reader = std::make_unique<NetcdfReader>(nc, whole);
-  if (!reader->check()) return nullptr;
+  if (!reader->check()) {
+    lock.unlock();  // the reader's close takes it again
+    return nullptr;
+  }
+  lock.unlock();
   file_natoms = reader->file_atoms();
   type = kTypeNetcdf;
   return reader;

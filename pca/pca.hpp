@@ -28,12 +28,11 @@ class FrameReader {
   virtual std::int64_t frames() const = 0;
   virtual std::string name() const = 0;
   // Reads frames first .. first + count - 1 into `out` (count * 3 * natoms reals), in order.
-  // Called from any of the engine's threads, but never two calls at once, on this reader or on
-  // any reader `another` gave.
+  // Called from any of the engine's threads, one call at a time on a given reader.
   virtual void read(std::int64_t first, std::int64_t count, std::span<float> out) = 0;
-  // A second reader of the same frames, so that each of the engine's threads can read its own
-  // contiguous part of the frames front to back; null when the input is not worth opening twice
-  // (the default). Called before the threads start.
+  // A second reader of the same frames, which another thread reads at the same time as this one
+  // (each reads its own contiguous part of the frames front to back); null when the input is
+  // not worth opening twice (the default). Called before the threads start.
   virtual std::unique_ptr<FrameReader> another() const { return nullptr; }
   // True when decoding is slow (text formats, albums, strided selections): the first pass then
   // keeps a float copy in a temporary file that later passes read instead.
@@ -79,7 +78,7 @@ struct Options {
   bool fit = true;
   Solver solver = Solver::automatic;
   std::int64_t memory_bytes = 0;  // budget for the engine's matrices; 0: a quarter of the RAM
-  int threads = 2;                // fitting and product threads; above 1, a reader thread too
+  int threads = 2;                // threads, each with its own part of the frames (see stream.hpp)
   std::int64_t first = 0;         // frames [first, last) are this process's share;
   std::int64_t last = -1;         // last -1: to the end
   std::string title;              // of the KVT file

@@ -101,10 +101,7 @@ void FrameStream::read_block(FrameReader& reader, std::int64_t offset, std::int6
     }
     return;
   }
-  {
-    const std::lock_guard lock(read_mutex_);
-    reader.read(first_ + offset, count, out.first(values));
-  }
+  reader.read(first_ + offset, count, out.first(values));
   if (spill_ >= 0 &&
       !transfer_all(pwrite, spill_, static_cast<const char*>(bytes), values * 4, at)) {
     die(reader_.name() + ": the temporary copy could not be written in " + temp_dir() +

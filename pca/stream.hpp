@@ -1,11 +1,10 @@
 // Passes over a contiguous range of frames, block by block. A pass in parts cuts the range into
 // one contiguous part per core, and each thread reads and works through its own part front to
-// back with a reader of its own (reads are taken one at a time), meeting the others only when the
-// pass ends. When the input cannot be opened once per core, a reader thread decodes the next
-// block while the caller's threads share the current one; with a single core the caller reads
-// each block itself. Slow inputs are copied during the first pass to an unlinked temporary float
-// file (gone on every exit path) that later passes read at disk speed, in parts; an input whose
-// fingerprint changes between passes is fatal.
+// back with a reader of its own, meeting the others only when the pass ends. When the input cannot
+// be opened once per core, a reader thread decodes the next block while the caller's threads share
+// the current one; with a single core the caller reads each block itself. Slow inputs are copied
+// during the first pass to an unlinked temporary float file (gone on every exit path) that later
+// passes read at disk speed, in parts; an input whose fingerprint changes between passes is fatal.
 #pragma once
 
 #include <algorithm>
@@ -96,7 +95,6 @@ class FrameStream {
   bool spilled_ = false;  // the spill holds every frame of the range
   std::vector<std::unique_ptr<FrameReader>> others_;  // readers of parts 1, 2, ...
   bool others_tried_ = false;
-  std::mutex read_mutex_;  // one read at a time, whichever reader
   std::mutex progress_mutex_;
   std::int64_t done_ = 0;  // frames of the current pass in parts
   std::vector<std::vector<float>> buffers_;

@@ -4,7 +4,8 @@
 // albums, list files whose trajectories read as one sequence of snapshots. All file work goes
 // through the reader handles of fmtreaders (f77_molfile_init must have run).
 //
-// Threads: every call here uses the process-wide handle table: one thread at a time.
+// Threads: every call here uses the process-wide handle table, whose opens and closes take a
+// lock: different trajectories may be read at once, each on one thread at a time.
 #pragma once
 
 #include <array>

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <random>
 #include <string>
@@ -27,7 +28,7 @@ class MemoryReader : public FrameReader {
     fill(first, count, out);
   }
   bool slow() const override { return slow_; }
-  // Reads through this one (the engine never reads two at once), so `reads_` counts them all.
+  // Reads through this one, so that `reads_` counts them all.
   std::unique_ptr<FrameReader> another() const override {
     if (one_reader_) return nullptr;
     ++others_;
@@ -37,10 +38,10 @@ class MemoryReader : public FrameReader {
 
   bool slow_ = false;
   bool one_reader_ = false;  // another() gives nothing: the engine shares this one out
-  std::int64_t change_after_ = INT64_MAX;  // frames read before the input "changes"
-  std::int64_t bad_from_ = INT64_MAX;      // reading this frame or a later one is fatal
-  mutable std::int64_t reads_ = 0;
-  mutable int others_ = 0;  // further readers given
+  std::int64_t change_after_ = INT64_MAX;        // frames read before the input "changes"
+  std::int64_t bad_from_ = INT64_MAX;            // reading this frame or a later one is fatal
+  mutable std::atomic<std::int64_t> reads_ = 0;  // by this reader and those another() gave
+  mutable int others_ = 0;                       // further readers given
 
  private:
   class Forward : public FrameReader {

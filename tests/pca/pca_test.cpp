@@ -168,7 +168,7 @@ TEST_F(Fatal, SlowInputIsReadOnceAndChangedInputIsRefused) {
   slow.slow_ = true;
   const Components b = analyse(slow, o);
   // The frame to fit onto, then one pass; the later passes read the temporary copy.
-  EXPECT_EQ(slow.reads_, 1 + 1200);
+  EXPECT_EQ(slow.reads_.load(), 1 + 1200);
   EXPECT_EQ(a.fit_rounds, b.fit_rounds);
   for (int k = 0; k < 4; ++k) EXPECT_EQ(a.eigenvalues[k], b.eigenvalues[k]);
 
