@@ -30,8 +30,10 @@ constexpr std::array<Usage, 5> kUsages = {{
      "  Lanczos on the frames until the kept eigenpairs converge; auto (default) takes exact\n"
      "  when its matrix fits --memory (default a quarter of the RAM) and is of order 3000 or\n"
      "  less. The summary line names the solver used. --threads (default 2) is the number of\n"
-     "  threads that share each block's fits and matrix products; with more than one, another\n"
-     "  thread reads the next block meanwhile. --threads 1 runs on one thread alone.\n"},
+     "  threads: each reads and works through its own part of the frames, through its own\n"
+     "  opening of the input (albums and slow inputs: from the temporary copy once it is made;\n"
+     "  until then one thread reads ahead while the others share each block). --threads 1 runs\n"
+     "  on one thread alone.\n"},
     {"expand",
      "usage: kvt expand -i IN.kvt -o OUT [--frames SEL] [--vectors FIRST:LAST] [--precision P]\n"
      "                  [--quiet]\n"

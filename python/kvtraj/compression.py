@@ -55,8 +55,10 @@ def compress(source, output, vectors=None, quality=None, rmsd=None, kvt6=False, 
     Keep `vectors` eigenvectors, or the fewest holding `quality` % of the variance (default 90),
     or the fewest whose discarded variance gives an expected RMS error of at most `rmsd` Å.
     `solver` is "exact", "randomized" or "auto"; `memory` the budget in MB for the exact
-    solver's matrix (0: a quarter of the RAM). `progress` is a callable taking (step, done,
-    total), or True for a text bar on sys.stderr; an exception it raises stops the run."""
+    solver's matrix (0: a quarter of the RAM). `threads` threads each read and work through their
+    own part of the frames. `progress` is a callable taking (step, done, total), or True for a
+    text bar on sys.stderr; the engine's threads call it one at a time, and an exception it
+    raises stops the run."""
     if progress is True:
         progress = _TextBar()
     summary = _core.compress(os.fspath(source), os.fspath(output), vectors, quality, rmsd, kvt6,
