@@ -28,6 +28,13 @@ const char* solver_name(Solver solver) {
   return "auto";
 }
 
+std::optional<Solver> solver_from_name(std::string_view name) {
+  for (const Solver s : {Solver::automatic, Solver::exact, Solver::randomized}) {
+    if (name == solver_name(s)) return s;
+  }
+  return std::nullopt;
+}
+
 std::int32_t numeric_rank(std::span<const float> eigenvalues) {
   if (eigenvalues.empty() || !(eigenvalues[0] > 0.0f)) return 0;
   const double floor = static_cast<double>(eigenvalues[0]) * kRankTolerance;

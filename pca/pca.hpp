@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -66,7 +67,9 @@ struct VectorChoice {
 };
 
 enum class Solver { automatic, exact, randomized };
+// "auto", "exact" or "randomized", and back (nothing for any other name).
 const char* solver_name(Solver solver);
+std::optional<Solver> solver_from_name(std::string_view name);
 
 // The iterative fit stops when the average moves by less than this RMS distance (Å) between
 // two rounds, or after this many rounds.

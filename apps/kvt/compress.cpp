@@ -64,11 +64,9 @@ pca::VectorChoice vector_choice() {
 }
 
 pca::Solver solver_option() {
-  const std::string solver = text_option("--solver").value_or("auto");
-  if (solver == "auto") return pca::Solver::automatic;
-  if (solver == "exact") return pca::Solver::exact;
-  if (solver == "randomized") return pca::Solver::randomized;
-  fail("--solver must be exact, randomized or auto");
+  const auto solver = pca::solver_from_name(text_option("--solver").value_or("auto"));
+  if (!solver) fail("--solver must be exact, randomized or auto");
+  return *solver;
 }
 
 std::int64_t memory_option() {

@@ -71,10 +71,9 @@ pca::VectorChoice vector_choice(std::optional<std::int32_t> vectors, std::option
 }
 
 pca::Solver solver_of(const std::string& name) {
-  if (name == "auto") return pca::Solver::automatic;
-  if (name == "exact") return pca::Solver::exact;
-  if (name == "randomized") return pca::Solver::randomized;
-  throw py::value_error("solver must be 'exact', 'randomized' or 'auto'");
+  const auto solver = pca::solver_from_name(name);
+  if (!solver) throw py::value_error("solver must be 'exact', 'randomized' or 'auto'");
+  return *solver;
 }
 
 py::dict summary_of(const pca::Summary& s) {
