@@ -9,7 +9,7 @@ times, with the peak resident memory of each child from GNU time:
            against `cat FILE > /dev/null`; then the same kvt run with fitting;
   threads  the same kvt run with --threads 1 and --threads 2, and the two halves of the frames
            compressed by two one-thread runs at once: the most two cores give without any
-           coordination;
+           coordination; then the same on an XTC copy (kvt convert) of the first F/4 frames;
   growth   the first F/4 frames against all F (selection), time ratio and memory;
   exact    --solver exact on ATOMS_EXACT x FRAMES_EXACT against an older kvt (--old-kvt), peak
            memory against the matrix it diagonalises.
@@ -92,6 +92,31 @@ def line(label, wall, rss, extra=""):
     print(f"  {label:<44} {wall:8.2f} s {rss:8.0f} MiB  {extra}")
 
 
+def thread_speedup(kvt, path, frames, k, out, repeat, target=""):
+    """Times --no-fit with one thread and with two, and what the two cores allow: two one-thread
+    runs at once, each on half the frames, with no coordination at all."""
+    no_fit = [kvt, "compress", "-i", path, "-o", out, "--vectors", k, "--no-fit", "--quiet"]
+    half = frames // 2
+    halves = " & ".join(" ".join(f"'{a}'" for a in
+                                 [kvt, "compress", "-i", f"{path}({first}:{last})", "-o",
+                                  f"{out}.{first}", "--vectors", k, "--no-fit", "--threads", "1",
+                                  "--quiet"])
+                        for first, last in ((1, half), (half + 1, frames))) + "; wait"
+    times = {"one": [], "two": [], "halves": []}
+    for _ in range(repeat):
+        times["one"].append(run(no_fit + ["--threads", "1"])[0])
+        times["two"].append(run(no_fit + ["--threads", "2"])[0])
+        times["halves"].append(run(["sh", "-c", halves])[0])
+    for first in (1, half + 1):
+        os.remove(f"{out}.{first}")
+    t_one, t_two, t_halves = (float(np.median(times[key])) for key in ("one", "two", "halves"))
+    line("kvt compress --no-fit --threads 1", t_one, float("nan"))
+    line("kvt compress --no-fit --threads 2", t_two, float("nan"),
+         f"speed-up of 2 threads {t_one / t_two:.2f}{target}")
+    line("two halves at once, --threads 1 each", t_halves, float("nan"),
+         f"these 2 cores allow {t_one / t_halves:.2f} x one thread")
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("kvt")
@@ -135,32 +160,18 @@ def main():
     line("kvt compress with fitting", t_fit, m_fit)
 
     print(f"threads (median of {args.repeat} alternating runs each; this machine's speed drifts):")
-    no_fit = [kvt, "compress", "-i", dcd, "-o", out, "--vectors", k, "--no-fit", "--quiet"]
-    # What the two cores allow: two one-thread runs at once, each on half the frames, with no
-    # coordination at all.
-    half = args.frames // 2
-    halves = " & ".join(" ".join(f"'{a}'" for a in
-                                 [kvt, "compress", "-i", f"{dcd}({first}:{last})", "-o",
-                                  f"{out}.{first}", "--vectors", k, "--no-fit", "--threads", "1",
-                                  "--quiet"])
-                        for first, last in ((1, half), (half + 1, args.frames))) + "; wait"
-    times = {"one": [], "two": [], "halves": []}
-    for _ in range(args.repeat):
-        times["one"].append(run(no_fit + ["--threads", "1"])[0])
-        times["two"].append(run(no_fit + ["--threads", "2"])[0])
-        times["halves"].append(run(["sh", "-c", halves])[0])
-    for first in (1, half + 1):
-        os.remove(f"{out}.{first}")
-    t_one, t_two, t_halves = (float(np.median(times[key])) for key in ("one", "two", "halves"))
-    line("kvt compress --no-fit --threads 1", t_one, float("nan"))
-    line("kvt compress --no-fit --threads 2", t_two, float("nan"),
-         f"speed-up of 2 threads {t_one / t_two:.2f} (target >= 1.6)")
-    line("two halves at once, --threads 1 each", t_halves, float("nan"),
-         f"these 2 cores allow {t_one / t_halves:.2f} x one thread")
+    thread_speedup(kvt, dcd, args.frames, k, out, args.repeat, " (target >= 1.6)")
     t_fit1, m_fit1, _ = run([kvt, "compress", "-i", dcd, "-o", out, "--vectors", k,
                              "--threads", "1", "--quiet"])
     line("kvt compress with fitting --threads 1", t_fit1, m_fit1,
          f"speed-up of 2 threads {t_fit1 / t_fit:.2f} (single runs)")
+    # XTC, where decoding is a large share of the work: the first quarter of the frames.
+    xtc = os.path.join(args.work, f"spectrum_{args.atoms}x{args.frames // 4}.xtc")
+    if not os.path.exists(xtc):
+        run([kvt, "convert", "-i", f"{dcd}(1:{args.frames // 4})", "-o", xtc])
+    print(f"  the same as XTC, {args.frames // 4} frames, "
+          f"{os.path.getsize(xtc) / 2**20:.0f} MiB:")
+    thread_speedup(kvt, xtc, args.frames // 4, k, out, args.repeat)
 
     print("growth:")
     quarter = args.frames // 4
