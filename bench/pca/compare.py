@@ -95,12 +95,14 @@ def line(label, wall, rss, extra=""):
 def thread_speedup(kvt, path, frames, k, out, repeat, target=""):
     """Times --no-fit with one thread and with two, and what the two cores allow: two one-thread
     runs at once, each on half the frames, with no coordination at all."""
-    no_fit = [kvt, "compress", "-i", path, "-o", out, "--vectors", k, "--no-fit", "--quiet"]
+    # The solver is named: auto could take the exact one for a half and not for the whole.
+    no_fit = [kvt, "compress", "-i", path, "-o", out, "--vectors", k, "--no-fit", "--solver",
+              "randomized", "--quiet"]
     half = frames // 2
     halves = " & ".join(" ".join(f"'{a}'" for a in
                                  [kvt, "compress", "-i", f"{path}({first}:{last})", "-o",
-                                  f"{out}.{first}", "--vectors", k, "--no-fit", "--threads", "1",
-                                  "--quiet"])
+                                  f"{out}.{first}", "--vectors", k, "--no-fit", "--solver",
+                                  "randomized", "--threads", "1", "--quiet"])
                         for first, last in ((1, half), (half + 1, frames))) + "; wait"
     times = {"one": [], "two": [], "halves": []}
     for _ in range(repeat):
