@@ -111,12 +111,17 @@ def thread_speedup(kvt, path, frames, k, out, repeat, target=""):
         times["halves"].append(run(["sh", "-c", halves])[0])
     for first in (1, half + 1):
         os.remove(f"{out}.{first}")
-    t_one, t_two, t_halves = (float(np.median(times[key])) for key in ("one", "two", "halves"))
-    line("kvt compress --no-fit --threads 1", t_one, float("nan"))
-    line("kvt compress --no-fit --threads 2", t_two, float("nan"),
-         f"speed-up of 2 threads {t_one / t_two:.2f}{target}")
-    line("two halves at once, --threads 1 each", t_halves, float("nan"),
-         f"these 2 cores allow {t_one / t_halves:.2f} x one thread")
+    # Ratios are taken within each round, whose runs follow each other closely, and their
+    # median reported: the machine's drift between rounds cancels.
+    one, two, halves = (np.array(times[key]) for key in ("one", "two", "halves"))
+    line("kvt compress --no-fit --threads 1", float(np.median(one)), float("nan"))
+    line("kvt compress --no-fit --threads 2", float(np.median(two)), float("nan"),
+         f"speed-up of 2 threads {np.median(one / two):.2f}{target}")
+    line("two halves at once, --threads 1 each", float(np.median(halves)), float("nan"),
+         f"these 2 cores allow {np.median(one / halves):.2f} x one thread; 2 threads reach "
+         f"{np.median(halves / two) * 100:.0f} % of it")
+    print("    rounds (1 thread / 2 threads / halves, s): " +
+          ", ".join(f"{a:.2f}/{b:.2f}/{c:.2f}" for a, b, c in zip(one, two, halves)))
 
 
 def main():
@@ -161,7 +166,7 @@ def main():
     t_fit, m_fit, _ = run([kvt, "compress", "-i", dcd, "-o", out, "--vectors", k, "--quiet"])
     line("kvt compress with fitting", t_fit, m_fit)
 
-    print(f"threads (median of {args.repeat} alternating runs each; this machine's speed drifts):")
+    print(f"threads ({args.repeat} rounds of alternating runs; this machine's speed drifts):")
     thread_speedup(kvt, dcd, args.frames, k, out, args.repeat, " (target >= 1.6)")
     t_fit1, m_fit1, _ = run([kvt, "compress", "-i", dcd, "-o", out, "--vectors", k,
                              "--threads", "1", "--quiet"])
