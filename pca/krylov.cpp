@@ -107,34 +107,34 @@ void multiply(FrameStream& stream, Centre& centre, Reducer& reducer, Basis& basi
   const int parts = stream.max_parts();
   PartSums<float> products(parts, static_cast<std::size_t>(n * b));
   PartSums<double> sums(settling ? parts : 0, static_cast<std::size_t>(n) + 1);
-  std::vector<std::vector<float>> t(static_cast<std::size_t>(parts));
-  stream.pass_in_parts("Krylov pass " + std::to_string(pass),
-                       [&](const FrameStream::Part& part, std::int64_t offset, std::int64_t count,
-                           std::span<float> block) {
-                         Cores& on = part.cores;
-                         if (settling) {
-                           centre.apply_and_sum(on, block, count, sums[part.index]);
-                         } else {
-                           centre.apply(on, block, count);
-                         }
-                         const float* x = block.data();
-                         if (total != nullptr) {
-                           share_range(on, count, [&](std::int64_t f0, std::int64_t f1) {
-                             for (std::int64_t f = f0; f < f1; ++f) {
-                               squares[offset + f] = sum_of_squares(std::span(x + f * n, n));
-                             }
-                           });
-                         }
-                         // xᵀ q is this block's rows of z; then x (xᵀ q) joins the part's C q.
-                         std::vector<float>& xq = t[static_cast<std::size_t>(part.index)];
-                         xq.resize(static_cast<std::size_t>(count * b));
-                         gemm_inner_sum(on, count, b, n, x, n, q, n, xq.data());
-                         for (std::int64_t c = 0; c < b; ++c) {
-                           std::copy_n(xq.begin() + c * count, count, z + offset + c * frames);
-                         }
-                         gemm_by_rows(on, n, b, count, 1.0f, x, n, xq.data(), count, 1.0f,
-                                      products[part.index].data(), n);
-                       });
+  std::vector<std::vector<float>> xq_parts(static_cast<std::size_t>(parts));  // each part's xᵀ q
+  const auto block_product = [&](const FrameStream::Part& part, std::int64_t offset,
+                                 std::int64_t count, std::span<float> block) {
+    Cores& on = part.cores;
+    if (settling) {
+      centre.apply_and_sum(on, block, count, sums[part.index]);
+    } else {
+      centre.apply(on, block, count);
+    }
+    const float* x = block.data();
+    if (total != nullptr) {
+      share_range(on, count, [&](std::int64_t f0, std::int64_t f1) {
+        for (std::int64_t f = f0; f < f1; ++f) {
+          squares[offset + f] = sum_of_squares(std::span(x + f * n, n));
+        }
+      });
+    }
+    // xᵀ q is this block's rows of z; then x (xᵀ q) joins the part's C q.
+    std::vector<float>& xq = xq_parts[static_cast<std::size_t>(part.index)];
+    xq.resize(static_cast<std::size_t>(count * b));
+    gemm_inner_sum(on, count, b, n, x, n, q, n, xq.data());
+    for (std::int64_t c = 0; c < b; ++c) {
+      std::copy_n(xq.begin() + c * count, count, z + offset + c * frames);
+    }
+    gemm_by_rows(on, n, b, count, 1.0f, x, n, xq.data(), count, 1.0f, products[part.index].data(),
+                 n);
+  };
+  stream.pass_in_parts("Krylov pass " + std::to_string(pass), block_product);
   products.add_to(std::span<float>(w, static_cast<std::size_t>(n * b)));
   reducer.sum(std::span<float>(w, static_cast<std::size_t>(n * b)));
   const double all = static_cast<double>(std::max<std::int64_t>(centre.frames, 1));
