@@ -29,30 +29,37 @@ void run_ranges(Cores& cores, std::int64_t items, std::int64_t ranges,
     return;
   }
   std::atomic<std::int64_t> next{0};
-  std::exception_ptr error;
-  std::mutex error_mutex;
-  const auto work = [&] {
-    for (std::int64_t r = next++; r < ranges; r = next++) {
-      try {
-        const Cores::Held held(cores);
-        fn(r, items * r / ranges, items * (r + 1) / ranges);
-      } catch (...) {
-        const std::lock_guard lock(error_mutex);
-        if (!error) error = std::current_exception();
-        next = ranges;
-      }
-    }
-  };
-  std::vector<std::thread> helpers;
-  for (std::int64_t t = 1; t < std::min<std::int64_t>(cores.count(), ranges); ++t) {
-    helpers.emplace_back(work);
-  }
-  work();
-  for (std::thread& t : helpers) t.join();
-  if (error) std::rethrow_exception(error);
+  run_threads(static_cast<int>(std::min<std::int64_t>(cores.count(), ranges)),
+              [&](int, const std::atomic<bool>& failed) {
+                for (std::int64_t r = next++; r < ranges && !failed; r = next++) {
+                  const Cores::Held held(cores);
+                  fn(r, items * r / ranges, items * (r + 1) / ranges);
+                }
+              });
 }
 
 }  // namespace
+
+void run_threads(int threads,
+                 const std::function<void(int t, const std::atomic<bool>& failed)>& fn) {
+  std::atomic<bool> failed{false};
+  std::exception_ptr error;
+  std::mutex error_mutex;
+  const auto run = [&](int t) {
+    try {
+      fn(t, failed);
+    } catch (...) {
+      const std::lock_guard lock(error_mutex);
+      if (!error) error = std::current_exception();
+      failed = true;
+    }
+  };
+  std::vector<std::thread> helpers;
+  for (int t = 1; t < threads; ++t) helpers.emplace_back(run, t);
+  run(0);
+  for (std::thread& t : helpers) t.join();
+  if (error) std::rethrow_exception(error);
+}
 
 void Cores::acquire(bool urgent) {
   std::unique_lock lock(mutex_);
@@ -82,15 +89,11 @@ void share_sum(Cores& cores, std::int64_t items, std::span<float> sum,
   std::fill(sum.begin(), sum.end(), 0.0f);
   if (items <= 0) return;
   const std::int64_t ranges = range_count(cores, items);
-  // The first range writes straight into `sum`; the others into their own slots.
-  std::vector<std::vector<float>> slots(static_cast<std::size_t>(ranges - 1));
-  for (auto& slot : slots) slot.resize(sum.size());
+  PartSums<float> parts(static_cast<int>(ranges), sum.size());
   run_ranges(cores, items, ranges, [&](std::int64_t r, std::int64_t first, std::int64_t last) {
-    fn(first, last, r == 0 ? sum.data() : slots[static_cast<std::size_t>(r - 1)].data());
+    fn(first, last, parts[static_cast<int>(r)].data());
   });
-  for (const auto& slot : slots) {
-    for (std::size_t i = 0; i < sum.size(); ++i) sum[i] += slot[i];
-  }
+  parts.add_to(sum);
 }
 
 void gemm_by_rows(Cores& cores, std::int64_t rows, std::int64_t cols, std::int64_t inner,

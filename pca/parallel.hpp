@@ -10,6 +10,7 @@
 // waits for one that the scheduler has set aside mid-range for the reader.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -18,6 +19,12 @@
 #include <vector>
 
 namespace kvtraj::pca {
+
+// Runs fn(t, failed) for t = 0 .. threads - 1 at once, fn(0, ...) on the calling thread. Once one
+// of them throws, `failed` reads true, for the others to stop early; the first exception is
+// rethrown here when all have ended.
+void run_threads(int threads,
+                 const std::function<void(int t, const std::atomic<bool>& failed)>& fn);
 
 class Cores {
  public:
@@ -50,6 +57,26 @@ class Cores {
   std::condition_variable freed_;
 };
 
+// Per-part copies of an accumulator (the ranges of share_sum, the parts of
+// FrameStream::pass_in_parts), added up in part order once all have ended: the sum does not
+// depend on which part ended first.
+template <class T>
+class PartSums {
+ public:
+  PartSums(int parts, std::size_t size)
+      : parts_(static_cast<std::size_t>(parts), std::vector<T>(size, T{})) {}
+  std::span<T> operator[](int part) { return parts_[static_cast<std::size_t>(part)]; }
+  // Adds the parts' values to `into`, part after part.
+  void add_to(std::span<T> into) const {
+    for (const std::vector<T>& part : parts_) {
+      for (std::size_t i = 0; i < into.size(); ++i) into[i] += part[i];
+    }
+  }
+
+ private:
+  std::vector<std::vector<T>> parts_;
+};
+
 // Splits [0, items) into contiguous ranges, several a core (one range for one core), and runs
 // fn(first, last) for every range on as many threads as there are cores, the calling thread
 // among them. The ranges must write disjoint outputs. An exception of any range is rethrown here
@@ -73,24 +100,5 @@ void gemm_by_rows(Cores& cores, std::int64_t rows, std::int64_t cols, std::int64
 // b once, however long the inner dimension.
 void gemm_inner_sum(Cores& cores, std::int64_t m, std::int64_t cols, std::int64_t inner,
                     const float* a, std::int64_t lda, const float* b, std::int64_t ldb, float* c);
-
-// Per-part copies of an accumulator for a pass in parts (FrameStream::pass_in_parts), added up
-// in part order once the pass has ended: the sum does not depend on which part ended first.
-template <class T>
-class PartSums {
- public:
-  PartSums(int parts, std::size_t size)
-      : parts_(static_cast<std::size_t>(parts), std::vector<T>(size, T{})) {}
-  std::span<T> operator[](int part) { return parts_[static_cast<std::size_t>(part)]; }
-  // Adds the parts' values to `into`, part after part.
-  void add_to(std::span<T> into) const {
-    for (const std::vector<T>& part : parts_) {
-      for (std::size_t i = 0; i < into.size(); ++i) into[i] += part[i];
-    }
-  }
-
- private:
-  std::vector<std::vector<T>> parts_;
-};
 
 }  // namespace kvtraj::pca

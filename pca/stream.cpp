@@ -124,17 +124,6 @@ void FrameStream::release_buffers() {
   std::vector<std::vector<float>>().swap(buffers_);
 }
 
-void FrameStream::pass_inline(std::string_view name, const BlockFn& fn) {
-  const std::int64_t total = frames();
-  const std::span<float> block = buffer(0);
-  for (std::int64_t offset = 0; offset < total; offset += block_) {
-    const std::int64_t count = std::min(block_, total - offset);
-    read_block(reader_, offset, count, block);
-    fn(offset, count, block.first(static_cast<std::size_t>(count * n_)));
-    if (progress_) progress_(ProgressEvent{name, offset + count, total, false});
-  }
-}
-
 void FrameStream::pass_reading_ahead(std::string_view name, const BlockFn& fn) {
   const std::int64_t total = frames();
   Handoff h;
@@ -213,7 +202,11 @@ void FrameStream::pass(std::string_view name, const BlockFn& fn) {
   if (cores_.count() > 1) {
     pass_reading_ahead(name, fn);
   } else {
-    pass_inline(name, fn);
+    // One part: the caller reads every block itself.
+    run_parts(name, 1,
+              [&](const Part&, std::int64_t offset, std::int64_t count, std::span<float> block) {
+                fn(offset, count, block);
+              });
   }
   end_pass(name);
 }
@@ -242,44 +235,28 @@ int FrameStream::parts_available() {
   return others_.empty() ? 1 : parts;
 }
 
-void FrameStream::report(std::string_view name, std::int64_t done) {
-  const std::lock_guard lock(progress_mutex_);
-  done_ += done;
-  progress_(ProgressEvent{name, done_, frames(), false});
-}
-
 void FrameStream::run_parts(std::string_view name, int parts, const PartFn& fn) {
   const std::int64_t total = frames();
   for (int p = 0; p < parts; ++p) buffer(p);
-  done_ = 0;
-  std::atomic<bool> stop{false};
-  std::exception_ptr error;
-  std::mutex error_mutex;
-  const auto run = [&](int p) {
-    try {
-      Cores one(1);
-      // Once the copy is complete every part reads it, not the input.
-      FrameReader& reader =
-          p == 0 || spilled_ ? reader_ : *others_[static_cast<std::size_t>(p - 1)];
-      const std::span<float> block = buffers_[static_cast<std::size_t>(p)];
-      const std::int64_t end = total * (p + 1) / parts;
-      for (std::int64_t offset = total * p / parts; offset < end && !stop; offset += block_) {
-        const std::int64_t count = std::min(block_, end - offset);
-        read_block(reader, offset, count, block);
-        fn(Part{p, one}, offset, count, block.first(static_cast<std::size_t>(count * n_)));
-        if (progress_) report(name, count);
+  std::mutex progress_mutex;
+  std::int64_t done = 0;
+  run_threads(parts, [&](int p, const std::atomic<bool>& failed) {
+    Cores one(1);
+    // Once the copy is complete every part reads it, not the input.
+    FrameReader& reader = p == 0 || spilled_ ? reader_ : *others_[static_cast<std::size_t>(p - 1)];
+    const std::span<float> block = buffers_[static_cast<std::size_t>(p)];
+    const std::int64_t end = total * (p + 1) / parts;
+    for (std::int64_t offset = total * p / parts; offset < end && !failed; offset += block_) {
+      const std::int64_t count = std::min(block_, end - offset);
+      read_block(reader, offset, count, block);
+      fn(Part{p, one}, offset, count, block.first(static_cast<std::size_t>(count * n_)));
+      if (progress_) {
+        const std::lock_guard lock(progress_mutex);
+        done += count;
+        progress_(ProgressEvent{name, done, total, false});
       }
-    } catch (...) {
-      const std::lock_guard lock(error_mutex);
-      if (!error) error = std::current_exception();
-      stop = true;
     }
-  };
-  std::vector<std::thread> threads;
-  for (int p = 1; p < parts; ++p) threads.emplace_back(run, p);
-  run(0);
-  for (std::thread& t : threads) t.join();
-  if (error) std::rethrow_exception(error);
+  });
 }
 
 void FrameStream::pass_in_parts(std::string_view name, const PartFn& fn) {

@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <span>
 #include <string>
 #include <string_view>
@@ -74,12 +73,10 @@ class FrameStream {
   std::span<float> buffer(int which);
   void begin_pass(std::string_view name);
   void end_pass(std::string_view name);
-  void pass_inline(std::string_view name, const BlockFn& fn);
   void pass_reading_ahead(std::string_view name, const BlockFn& fn);
   void run_parts(std::string_view name, int parts, const PartFn& fn);
   // How many parts the next pass can have: the readers for them are opened once, on first need.
   int parts_available();
-  void report(std::string_view name, std::int64_t done);
   void open_spill();
 
   FrameReader& reader_;
@@ -95,8 +92,6 @@ class FrameStream {
   bool spilled_ = false;  // the spill holds every frame of the range
   std::vector<std::unique_ptr<FrameReader>> others_;  // readers of parts 1, 2, ...
   bool others_tried_ = false;
-  std::mutex progress_mutex_;
-  std::int64_t done_ = 0;  // frames of the current pass in parts
   std::vector<std::vector<float>> buffers_;
 };
 
