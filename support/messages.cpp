@@ -45,4 +45,12 @@ void write_to_stream(const Message& message) {
   std::fputc('\n', stream);
 }
 
+SinkInFront::SinkInFront(Handler handle)
+    : handle_(std::move(handle)),
+      next_(set_message_sink([this](const Message& m) { handle_(m, next_); })) {}
+
+SinkInFront::~SinkInFront() {
+  set_message_sink(std::move(next_));
+}
+
 }  // namespace kvtraj

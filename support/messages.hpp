@@ -49,4 +49,20 @@ inline void report_error(std::string_view text) {
 // The default: `text` and a line break on `stream`.
 void write_to_stream(const Message& message);
 
+// While it lives, a sink in front of the current one: handle(message, next) sees every text and
+// passes on what it does not keep, as it is or changed, with next (the sink it stands in front
+// of, which is put back at the end).
+class SinkInFront {
+ public:
+  using Handler = std::function<void(const Message& message, const MessageSink& next)>;
+  explicit SinkInFront(Handler handle);
+  ~SinkInFront();
+  SinkInFront(const SinkInFront&) = delete;
+  SinkInFront& operator=(const SinkInFront&) = delete;
+
+ private:
+  Handler handle_;
+  MessageSink next_;
+};
+
 }  // namespace kvtraj

@@ -94,24 +94,6 @@ void print_summary(const std::string& out, const pca::Summary& s) {
       static_cast<unsigned long long>(dcd), pca::solver_name(s.solver), s.passes);
 }
 
-// The engine's fatal lines are the command's: they carry the program's prefix.
-class PrefixFatalLines {
- public:
-  PrefixFatalLines()
-      : previous_(set_message_sink([this](const Message& m) {
-          if (m.kind != MessageKind::fatal) return forward(m);
-          const std::string text = "kvt: " + std::string(m.text);
-          forward(Message{m.kind, text, m.stream});
-        })) {}
-  ~PrefixFatalLines() { set_message_sink(previous_); }
-  PrefixFatalLines(const PrefixFatalLines&) = delete;
-  PrefixFatalLines& operator=(const PrefixFatalLines&) = delete;
-
- private:
-  void forward(const Message& m) const { previous_ ? previous_(m) : write_to_stream(m); }
-  MessageSink previous_;
-};
-
 }  // namespace
 
 int run_compress(Team& team) {
@@ -143,7 +125,12 @@ int run_compress(Team& team) {
 
   Progress progress(!getflag("--quiet") && team.rank() == 0);
   SourceReader reader(*source, text_option("--album").has_value());
-  const PrefixFatalLines prefix;
+  // The engine's fatal lines are the command's: they carry the program's prefix.
+  const SinkInFront prefix([](const Message& m, const MessageSink& next) {
+    if (m.kind != MessageKind::fatal) return next(m);
+    const std::string text = "kvt: " + std::string(m.text);
+    next(Message{m.kind, text, m.stream});
+  });
   pca::Components c = pca::analyse(reader, options, progress.callback(), team.reducer());
   team.gather(c, options.first, options.last);
   if (team.rank() != 0) return 0;

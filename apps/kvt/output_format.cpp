@@ -23,16 +23,12 @@ float output_precision(TrajectoryFormat format) {
 }
 
 KeptErrors::KeptErrors()
-    : previous_(set_message_sink([this](const Message& m) {
+    : front_([this](const Message& m, const MessageSink& next) {
         if (m.kind == MessageKind::error) {
           last_ = m.text;
         } else {
-          previous_ ? previous_(m) : write_to_stream(m);
+          next(m);
         }
-      })) {}
-
-KeptErrors::~KeptErrors() {
-  set_message_sink(std::move(previous_));
-}
+      }) {}
 
 }  // namespace kvtraj::app

@@ -21,14 +21,11 @@ float output_precision(TrajectoryFormat format);
 class KeptErrors {
  public:
   KeptErrors();
-  ~KeptErrors();
-  KeptErrors(const KeptErrors&) = delete;
-  KeptErrors& operator=(const KeptErrors&) = delete;
   const std::string& last() const { return last_; }
 
  private:
-  MessageSink previous_;
   std::string last_;
+  SinkInFront front_;
 };
 
 // Runs one step of a writer (create, write_frame, finish) and returns its result; when it fails,
