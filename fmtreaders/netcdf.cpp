@@ -28,7 +28,8 @@ namespace {
 
 constexpr std::size_t kMaxAtoms = INT32_MAX / 3;
 
-std::mutex library_mutex;
+// Recursive: a reader refused while its open holds the lock closes its file under it.
+std::recursive_mutex library_mutex;
 
 // The text of global attribute `name`, empty when it is absent or not text (bounded: the
 // length comes from the file).
@@ -183,18 +184,14 @@ std::unique_ptr<FrameReader> open_netcdf(const std::string& path, std::int32_t& 
     case HeaderCheck::not_classic:
       break;
   }
-  std::unique_lock lock(library_mutex);
+  const std::lock_guard lock(library_mutex);
   int nc = -1;
   if (nc_open(path.c_str(), NC_NOWRITE, &nc) != NC_NOERR) {
     report_error("Error - can't open netcdf file");
     return nullptr;
   }
   auto reader = std::make_unique<NetcdfReader>(nc, whole);
-  if (!reader->check()) {
-    lock.unlock();  // the reader's close takes it again
-    return nullptr;
-  }
-  lock.unlock();
+  if (!reader->check()) return nullptr;
   file_natoms = reader->file_atoms();
   type = kTypeNetcdf;
   return reader;
