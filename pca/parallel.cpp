@@ -89,6 +89,8 @@ void share_sum(Cores& cores, std::int64_t items, std::span<float> sum,
   std::fill(sum.begin(), sum.end(), 0.0f);
   if (items <= 0) return;
   const std::int64_t ranges = range_count(cores, items);
+  // One range (one core: every block of a pass in parts) writes straight into `sum`.
+  if (ranges == 1) return fn(0, items, sum.data());
   PartSums<float> parts(static_cast<int>(ranges), sum.size());
   run_ranges(cores, items, ranges, [&](std::int64_t r, std::int64_t first, std::int64_t last) {
     fn(first, last, parts[static_cast<int>(r)].data());
