@@ -10,7 +10,7 @@
 // (support/messages.hpp), and the step that failed returns a null writer or false. Values that an
 // AMBER field cannot hold (8 columns, 3 decimals) are an error, never a corrupt file.
 //
-// Boxes travel as a `UnitCell` (lengths in Å, angles in degrees). Each format stores a cell its
+// Boxes travel as a `UnitCell` (support/unit_cell.hpp). Each format stores a cell its
 // own way: DCD as MDTraj and CHARMM write it (a, cos γ, b, cos β, cos α, c), AMBER and binpos as
 // a, b, c followed by the angles.
 #pragma once
@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "support/files.hpp"
+#include "support/unit_cell.hpp"
 
 namespace kvtraj {
 
@@ -33,19 +34,6 @@ enum class TrajectoryFormat { dcd, binpos, crd, crdbox, xtc, netcdf };
 // The format named by a path's extension: ".dcd", ".binpos", ".crd" (".mdcrd"), ".crdbox",
 // ".xtc", ".nc" (".ncdf").
 std::optional<TrajectoryFormat> format_from_extension(std::string_view path);
-
-struct UnitCell {
-  float a = 0.0f, b = 0.0f, c = 0.0f;                // Å
-  float alpha = 90.0f, beta = 90.0f, gamma = 90.0f;  // degrees
-};
-
-// The cell of the six values a DCD unit-cell record holds in file order. The angle slots hold
-// cosines in files of MDTraj, NAMD and recent CHARMM, and degrees in older ones: values within
-// [-1, 1] are taken as cosines.
-UnitCell cell_from_dcd(std::span<const float, 6> values);
-// The cell of six values a, b, c, alpha, beta, gamma (AMBER box lines, binpos boxes); angles of
-// 0 (a box line with lengths only) mean 90 degrees.
-UnitCell cell_from_lengths(std::span<const float, 6> values);
 
 class TrajectoryWriter {
  public:

@@ -14,9 +14,6 @@ struct WriterSetup {
   float precision = 0.0f;  // XTC grid steps per nm; 0 for the default
 };
 
-// cos of an angle in degrees, exactly 0 for right angles so that boxes survive unchanged.
-double cosine_of(float degrees);
-
 std::unique_ptr<TrajectoryWriter> make_dcd_writer(WriterSetup setup);
 std::unique_ptr<TrajectoryWriter> make_binpos_writer(WriterSetup setup);
 std::unique_ptr<TrajectoryWriter> make_amber_writer(WriterSetup setup);

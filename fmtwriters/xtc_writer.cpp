@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <numbers>
 
 #include "fmtreaders/xtc_codec.hpp"
 #include "fmtwriters/formats.hpp"
@@ -25,21 +24,11 @@ void append_be(std::vector<unsigned char>& out, float v) {
   append_be(out, raw);
 }
 
-double sine(float degrees) {
-  if (degrees == 90.0f) return 1.0;
-  return std::sin(static_cast<double>(degrees) * std::numbers::pi / 180.0);
-}
-
-// The box rows (nm) of a cell: a along x, b in the xy plane, as GROMACS lays boxes out.
-std::array<float, 9> box_vectors(const UnitCell& cell) {
-  const double a = cell.a / 10.0, b = cell.b / 10.0, c = cell.c / 10.0;
-  const double ca = cosine_of(cell.alpha), cb = cosine_of(cell.beta), cg = cosine_of(cell.gamma);
-  const double sg = sine(cell.gamma);
-  const double cy = (ca - cb * cg) / sg;
-  const double cz = std::sqrt(std::max(0.0, 1.0 - cb * cb - cy * cy));
-  const double rows[9] = {a, 0.0, 0.0, b * cg, b * sg, 0.0, c * cb, c * cy, c * cz};
+// The box rows (nm) of a cell, as GROMACS lays boxes out.
+std::array<float, 9> box_rows_nm(const UnitCell& cell) {
+  const std::array<double, 9> rows = box_vectors(cell);
   std::array<float, 9> out{};
-  for (std::size_t k = 0; k < 9; ++k) out[k] = static_cast<float>(rows[k]);
+  for (std::size_t k = 0; k < 9; ++k) out[k] = static_cast<float>(rows[k] / 10.0);
   return out;
 }
 
@@ -62,7 +51,7 @@ class XtcWriter final : public TrajectoryWriter {
     append_be(frame_, n);
     append_be(frame_, static_cast<std::uint32_t>(frames()));
     append_be(frame_, static_cast<float>(frames()));
-    const std::array<float, 9> box = with_cell() ? box_vectors(cell) : std::array<float, 9>{};
+    const std::array<float, 9> box = with_cell() ? box_rows_nm(cell) : std::array<float, 9>{};
     for (float v : box) append_be(frame_, v);
     append_be(frame_, n);
     nm_.resize(coords.size());

@@ -1,7 +1,8 @@
+#include "support/unit_cell.hpp"
+
+#include <algorithm>
 #include <cmath>
 #include <numbers>
-
-#include "fmtwriters/formats.hpp"
 
 namespace kvtraj {
 namespace {
@@ -15,6 +16,11 @@ float degrees_from_slot(float v) {
 
 float degrees_or_right(float v) {
   return v == 0.0f ? 90.0f : v;
+}
+
+double sine_of(float degrees) {
+  if (degrees == 90.0f) return 1.0;
+  return std::sin(static_cast<double>(degrees) * std::numbers::pi / 180.0);
 }
 
 }  // namespace
@@ -32,6 +38,15 @@ UnitCell cell_from_dcd(std::span<const float, 6> v) {
 UnitCell cell_from_lengths(std::span<const float, 6> v) {
   return UnitCell{
       v[0], v[1], v[2], degrees_or_right(v[3]), degrees_or_right(v[4]), degrees_or_right(v[5])};
+}
+
+std::array<double, 9> box_vectors(const UnitCell& cell) {
+  const double a = cell.a, b = cell.b, c = cell.c;
+  const double ca = cosine_of(cell.alpha), cb = cosine_of(cell.beta), cg = cosine_of(cell.gamma);
+  const double sg = sine_of(cell.gamma);
+  const double cy = (ca - cb * cg) / sg;
+  const double cz = std::sqrt(std::max(0.0, 1.0 - cb * cb - cy * cy));
+  return {a, 0.0, 0.0, b * cg, b * sg, 0.0, c * cb, c * cy, c * cz};
 }
 
 }  // namespace kvtraj
