@@ -85,7 +85,8 @@ Components analyse(FrameReader& reader, const Options& options, const ProgressFn
   c.frames = frames;
   // Spread frames rule out the Gram matrix: the exact solver's matrix is then the covariance.
   c.solver = pick_solver(options.solver, n, share.several ? std::max(frames, n) : frames, budget);
-  const bool counted = options.choice.kind == VectorChoice::count;
+  const bool counted =
+      options.choice.kind == VectorChoice::count || options.choice.kind == VectorChoice::at_most;
   const auto wanted = counted ? static_cast<std::int32_t>(options.choice.value) : 0;
   // A budget too small is refused before the first pass.
   if (c.solver == Solver::randomized) {

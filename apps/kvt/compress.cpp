@@ -2,6 +2,7 @@
 #include <array>
 #include <cstdio>
 
+#include "apps/kvt/bounded.hpp"
 #include "apps/kvt/frame_source.hpp"
 #include "apps/kvt/kvt_app.hpp"
 #include "clopts/clopts.hpp"
@@ -98,13 +99,14 @@ void print_summary(const std::string& out, const pca::Summary& s) {
 
 int run_compress(Team& team) {
   static constexpr std::array<std::string_view, 3> kFlags = {"--kvt6", "--no-fit", "--quiet"};
-  static constexpr std::array<std::string_view, 11> kValued = {
+  static constexpr std::array<std::string_view, 12> kValued = {
       "-i",     "-o",      "--album",  "--natoms", "--vectors", "--quality",
-      "--rmsd", "--title", "--solver", "--memory", "--threads"};
+      "--rmsd", "--title", "--solver", "--memory", "--threads", "--max-error"};
   check_arguments(kFlags, kValued);
   const std::string out = required_text("-o", "the KVT file to write");
   pca::Options options;
-  options.choice = vector_choice();
+  const auto max_error = max_error_option();
+  if (!max_error) options.choice = vector_choice();
   options.solver = solver_option();
   options.memory_bytes = memory_option();
   options.threads = threads_option();
@@ -123,7 +125,6 @@ int run_compress(Team& team) {
   options.last = total * (team.rank() + 1) / team.size();
   options.title = text_option("--title").value_or("kvt compress of " + source->name());
 
-  Progress progress(!getflag("--quiet") && team.rank() == 0);
   SourceReader reader(*source, text_option("--album").has_value());
   // The engine's fatal lines are the command's: they carry the program's prefix.
   const SinkInFront prefix([](const Message& m, const MessageSink& next) {
@@ -131,6 +132,8 @@ int run_compress(Team& team) {
     const std::string text = "kvt: " + std::string(m.text);
     next(Message{m.kind, text, m.stream});
   });
+  if (max_error) return run_bounded(team, reader, out, options, *max_error);
+  Progress progress(!getflag("--quiet") && team.rank() == 0);
   pca::Components c = pca::analyse(reader, options, progress.callback(), team.reducer());
   team.gather(c, options.first, options.last);
   if (team.rank() != 0) return 0;

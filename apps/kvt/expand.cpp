@@ -1,6 +1,7 @@
 // kvt expand: KVT file → rebuilt snapshots in a trajectory file.
 #include <array>
 
+#include "apps/kvt/bounded.hpp"
 #include "apps/kvt/kvt_app.hpp"
 #include "apps/kvt/output_format.hpp"
 #include "clopts/clopts.hpp"
@@ -58,9 +59,10 @@ int run_expand() {
   Progress progress(!getflag("--quiet"));
   progress.begin("writing " + out, (range.last - range.first) / range.stride + 1);
   std::vector<float> snapshot(3 * static_cast<std::size_t>(kvtf.natoms));
+  SnapshotSource source(kvtf, vectors, text_option("--vectors").has_value());
   std::int64_t done = 0;
   for (std::int64_t i = range.first; i <= range.last; i += range.stride) {
-    kvtsnap(kvtf, static_cast<std::int32_t>(i), snapshot, vectors.first, vectors.last);
+    source.read(static_cast<std::int32_t>(i), snapshot);
     written([&] { return writer->write_frame(snapshot); });
     progress.update(++done);
   }
