@@ -28,6 +28,7 @@ void check_max_error(double max_error) {
 
 double grid_step(double max_error, double largest) {
   check_max_error(max_error);
+  if (!std::isfinite(largest)) die("a coordinate is not a finite number");
   // A rebuilt value is at most `top` in magnitude; float32 spacing there is 2^(e - 24), and
   // rounding to float moves a value by half of it. The double products add far less than
   // top * 2^-50.
