@@ -24,6 +24,32 @@ struct Layout {
   double step = 1.0;
 };
 
+// One coordinate's recipe in a block: whether the model gives its base, and its terms as
+// positions in the residual array of walk (previous frame first, then the current one).
+struct Recipe {
+  bool from_model = false;
+  int nrefs = 0;
+  std::array<std::size_t, kMaxRefs> at{};
+  std::array<std::int64_t, kMaxRefs> weight{};
+};
+
+std::vector<Recipe> recipes(const Plan& plan, bool pca, std::size_t n) {
+  std::vector<Recipe> out(n);
+  const int table = pca ? 1 : 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const AtomPlan& ap = plan.atoms[i / 3];
+    Recipe& r = out[i];
+    r.from_model = pca && !ap.time_only;
+    r.nrefs = ap.nrefs[table];
+    for (int k = 0; k < r.nrefs; ++k) {
+      const Ref ref = ap.refs[table][k];
+      r.at[k] = ref.source == 0 ? i : n + i - 3 * std::size_t{ref.source};
+      r.weight[k] = ref.weight;
+    }
+  }
+  return out;
+}
+
 // Walks the frames of a block in coding order. For each coordinate it forms the prediction
 // and asks side.value(context, prediction, index) for the coordinate's grid integer (the
 // encoder returns the input's and records the residual, the decoder reads the residual).
@@ -32,40 +58,36 @@ void walk(const Model& model, const Plan& plan, const Layout& layout, std::int64
           std::int64_t count, std::span<const Transform> transforms, Side& side) {
   const std::size_t n = 3 * static_cast<std::size_t>(model.natoms);
   const bool pca = layout.mode == Mode::pca;
-  const int table = pca ? 1 : 0;
-  std::vector<std::int64_t> q_prev(n), q_cur(n), d_prev(n), d_cur(n), r_prev(n), base(n);
+  const std::vector<Recipe> recipe = recipes(plan, pca, n);
+  // d: residuals before correction, of the previous frame [0, n) and this one [n, 2n).
+  std::vector<std::int64_t> q_prev(n), q_cur(n), d(2 * n), r_prev(n), base(n);
   std::vector<double> work(pca ? n : 0);
   for (std::int64_t t = 0; t < count; ++t) {
     if (pca)
       pca_grid(model, transforms[static_cast<std::size_t>(t)], first + t, layout.step, work, base);
-    std::size_t at = static_cast<std::size_t>(t) * n;
-    for (std::size_t a = 0; a < n / 3; ++a) {
-      const AtomPlan& ap = plan.atoms[a];
-      const bool from_model = pca && !ap.time_only;
-      for (std::size_t c = 0; c < 3; ++c) {
-        const std::size_t i = 3 * a + c;
-        if (t == 0) {  // key frame: the model, or the atom before
-          const std::int64_t b = from_model ? base[i] : (a > 0 ? q_cur[i - 3] : 0);
-          q_cur[i] = side.value(kKeyContext, b, at + i);
-          d_cur[i] = from_model ? q_cur[i] - b : 0;
-          r_prev[i] = 0;
-          continue;
-        }
-        const std::int64_t b = from_model ? base[i] : q_prev[i];
+    const std::size_t at = static_cast<std::size_t>(t) * n;
+    if (t == 0) {  // key frame: the model, or the atom before
+      for (std::size_t i = 0; i < n; ++i) {
+        const bool from_model = recipe[i].from_model;
+        const std::int64_t b = from_model ? base[i] : (i >= 3 ? q_cur[i - 3] : 0);
+        q_cur[i] = side.value(kKeyContext, b, at + i);
+        d[n + i] = from_model ? q_cur[i] - b : 0;
+      }
+    } else {
+      for (std::size_t i = 0; i < n; ++i) {
+        const Recipe& r = recipe[i];
+        const std::int64_t b = r.from_model ? base[i] : q_prev[i];
         std::int64_t sum = 0;
-        for (int k = 0; k < ap.nrefs[table]; ++k) {
-          const Ref ref = ap.refs[table][k];
-          sum += ref.weight * (ref.source == 0 ? d_prev[i] : d_cur[i - 3 * ref.source]);
-        }
+        for (int k = 0; k < r.nrefs; ++k) sum += r.weight[k] * d[r.at[k]];
         const Correction corr = correct(sum);
         const int ctx = context_of(corr.third, r_prev[i], layout.shift);
         q_cur[i] = side.value(ctx, b + corr.offset, at + i);
-        d_cur[i] = q_cur[i] - b;
-        r_prev[i] = d_cur[i] - corr.offset;
+        d[n + i] = q_cur[i] - b;
+        r_prev[i] = d[n + i] - corr.offset;
       }
     }
     std::swap(q_prev, q_cur);
-    std::swap(d_prev, d_cur);
+    std::copy(d.begin() + static_cast<std::ptrdiff_t>(n), d.end(), d.begin());
   }
 }
 

@@ -120,8 +120,9 @@ void ContextEncoder::finish(ByteWriter& out) {
 
   // rANS runs backwards over the symbols; its bytes are reversed so that decoding reads forward.
   std::vector<std::uint8_t> stream;
-  std::uint32_t x = kLow;
+  std::uint32_t state[2] = {kLow, kLow};
   for (std::size_t i = symbols_.size(); i-- > 0;) {
+    std::uint32_t& x = state[i & 1];
     const std::size_t c = symbols_[i] / kTokens, s = symbols_[i] % kTokens;
     const std::uint32_t f = freq[c][s];
     const std::uint32_t limit = ((kLow >> kProbBits) << 8) * f;
@@ -131,8 +132,12 @@ void ContextEncoder::finish(ByteWriter& out) {
     }
     x = ((x / f) << kProbBits) + (x % f) + start[c][s];
   }
-  for (int shift = 24; shift >= 0; shift -= 8)
-    stream.push_back(static_cast<std::uint8_t>(x >> shift));
+  // The decoder reads state 0, then state 1, each little-endian.
+  for (int k = 1; k >= 0; --k) {
+    for (int shift = 24; shift >= 0; shift -= 8) {
+      stream.push_back(static_cast<std::uint8_t>(state[k] >> shift));
+    }
+  }
   std::reverse(stream.begin(), stream.end());
   out.put_sized(stream);
   out.put_sized(extra_.finish());
@@ -149,24 +154,27 @@ ContextDecoder::ContextDecoder(ByteReader& in, int contexts)
       levels[s] = static_cast<std::uint8_t>(table_bits.get(kLevelBits));
     const auto freq = frequencies_from_levels(std::span(levels).first(used));
     std::uint32_t at = 0;
-    for (int s = 0; s < kTokens; ++s) {
-      t.freq[s] = freq[s];
-      t.start[s] = at;
-      std::fill_n(t.symbol.begin() + at, freq[s], static_cast<std::uint8_t>(s));
+    for (std::uint32_t s = 0; s < kTokens; ++s) {
+      for (std::uint32_t k = 0; k < freq[s]; ++k)
+        t.slot[at + k] = ((freq[s] - 1u) << 20) | (k << 8) | s;
       at += freq[s];
     }
   }
   if (table_bits.overran()) in.damaged("the frequency tables end early");
   stream_ = in.get_sized();
-  if (stream_.size() < 4) in.damaged("the coded stream is too short");
-  for (int i = 0; i < 4; ++i) state_ |= static_cast<std::uint32_t>(stream_[i]) << (8 * i);
-  at_ = 4;
-  if (state_ < kLow) in.damaged("the coder's state is out of range");
+  if (stream_.size() < 8) in.damaged("the coded stream is too short");
+  for (int k = 0; k < 2; ++k) {
+    for (int i = 0; i < 4; ++i)
+      state_[k] |= static_cast<std::uint32_t>(stream_[4 * k + i]) << (8 * i);
+    if (state_[k] < kLow) in.damaged("the coder's state is out of range");
+  }
+  at_ = 8;
   extra_ = BitReader(in.get_sized());
 }
 
 bool ContextDecoder::ended_cleanly() const {
-  return !overran_ && !extra_.overran() && state_ == kLow && at_ == stream_.size();
+  return !overran_ && !extra_.overran() && state_[0] == kLow && state_[1] == kLow &&
+         at_ == stream_.size();
 }
 
 }  // namespace kvtraj::codec

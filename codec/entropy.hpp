@@ -1,9 +1,10 @@
 // The entropy coder: residuals are zigzag-mapped to unsigned values and split into a token
 // (values below 16 themselves; above, the bit length and the two bits after the leading one)
 // plus raw extra bits; tokens are coded with rANS (32-bit state, byte renormalisation, 12-bit
-// probabilities) under one frequency table per context, which goes below one bit per value when
-// a context is dominated by one token. Each block carries its own tables, stored as 6-bit
-// logarithmic levels that both sides turn into the same frequencies with integer arithmetic.
+// probabilities, two states taking the values in turn) under one frequency table per context, which
+// goes below one bit per value when a context is dominated by one token. Each block carries its own
+// tables, stored as 6-bit logarithmic levels that both sides turn into the same frequencies with
+// integer arithmetic.
 #pragma once
 
 #include <array>
@@ -59,20 +60,15 @@ class ContextDecoder {
   // Reads what ContextEncoder::finish wrote.
   ContextDecoder(ByteReader& in, int contexts);
   std::int64_t next(int context) {
-    const Table& t = tables_[static_cast<std::size_t>(context)];
-    const std::uint32_t slot = state_ & (kProbScale - 1);
-    const std::uint8_t s = t.symbol[slot];
-    state_ = t.freq[s] * (state_ >> kProbBits) + slot - t.start[s];
-    while (state_ < kLow) {
-      if (at_ == stream_.size()) {
-        overran_ = true;
-        state_ = kLow;
-        break;
-      }
-      state_ = (state_ << 8) | stream_[at_++];
-    }
+    // Two states take the values in turn, so that one's table lookup overlaps the other's.
+    std::uint32_t& x = state_[which_];
+    which_ ^= 1;
+    const std::uint32_t e = tables_[static_cast<std::size_t>(context)].slot[x & (kProbScale - 1)];
+    x = ((e >> 20) + 1) * (x >> kProbBits) + ((e >> 8) & (kProbScale - 1));
+    if (x < kLow) renormalise(x);
+    const std::uint32_t s = e & 0xff;
     if (s < 16) return unzigzag(s);
-    const int n = (s - 16) / 4 + 4;
+    const int n = static_cast<int>((s - 16) / 4 + 4);
     const std::uint64_t top = 4 | ((s - 16) & 3);
     return unzigzag((top << (n - 2)) | extra_.get(n - 2));
   }
@@ -81,15 +77,25 @@ class ContextDecoder {
 
  private:
   static constexpr std::uint32_t kLow = 1u << 23;
+  // Per slot: frequency - 1 (bits 20..31), slot - start (bits 8..19), token (bits 0..7).
   struct Table {
-    std::array<std::uint8_t, kProbScale> symbol{};
-    std::array<std::uint32_t, kTokens> freq{};
-    std::array<std::uint32_t, kTokens> start{};
+    std::array<std::uint32_t, kProbScale> slot{};
   };
+  void renormalise(std::uint32_t& x) {
+    while (x < kLow) {
+      if (at_ == stream_.size()) {
+        overran_ = true;
+        x = kLow;
+        return;
+      }
+      x = (x << 8) | stream_[at_++];
+    }
+  }
   std::vector<Table> tables_;
   std::span<const std::uint8_t> stream_;
   std::size_t at_ = 0;
-  std::uint32_t state_ = 0;
+  std::uint32_t state_[2] = {0, 0};
+  int which_ = 0;
   bool overran_ = false;
   BitReader extra_;
 };
