@@ -129,11 +129,10 @@ Plan choose_plan(const Model& model, std::span<const float> frames, std::int64_t
   Plan plan;
   plan.atoms.resize(natoms);
   std::vector<std::int32_t> lowest(natoms, 0);  // the first atom a reference may reach
-  std::vector<bool> grouped(natoms, false);
   for (const AtomGroup& g : groups) {
-    for (std::int32_t a = g.first; a < g.first + g.count && a < model.natoms; ++a) {
+    for (std::int32_t a = std::max(g.first, 0); a < g.first + g.count && a < model.natoms; ++a) {
       lowest[static_cast<std::size_t>(a)] = g.first;
-      grouped[static_cast<std::size_t>(a)] = true;
+      plan.atoms[static_cast<std::size_t>(a)].time_only = true;
     }
   }
   if (count < 3) return plan;
@@ -158,7 +157,7 @@ Plan choose_plan(const Model& model, std::span<const float> frames, std::int64_t
     const std::int64_t by_model = choose_refs(model_d, a, lowest[a], probe, 1);
     const std::int64_t by_time =
         cost(time, a, std::span(plan.atoms[a].refs[0]).first(plan.atoms[a].nrefs[0]));
-    plan.atoms[a].time_only = grouped[a] || by_model >= by_time;
+    plan.atoms[a].time_only = plan.atoms[a].time_only || by_model >= by_time;
   }
   // In pca blocks every atom's residual is of its own kind; the references are chosen on that mix.
   Series mixed = model_d;

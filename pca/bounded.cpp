@@ -17,7 +17,9 @@ namespace {
 
 constexpr std::int32_t kKvtUnit = 23;
 // Vector counts tried when the size decides.
-constexpr std::int32_t kTrials[] = {0, 2, 4, 8, 12, 16, 24, 32};
+constexpr std::int32_t kTrials[] = {0, 4, 8, 16, 32};
+// The plan's least squares look at this many frames of the sample at most.
+constexpr std::int64_t kPlanFrames = 64;
 
 codec::Model model_of(const Components& c, std::int32_t k) {
   const std::size_t n = c.average.size();
@@ -75,7 +77,10 @@ Choice choose(const Components& c, std::span<const float> sample, std::int64_t c
     const codec::Model m = model_of(c, model ? k : 0);
     const std::span<const codec::Transform> t =
         model ? std::span(transforms) : std::span<const codec::Transform>();
-    codec::Plan plan = codec::choose_plan(m, sample, 0, count, t, step, b.groups);
+    const std::int64_t p = std::min(count, kPlanFrames);
+    codec::Plan plan =
+        codec::choose_plan(m, sample.first(static_cast<std::size_t>(p) * c.average.size()), 0, p,
+                           t.first(model ? static_cast<std::size_t>(p) : 0), step, b.groups);
     const codec::EncodedBlock e = codec::encode_block(m, plan, {0, count, sample, t}, b.max_error);
     const double bytes = file_bytes(c, model ? k : 0, e.bytes.size(), count);
     if (bytes < best_bytes) {

@@ -9,6 +9,7 @@ PYBIND11_MODULE(_core, m) {
   // Once per process: it resets the reader handle table, closing any open trajectory.
   kvtraj::f77_molfile_init();
   kvtraj::python::bind_kvt_file(m);
+  kvtraj::python::bind_bounded(m);
   kvtraj::python::bind_trajectories(m);
   kvtraj::python::bind_compress(m);
 }
