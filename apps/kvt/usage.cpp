@@ -16,7 +16,7 @@ constexpr std::array<Usage, 5> kUsages = {{
      "usage: kvt compress -i TRAJ -o OUT.kvt [--album LIST] [--natoms N]\n"
      "                    [--vectors K | --quality PCT | --rmsd A] [--kvt6] [--title TEXT]\n"
      "                    [--no-fit] [--solver exact|randomized|auto] [--memory MB]\n"
-     "                    [--threads T] [--quiet]\n"
+     "                    [--threads T] [--max-error E] [--quiet]\n"
      "  Stores a trajectory in principal-component form. TRAJ may carry a frame selection,\n"
      "  e.g. 'run.dcd(1:500:2)'; --album reads the files of a list instead. Snapshots are\n"
      "  fitted onto the first, then onto their average until it moves less than 1e-4 A\n"
@@ -33,13 +33,17 @@ constexpr std::array<Usage, 5> kUsages = {{
      "  threads: each reads and works through its own part of the frames, through its own\n"
      "  opening of the input (albums and slow inputs: from the temporary copy once it is made;\n"
      "  until then one thread reads ahead while the others share each block). --threads 1 runs\n"
-     "  on one thread alone.\n"},
+     "  on one thread alone.\n"
+     "  --max-error E writes KVT7: every coordinate of every frame comes back within E\n"
+     "  angstrom, float32 rounding included; the vectors kept (none, or up to 32, or K with\n"
+     "  --vectors) are those that make the smallest file (docs/kvt7.md).\n"},
     {"expand",
      "usage: kvt expand -i IN.kvt -o OUT [--frames SEL] [--vectors FIRST:LAST] [--precision P]\n"
      "                  [--quiet]\n"
      "  Rebuilds snapshots and writes them as .dcd, .binpos, .crd, .crdbox, .xtc or .nc (AMBER\n"
      "  NetCDF), by OUT's extension. SEL is a selection such as 10:50:5; --vectors K uses\n"
-     "  vectors 1..K. XTC output keeps P grid steps per nm (default 1000).\n"},
+     "  vectors 1..K. XTC output keeps P grid steps per nm (default 1000). The frames of a\n"
+     "  KVT7 file are its coded frames (within its maximum error) unless --vectors is given.\n"},
     {"convert",
      "usage: kvt convert -i TRAJ -o OUT [--album LIST] [--natoms N] [--title TEXT]\n"
      "                   [--precision P] [--quiet]\n"
@@ -48,7 +52,8 @@ constexpr std::array<Usage, 5> kUsages = {{
      "  keeps P grid steps per nm (default 1000).\n"},
     {"info",
      "usage: kvt info FILE [--natoms N]\n"
-     "  For a KVT file: version, title, counts, quality and the eigenvalue table.\n"
+     "  For a KVT file: version, title, counts, quality and the eigenvalue table; for KVT7\n"
+     "  also the maximum error and the shares of model, transforms, residuals and index.\n"
      "  For a trajectory: its type, atoms, frames and whether it has a box.\n"},
     {"query",
      "usage: kvt query -i IN.kvt (--avg | --evals | --evec K | --proj K | --scores I |\n"

@@ -184,6 +184,8 @@ def main():
     ap.add_argument("--work", default="/work/bench-codec")
     ap.add_argument("--frames", type=int, default=2000)
     ap.add_argument("--skip-big", action="store_true")
+    ap.add_argument("--cases", default="peptide,vac,vac5ps,water,speed",
+                    help="comma-separated: peptide, vac, vac5ps, water, speed")
     a = ap.parse_args()
     here = os.path.dirname(os.path.abspath(__file__))
     if not os.path.exists(os.path.join(a.work, "vac/md.trr")):
@@ -191,16 +193,22 @@ def main():
     shared = os.path.join(here, "../../../shared/data/peptide.dcd")
     if not os.path.exists(shared):
         shared = "/work/shared/data/peptide.dcd"
+    cases = a.cases.split(",")
     with tempfile.TemporaryDirectory() as tmp:
-        case(a.kvt, "peptide", shared, tmp)
+        if "peptide" in cases:
+            case(a.kvt, "peptide", shared, tmp)
         trr = os.path.join(a.work, "vac/md_whole.trr")
         if not os.path.exists(trr):
             trr = gmx_whole(a.work, os.path.join(a.work, "vac/md.trr"), os.path.join(a.work, "vac_whole.trr"))
-        vac, x = case(a.kvt, "vac", f"{trr}(1:{a.frames})", tmp)
-        case(a.kvt, "vac5ps", f"{trr}(1::25)", tmp)
-        water = gmx_copy(os.path.join(a.work, "water/md.xtc"), os.path.join(a.work, "water_whole.xtc"))
-        case(a.kvt, "water", water, tmp, peer_xtc=water)
-        speed(a.kvt, a.codec_bench, vac, x, tmp)
+        if "vac" in cases or "speed" in cases:
+            vac, x = case(a.kvt, "vac", f"{trr}(1:{a.frames})", tmp)
+        if "vac5ps" in cases:
+            case(a.kvt, "vac5ps", f"{trr}(1::25)", tmp)
+        if "water" in cases:
+            water = gmx_copy(os.path.join(a.work, "water/md.xtc"), os.path.join(a.work, "water_whole.xtc"))
+            case(a.kvt, "water", water, tmp, peer_xtc=water)
+        if "speed" in cases:
+            speed(a.kvt, a.codec_bench, vac, x, tmp)
         if not a.skip_big:
             big_expand(a.kvt, tmp)
 
