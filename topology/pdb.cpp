@@ -103,8 +103,11 @@ class PdbReader {
 
 std::int32_t PdbReader::resid(std::string_view field, std::size_t number) {
   if (const auto decimal = parse_integer(field)) {
+    // MDAnalysis adds 10,000 while the number lies more than 5,000 below the previous one.
     std::int64_t value = *decimal;
-    while (value - previous_resid_ < -5000) value += 10000;
+    const std::int64_t below = previous_resid_ - 5000 - value;
+    if (below > 0) value += 10000 * ((below + 9999) / 10000);
+    if (value > INT32_MAX) fail(source_, number, "residue numbers that unfold beyond 32 bits");
     previous_resid_ = value;
     return static_cast<std::int32_t>(value);
   }
