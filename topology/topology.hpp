@@ -64,9 +64,9 @@ struct Topology {
   std::vector<float> charges;        // e; empty when the format holds none
   std::vector<std::int32_t> resids;  // residue numbers, unfolded where the file wraps them
   std::vector<char> icodes;          // insertion codes (PDB, PSF), ' ' for none
-  std::vector<std::array<std::int32_t, 2>> bonds;  // 0-based atom pairs, first < second
-  bool has_bonds = false;                          // the file lists bonds (PSF, PRMTOP, PDB CONECT)
-  std::optional<UnitCell> cell;                    // PDB CRYST1, the GRO box line
+  std::vector<std::array<std::int32_t, 2>> bonds;  // 0-based pairs, first < second, sorted, once
+  bool has_bonds = false;  // the file lists bonds (PSF, PRMTOP; PDB: CONECT records that resolve)
+  std::optional<UnitCell> cell;    // PDB CRYST1, the GRO box line
   std::vector<float> coordinates;  // 3N in Å when the file holds positions, else empty
 
   std::int32_t natoms() const { return static_cast<std::int32_t>(names.size()); }
