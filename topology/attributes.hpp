@@ -21,11 +21,17 @@ std::string_view element_of_number(std::int64_t z);
 // `to` gets f(text) for the text of each atom in `from`; f runs once per distinct text.
 template <class F>
 void derive_column(const TextColumn& from, TextColumn& to, F f) {
-  std::vector<std::string> derived;
-  derived.reserve(from.values().size());
-  for (const std::string& text : from.values()) derived.push_back(f(text));
+  constexpr std::uint32_t kUnseen = 0xffffffff;
+  std::vector<std::uint32_t> id_in_to(from.values().size(), kUnseen);
   to.reserve(from.size());
-  for (const std::uint32_t id : from.indices()) to.push_back(derived[id]);
+  for (const std::uint32_t id : from.indices()) {
+    if (id_in_to[id] != kUnseen) {
+      to.push_back_id(id_in_to[id]);
+    } else {
+      to.push_back(f(from.values()[id]));
+      id_in_to[id] = to.indices().back();
+    }
+  }
 }
 
 // Types guessed from the names (guess_type), elements from the names (guess_element), masses

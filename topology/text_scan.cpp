@@ -23,7 +23,7 @@ bool Lines::next(std::string_view& line) {
 }
 
 bool is_blank(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+  return c == ' ' || (c >= '\t' && c <= '\r');  // tab, line feed, vertical tab, form feed, CR
 }
 
 std::string_view trim_left(std::string_view text) {
@@ -78,24 +78,25 @@ namespace {
 std::optional<double> short_decimal(std::string_view field) {
   constexpr double kPowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-  std::size_t pos = field.starts_with('-') ? 1 : 0;
-  std::int64_t mantissa = 0;
-  int digits = 0, decimals = -1;
-  for (; pos < field.size(); ++pos) {
-    const char c = field[pos];
-    if (c == '.' && decimals < 0) {
-      decimals = 0;
-    } else if (c >= '0' && c <= '9' && digits < 15) {
-      mantissa = mantissa * 10 + (c - '0');
-      ++digits;
-      if (decimals >= 0) ++decimals;
-    } else {
-      return std::nullopt;
+  const char* p = field.data();
+  const char* const end = p + field.size();
+  const bool negative = p != end && *p == '-';
+  p += negative ? 1 : 0;
+  std::uint64_t mantissa = 0;  // wraps when too long, and is then refused by the digit count
+  const auto digits = [&] {
+    const char* const start = p;
+    for (; p != end && static_cast<unsigned char>(*p - '0') < 10; ++p) {
+      mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - '0');
     }
-  }
-  if (digits == 0 || decimals < 0) return std::nullopt;
+    return p - start;
+  };
+  const auto whole = digits();
+  if (p == end || *p != '.') return std::nullopt;
+  ++p;
+  const auto decimals = digits();
+  if (p != end || whole + decimals == 0 || whole + decimals > 15) return std::nullopt;
   const double value = static_cast<double>(mantissa) / kPowers[decimals];
-  return field.starts_with('-') ? -value : value;
+  return negative ? -value : value;
 }
 
 }  // namespace

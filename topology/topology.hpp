@@ -39,6 +39,8 @@ class TextColumn {
   const std::vector<std::string>& values() const { return values_; }
   const std::vector<std::uint32_t>& indices() const { return of_; }
   void push_back(std::string_view text);
+  // Appends an atom whose text is values()[id] (id < values().size()), without looking it up.
+  void push_back_id(std::uint32_t id) { of_.push_back(id); }
   void reserve(std::size_t atoms) { of_.reserve(atoms); }
   // Replaces atom `atom`'s text.
   void set(std::size_t atom, std::string_view text);
