@@ -43,7 +43,7 @@ IndexGroups parse_index_groups(std::string_view text, const std::string& source,
       if (!atom) topo::fail(source, lines.number(), topo::quote(field) + " is not an atom number");
       if (*atom < 1 || *atom > natoms) {
         topo::fail(source, lines.number(),
-                   "group " + name + " holds atom " + std::string(field) + ", outside 1.." +
+                   "group " + name + " holds atom " + std::to_string(*atom) + ", outside 1.." +
                        std::to_string(natoms));
       }
       atoms.push_back(static_cast<std::int32_t>(*atom - 1));
