@@ -55,14 +55,29 @@ bool in_ranges(const std::vector<IntRange>& sorted, std::int64_t v) {
   return after != sorted.begin() && v <= std::prev(after)->high;
 }
 
-// Masses and charges are held in single precision, so range bounds are compared in single
-// precision too: a bound written as a value of the file then takes that value in.
-bool real_accepts(const FloatValue& v, float x) {
-  if (v.range) return x >= static_cast<float>(v.low) && x <= static_cast<float>(v.high);
-  if (!std::isfinite(v.low)) return static_cast<double>(x) == v.low;
-  return std::fabs(static_cast<double>(x) - v.low) <=
-         kAbsoluteTolerance + kRelativeTolerance * std::fabs(v.low);
-}
+// One value of `mass` or `charge`, prepared for testing every atom. Masses and charges are held
+// in single precision, so range bounds are compared in single precision too: a bound written as
+// a value of the file then takes that value in. A single value compares as numpy.isclose does.
+class RealTest {
+ public:
+  explicit RealTest(const FloatValue& v)
+      : range_(v.range),
+        finite_(std::isfinite(v.low)),
+        low_(static_cast<float>(v.low)),
+        high_(static_cast<float>(v.high)),
+        value_(v.low),
+        tolerance_(kAbsoluteTolerance + kRelativeTolerance * std::fabs(v.low)) {}
+  bool accepts(float x) const {
+    if (range_) return x >= low_ && x <= high_;
+    if (!finite_) return static_cast<double>(x) == value_;
+    return std::fabs(static_cast<double>(x) - value_) <= tolerance_;
+  }
+
+ private:
+  bool range_, finite_;
+  float low_, high_;
+  double value_, tolerance_;
+};
 
 class Evaluator {
  public:
@@ -168,9 +183,10 @@ class Evaluator {
 
   AtomSet reals(const Node& node, const std::vector<float>& values, std::string_view what) const {
     if (values.size() != natoms_) lacks(node, what);
+    const std::vector<RealTest> tests(node.reals.begin(), node.reals.end());
     return AtomSet::of(natoms_, [&](std::size_t a) {
-      return std::any_of(node.reals.begin(), node.reals.end(),
-                         [&](const FloatValue& v) { return real_accepts(v, values[a]); });
+      return std::any_of(tests.begin(), tests.end(),
+                         [x = values[a]](const RealTest& t) { return t.accepts(x); });
     });
   }
 
