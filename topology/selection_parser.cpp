@@ -17,6 +17,12 @@ std::string quoted(std::string_view word) {
   return out;
 }
 
+// A keyword of MDAnalysis that is not ours (nor one of the operators).
+bool unsupported_keyword(std::string_view word) {
+  return is_mdanalysis_keyword(word) && !find_keyword(word) && word != "not" && word != "and" &&
+         word != "or";
+}
+
 class Parser {
  public:
   explicit Parser(std::string_view text) : text_(text), tokens_(lex(text)) {}
@@ -27,9 +33,7 @@ class Parser {
     if (t.kind == TokenKind::close) error("unexpected \")\" " + at_column(t.column));
     if (t.kind == TokenKind::quoted) misplaced_quote(t);
     if (t.kind != TokenKind::end) {
-      if (t.kind == TokenKind::word && !find_keyword(t.text) && is_mdanalysis_keyword(t.text)) {
-        unsupported(t);
-      }
+      if (t.kind == TokenKind::word && unsupported_keyword(t.text)) unsupported(t);
       error("expected \"and\" or \"or\" before " + quoted(t.text) + " " + at_column(t.column));
     }
     return SelectionTree{std::string(text_), std::move(nodes_), root};
@@ -102,7 +106,7 @@ class Parser {
     }
     const auto keyword = find_keyword(t.text);
     if (!keyword) {
-      if (is_mdanalysis_keyword(t.text)) unsupported(t);
+      if (unsupported_keyword(t.text)) unsupported(t);
       error("unknown keyword " + quoted(t.text) + " " + at_column(t.column));
     }
     return add(test(*keyword, take()));

@@ -184,6 +184,7 @@ TEST_F(Select, MistakesAreReportedWithTheirColumn) {
   refused("name CA resname ALA", "expected \"and\" or \"or\" before \"resname\" at column 9");
   refused("(name CA or name N", "expected \")\" for the \"(\" at column 1 at column 19");
   refused("name CA)", "unexpected \")\" at column 8");
+  refused("name CA not name N", "expected \"and\" or \"or\" before \"not\" at column 9");
   refused("name and resid 1", "expected a value after \"name\" at column 6");
   refused("resid 1.5", "\"1.5\" at column 7 is not a residue number or range for \"resid\"");
   // MDAnalysis would read "1-10" and drop the rest.
