@@ -79,6 +79,21 @@ class RealTest {
   double value_, tolerance_;
 };
 
+// Chain IDs and insertion codes as MDAnalysis has them: for PDB files, blank or not. Other
+// formats hold none, and their readers fill the columns with blanks; a topology built otherwise
+// holds them when a column is full and not all blank.
+bool holds_chains(const Topology& top, std::size_t natoms) {
+  if (top.chains.size() != natoms) return false;
+  const auto& values = top.chains.values();
+  return top.format == "PDB" || values.size() > 1 || (values.size() == 1 && !values[0].empty());
+}
+
+bool holds_icodes(const Topology& top, std::size_t natoms) {
+  if (top.icodes.size() != natoms) return false;
+  return top.format == "PDB" || std::any_of(top.icodes.begin(), top.icodes.end(),
+                                            [](char c) { return icode_key(c) != 0; });
+}
+
 class Evaluator {
  public:
   Evaluator(const SelectionTree& tree, const Topology& top, const IndexGroups* groups)
@@ -162,7 +177,7 @@ class Evaluator {
   }
 
   AtomSet resids(const Node& node) const {
-    const bool coded = top_.icodes.size() == natoms_;
+    const bool coded = holds_icodes(top_, natoms_);
     if (!coded) {
       if (std::any_of(node.resids.begin(), node.resids.end(),
                       [](const ResidValue& v) { return v.has_icode(); })) {
@@ -234,6 +249,7 @@ class Evaluator {
       case Keyword::segid:
         return patterns(node, top_.segids, "segment names");
       case Keyword::chain:
+        if (!holds_chains(top_, natoms_)) lacks(node, "chain IDs");
         return patterns(node, top_.chains, "chain IDs");
       case Keyword::resid:
         return resids(node);

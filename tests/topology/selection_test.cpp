@@ -212,6 +212,21 @@ TEST_F(Select, WhatTheTopologyCannotAnswerIsAnErrorNeverAllAtoms) {
           "the index group \"Beyond\" at column 1 holds atom 21, beyond the topology's 20");
 }
 
+// Readers fill the chains and insertion codes of formats without them with blanks; MDAnalysis
+// has both for PDB files only, blank or not.
+TEST_F(Select, BlankChainsAndInsertionCodesAreHeldByPdbFilesOnly) {
+  for (std::int32_t a = 0; a < top.natoms(); ++a) {
+    top.chains.push_back("");
+    top.icodes.push_back(' ');
+  }
+  top.format = "GRO";
+  refused("chainID A", "the topology holds no chain IDs for the keyword at column 1");
+  refused("resid 2-1", "no atom is selected");
+  top.format = "PDB";
+  refused("chainID A", "no atom is selected");
+  EXPECT_EQ(sel("resid 2-1"), (Atoms{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));  // both ends, as MDAnalysis
+}
+
 // Cases as Python's fnmatch.fnmatchcase answers them, its corner cases included.
 TEST(Wildcard, MatchesAsPythonFnmatch) {
   struct Case {
