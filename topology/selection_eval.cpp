@@ -74,9 +74,9 @@ class RealTest {
   }
 
  private:
-  bool range_, finite_;
-  float low_, high_;
-  double value_, tolerance_;
+  bool range_ = false, finite_ = true;
+  float low_ = 0.0f, high_ = 0.0f;
+  double value_ = 0.0, tolerance_ = 0.0;
 };
 
 // Chain IDs and insertion codes as MDAnalysis has them: for PDB files, blank or not. Other
@@ -271,8 +271,8 @@ class Evaluator {
 
   const SelectionTree& tree_;
   const Topology& top_;
-  const IndexGroups* groups_;
-  std::size_t natoms_;
+  const IndexGroups* groups_ = nullptr;
+  std::size_t natoms_ = 0;
 };
 
 }  // namespace
