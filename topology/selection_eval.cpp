@@ -208,11 +208,10 @@ class Evaluator {
   AtomSet group(const Node& node) const {
     const std::string where = "\"" + node.group + "\" " + at_column(node.column);
     if (groups_ == nullptr) fail(tree_.text, "no index groups were given for the group " + where);
-    const auto named = std::find_if(groups_->groups.begin(), groups_->groups.end(),
-                                    [&](const auto& g) { return g.first == node.group; });
-    if (named == groups_->groups.end()) fail(tree_.text, "no index group is named " + where);
+    const std::vector<std::int32_t>* atoms = groups_->find(node.group);
+    if (atoms == nullptr) fail(tree_.text, "no index group is named " + where);
     AtomSet set(natoms_);
-    for (const std::int32_t a : named->second) {
+    for (const std::int32_t a : *atoms) {
       if (a < 0 || static_cast<std::size_t>(a) >= natoms_) {
         fail(tree_.text, "the index group " + where + " holds atom " + std::to_string(a + 1) +
                              ", beyond the topology's " + std::to_string(natoms_));
