@@ -136,6 +136,24 @@ def selection_seeds():
     put("fuzz_album", "empty", "")
 
 
+def atomsel_seeds():
+    """Atom selections as users write them, and typical mistakes."""
+    texts = (
+        "protein and name CA", "backbone or nucleic", "not (resname SOL or name NA)",
+        "name CA or name N and resid 10", "name H* C?' [CN]A HW[!1] [!]a-c-]",
+        "resid -2:10 12 to 14 11 - 12 10 :11", "resid 10A-10B 12-10 -2A", "resnum 10-12",
+        "index 0:3 7", "bynum 1-4 99999999999999999999", "mass 12.011 14 to 16 1e1-2e1",
+        "charge -0.5 or mass inf", "segid PROT and chainID A", "chainid B and element O",
+        "type C and not all", "group Protein or group \"two words\"", "group Beyond",
+        "group Missing", "((name CA) or (not (resid 12)))", "not not not name OW",
+        "name CA and", "byres name CA", "name CA around 5 protein", "resid 1-10,20",
+        "mass 12 to", "name \"CA\"", "group \"open", "(name CA", "name CA)", "NAME CA", "",
+        "resid 1 to 2 to 3", "mass 1_2.0 -1.5--0.5 .5:5.", "resid 10B:11 to",
+    )
+    for k, text in enumerate(texts):
+        put("fuzz_atomsel", "sel%02d" % k, text)
+
+
 def trr_frame(natoms, step, real="f", box=True, x=True, v=False, f=False):
     """One TRR frame, XDR big-endian; reals of type `real` ("f" single, "d" double)."""
     rb = struct.calcsize(real)
@@ -195,3 +213,4 @@ if __name__ == "__main__":
     kvt_seeds()
     reader_seeds()
     selection_seeds()
+    atomsel_seeds()

@@ -22,6 +22,14 @@ void fail(const std::string& message) {
   throw AppError(message);
 }
 
+SinkInFront prefix_fatal_lines() {
+  return SinkInFront([](const Message& m, const MessageSink& next) {
+    if (m.kind != MessageKind::fatal) return next(m);
+    const std::string text = "kvt: " + std::string(m.text);
+    next(Message{m.kind, text, m.stream});
+  });
+}
+
 std::vector<std::string> check_arguments(std::span<const std::string_view> flags,
                                          std::span<const std::string_view> valued,
                                          std::size_t positional) {

@@ -7,7 +7,6 @@
 #include "clopts/clopts.hpp"
 #include "fmtwriters/fmtwriters.hpp"
 #include "pca/pca.hpp"
-#include "support/messages.hpp"
 
 namespace kvtraj::app {
 namespace {
@@ -126,11 +125,7 @@ int run_compress(Team& team) {
   Progress progress(!getflag("--quiet") && team.rank() == 0);
   SourceReader reader(*source, text_option("--album").has_value());
   // The engine's fatal lines are the command's: they carry the program's prefix.
-  const SinkInFront prefix([](const Message& m, const MessageSink& next) {
-    if (m.kind != MessageKind::fatal) return next(m);
-    const std::string text = "kvt: " + std::string(m.text);
-    next(Message{m.kind, text, m.stream});
-  });
+  const SinkInFront prefix = prefix_fatal_lines();
   pca::Components c = pca::analyse(reader, options, progress.callback(), team.reducer());
   team.gather(c, options.first, options.last);
   if (team.rank() != 0) return 0;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "pca/pca.hpp"
+#include "support/messages.hpp"
 
 namespace kvtraj::app {
 
@@ -22,6 +23,9 @@ struct AppError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 [[noreturn]] void fail(const std::string& message);
+// While it lives, the modules' fatal lines carry the program's prefix, as the command's own
+// failures do ("kvt: ...").
+SinkInFront prefix_fatal_lines();
 
 // The processes that share a compression: this one's rank among them, the reducer of their
 // partial sums, and the gathering of the projections onto rank 0, which alone writes the file.
@@ -46,6 +50,7 @@ int run_expand();
 int run_convert();
 int run_info(const std::string& path);
 int run_query();
+int run_select();
 
 // Usage texts: the program's, or a command's (empty command: the program's).
 void print_usage(std::FILE* stream, std::string_view command);

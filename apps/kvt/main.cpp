@@ -1,4 +1,5 @@
-// kvt: compress trajectories into KVT files, expand, convert, describe and query them.
+// kvt: compress trajectories into KVT files, expand, convert, describe and query them, and
+// select atoms of a topology.
 #include <cstdio>
 #include <new>
 #include <string>
@@ -27,6 +28,7 @@ int dispatch(int argc, char** argv) {
   if (command == "expand") return run_expand();
   if (command == "convert") return run_convert();
   if (command == "query") return run_query();
+  if (command == "select") return run_select();
   static constexpr std::string_view kValued[] = {"--natoms"};
   const auto files = check_arguments({}, kValued, 1);
   if (files.empty()) fail("info needs a file (see kvt info --help)");

@@ -11,7 +11,7 @@ struct Usage {
   std::string_view text;
 };
 
-constexpr std::array<Usage, 5> kUsages = {{
+constexpr std::array<Usage, 6> kUsages = {{
     {"compress",
      "usage: kvt compress -i TRAJ -o OUT.kvt [--album LIST] [--natoms N]\n"
      "                    [--vectors K | --quality PCT | --rmsd A] [--kvt6] [--title TEXT]\n"
@@ -54,6 +54,15 @@ constexpr std::array<Usage, 5> kUsages = {{
      "usage: kvt query -i IN.kvt (--avg | --evals | --evec K | --proj K | --scores I |\n"
      "                 --snap I [--vectors FIRST:LAST] | --maha NV | --fluc K)\n"
      "  Prints the values one per line (%.9g); --avg, --evec and --snap print x y z per atom.\n"},
+    {"select",
+     "usage: kvt select --top FILE [--index FILE.ndx] SEL [-o OUT.ndx [--name NAME]]\n"
+     "  Prints the numbers (from 1) of the atoms that the selection SEL picks from the topology\n"
+     "  FILE (.pdb, .gro, .psf, .prmtop or .parm7), one per line; with -o, writes them to\n"
+     "  OUT.ndx as a GROMACS index group named NAME (default: SEL, blanks made underscores).\n"
+     "  SEL is read as MDAnalysis's select_atoms reads it: 'protein and name CA',\n"
+     "  'resid 10:20 and not name H*', 'backbone or resname LIG', 'index 0:99', 'mass 12 to 14';\n"
+     "  'group NAME' (in double quotes when NAME has blanks) is a group of the --index file.\n"
+     "  A selection that selects no atom is an error.\n"},
 }};
 
 constexpr std::string_view kProgramUsage =
@@ -64,6 +73,7 @@ constexpr std::string_view kProgramUsage =
     "  convert   convert a trajectory to DCD, binpos, AMBER crd, XTC or AMBER NetCDF\n"
     "  info      describe a KVT file or a trajectory\n"
     "  query     print values of a KVT file\n"
+    "  select    print or save the atoms a selection picks from a topology\n"
     "every command: --verbose also shows what the readers report (file types, opening)\n";
 
 }  // namespace

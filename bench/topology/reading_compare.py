@@ -8,7 +8,7 @@ same files in the same run (the topology and, for GRO and PDB, the positions and
 read_topology reads them), and prints the ratios of the wall times (above 1: ours is faster) and
 our CPU time beside them (on a machine shared with other work the two differ).
 
-usage: bench/topology/compare.py BUILD_DIR [EDGE]   (default 22: 1,046,772 atoms)
+usage: bench/topology/reading_compare.py BUILD_DIR [EDGE]   (default 22: 1,046,772 atoms)
 Needs Debian's gromacs, python3-mdanalysis and python3-parmed (hence /usr/bin/python3).
 """
 import os
