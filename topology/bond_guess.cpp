@@ -90,8 +90,9 @@ std::vector<std::array<std::int32_t, 2>> guess_bonds(const Topology& top,
     const double distance = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
     const double limit =
         kFudge * (radii[static_cast<std::size_t>(i)] + radii[static_cast<std::size_t>(j)]);
-    if (distance > kLowerBound && distance < limit)
+    if (distance > kLowerBound && distance < limit) {
       bonds.push_back({std::min(i, j), std::max(i, j)});
+    }
   });
   std::sort(bonds.begin(), bonds.end());
   return bonds;

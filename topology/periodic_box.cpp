@@ -1,8 +1,7 @@
+#include "topology/periodic.hpp"
+
 #include <algorithm>
 #include <cmath>
-#include <utility>
-
-#include "topology/periodic.hpp"
 
 namespace kvtraj {
 namespace {
