@@ -159,79 +159,58 @@ TEST(Molecules, ComponentsHoldingTheAtomsInBreadthFirstOrder) {
   KVTRAJ_EXPECT_FATAL(Molecules(4, {}, std::vector<std::int32_t>{4}), "atom 5 is outside 1..4");
 }
 
-// A branched ring molecule (7 atoms) and a water, placed across the corner of a truncated
-// octahedron, then each atom put back into the unit cell on its own, as mdrun would write it.
-struct SplitSystem {
-  PeriodicBox box{UnitCell{24.0f, 24.0f, 24.0f, 70.5288f, 109.4712f, 70.5288f}};
-  std::vector<Bond> bonds{{0, 1}, {1, 2}, {2, 3}, {3, 4}, {4, 5}, {5, 0}, {2, 6}, {7, 8}, {7, 9}};
-  std::vector<float> whole, wrapped;
-
-  SplitSystem() {
-    const std::vector<Vec> shape{
-        {0, 0, 0},      {1.4, 0, 0},     {2.1, 1.2, 0}, {1.4, 2.4, 0.3}, {0, 2.4, 0},
-        {-0.7, 1.2, 0}, {3.5, 1.2, 0.5}, {4, -1, -1},   {4.9, -1.2, -1}, {3.7, -1.8, -1.5}};
-    const Vec corner = combine(box, 1.0, 1.0, 1.0);
-    for (const Vec& x : shape) {
-      for (int k = 0; k < 3; ++k) whole.push_back(static_cast<float>(corner[k] + x[k] - 1.5));
-    }
-    for (std::size_t i = 0; i < shape.size(); ++i) {
-      const Vec x{whole[3 * i], whole[3 * i + 1], whole[3 * i + 2]};
-      const Vec s = box.fractional(x);
-      const Vec v = combine(box, std::floor(s[0]), std::floor(s[1]), std::floor(s[2]));
-      for (int k = 0; k < 3; ++k) wrapped.push_back(static_cast<float>(x[k] - v[k]));
+// A branched ring molecule (7 atoms) and a water across the corner of a truncated octahedron,
+// each atom put into the unit cell on its own as mdrun would write it, and the water moved by a
+// few box vectors more.
+TEST(MakeWhole, RebuildsAndGathersMoleculesWrappedAtomByAtom) {
+  const PeriodicBox box(UnitCell{24.0f, 24.0f, 24.0f, 70.5288f, 109.4712f, 70.5288f});
+  const std::vector<Bond> bonds{{0, 1}, {1, 2}, {2, 3}, {3, 4}, {4, 5},
+                                {5, 0}, {2, 6}, {7, 8}, {7, 9}};
+  const std::vector<Vec> shape{{0, 0, 0},       {1.4, 0, 0},      {2.1, 1.2, 0},   {1.4, 2.4, 0.3},
+                               {0, 2.4, 0},     {-0.7, 1.2, 0},   {3.5, 1.2, 0.5}, {4, -1, -1},
+                               {4.9, -1.2, -1}, {3.7, -1.8, -1.5}};
+  const Vec corner = combine(box, 1.0, 1.0, 1.0), far = combine(box, 2.0, -1.0, 3.0);
+  std::vector<float> whole, frame;
+  for (std::size_t i = 0; i < shape.size(); ++i) {
+    const Vec x{corner[0] + shape[i][0] - 1.5, corner[1] + shape[i][1] - 1.5,
+                corner[2] + shape[i][2] - 1.5};
+    const Vec s = box.fractional(x);
+    const Vec v = combine(box, std::floor(s[0]), std::floor(s[1]), std::floor(s[2]));
+    for (int k = 0; k < 3; ++k) {
+      whole.push_back(static_cast<float>(x[k]));
+      frame.push_back(static_cast<float>(x[k] - v[k] + (i >= 7 ? far[k] : 0.0)));
     }
   }
-  Vec at(const std::vector<float>& f, std::int32_t i) const {
-    const auto j = 3 * static_cast<std::size_t>(i);
-    return {f[j], f[j + 1], f[j + 2]};
-  }
-};
-
-TEST(MakeWhole, RebuildsMoleculesFromAtomsWrappedOneByOne) {
-  const SplitSystem s;
-  const std::vector<std::int32_t> all{0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
-  const Molecules mol(10, s.bonds, all);
+  const Molecules mol(10, bonds, std::vector<std::int32_t>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9});
   ASSERT_EQ(mol.count(), 2);
-  ASSERT_TRUE(looks_split(mol, 0, s.wrapped, s.box));
-  ASSERT_FALSE(looks_split(mol, 0, s.whole, s.box));
+  ASSERT_TRUE(looks_split(mol, 0, frame, box));
+  ASSERT_FALSE(looks_split(mol, 0, whole, box));
+  const std::vector<float> wrapped = frame;
 
-  std::vector<float> frame = s.wrapped;
-  make_whole(mol, frame, s.box);
-  // Each molecule is its whole self moved by one lattice vector; its first atom has stayed.
-  for (std::int32_t m = 0; m < 2; ++m) {
-    const std::int32_t first = mol.atoms(m)[0];
-    for (int k = 0; k < 3; ++k) EXPECT_EQ(frame[3 * first + k], s.wrapped[3 * first + k]);
-    for (const std::int32_t atom : mol.atoms(m)) {
-      for (int k = 0; k < 3; ++k) {
-        const double moved = s.at(s.whole, atom)[k] - s.at(s.whole, first)[k];
-        EXPECT_NEAR(frame[3 * atom + k] - frame[3 * first + k], moved, 1e-4) << atom;
-      }
-    }
-    EXPECT_FALSE(looks_split(mol, m, frame, s.box));
+  make_whole(mol, frame, box);
+  EXPECT_FALSE(looks_split(mol, 0, frame, box));
+  EXPECT_FALSE(looks_split(mol, 1, frame, box));
+  gather(mol, frame, box);
+  // The system as it was, moved by the lattice vector that wrapped its first atom, which stayed.
+  for (std::size_t i = 0; i < frame.size(); ++i) {
+    EXPECT_NEAR(frame[i] - wrapped[i % 3], whole[i] - whole[i % 3], 1e-4) << i;
   }
-  KVTRAJ_EXPECT_FATAL(make_whole(mol, std::span<float>(frame).first(27), s.box),
+  EXPECT_EQ(frame[0], wrapped[0]);
+  KVTRAJ_EXPECT_FATAL(make_whole(mol, std::span<float>(frame).first(27), box),
                       "make_whole: a frame of 9 atoms for molecules of 10");
 }
 
-TEST(Gather, BringsMoleculesNextToTheFirst) {
-  const SplitSystem s;
-  const std::vector<std::int32_t> all{0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
-  const Molecules mol(10, s.bonds, all);
-  std::vector<float> frame = s.whole;
-  const Vec far = combine(s.box, 2.0, -1.0, 3.0);
-  for (std::int32_t atom : {7, 8, 9}) {
-    for (int k = 0; k < 3; ++k) frame[3 * atom + k] += static_cast<float>(far[k]);
-  }
-  gather(mol, frame, s.box);
-  for (std::size_t i = 0; i < frame.size(); ++i) EXPECT_NEAR(frame[i], s.whole[i], 1e-4) << i;
-}
-
-TEST(LooksSplit, AMoleculeLongerThanHalfTheBox) {
+TEST(LooksSplit, AMoleculeLongerThanHalfTheBoxAlongAnyVector) {
   const PeriodicBox box(UnitCell{20.0f, 20.0f, 20.0f});
   const std::vector<Bond> chain{{0, 1}, {1, 2}};
   const Molecules mol(3, chain, std::vector<std::int32_t>{0});
-  EXPECT_TRUE(looks_split(mol, 0, std::vector<float>{1, 1, 1, 6, 1, 1, 12, 1, 1}, box));
-  EXPECT_FALSE(looks_split(mol, 0, std::vector<float>{1, 1, 1, 6, 1, 1, 10, 1, 1}, box));
+  for (std::size_t k = 0; k < 3; ++k) {
+    std::vector<float> x(9, 1.0f);
+    x[3 + k] = 6.0f, x[6 + k] = 12.0f;  // 11 Å of 20 along axis k
+    EXPECT_TRUE(looks_split(mol, 0, x, box)) << k;
+    x[6 + k] = 10.0f;
+    EXPECT_FALSE(looks_split(mol, 0, x, box)) << k;
+  }
 }
 
 // A random walk of a few atoms (steps up to 2 Å) in a dodecahedron that breathes, frames written
