@@ -168,12 +168,13 @@ bool looks_split(const Molecules& molecules, std::int32_t m, std::span<const flo
                  const PeriodicBox& box) {
   check_frame(frame, molecules.natoms(), "looks_split");
   const auto atoms = molecules.atoms(m);
-  Vec lo = box.fractional(position(frame, atoms[0])), hi = lo;
-  for (const std::int32_t atom : atoms.subspan(1)) {
-    const Vec s = box.fractional(position(frame, atom));
-    for (int k = 0; k < 3; ++k) lo[k] = std::min(lo[k], s[k]), hi[k] = std::max(hi[k], s[k]);
+  const auto anchors = molecules.anchors(m);
+  for (std::size_t k = 0; k < anchors.size(); ++k) {
+    const Vec shift =
+        box.image_shift(minus(position(frame, atoms[k + 1]), position(frame, anchors[k])));
+    if (shift[0] != 0.0 || shift[1] != 0.0 || shift[2] != 0.0) return true;
   }
-  return hi[0] - lo[0] > 0.5 || hi[1] - lo[1] > 0.5 || hi[2] - lo[2] > 0.5;
+  return false;
 }
 
 void step_unwrapped(std::span<const std::int32_t> atoms, std::span<const float> frame,

@@ -89,8 +89,10 @@ void make_whole(const Molecules& molecules, std::span<float> frame, const Period
 // centre of geometry nearest to the first molecule's centre.
 void gather(const Molecules& molecules, std::span<float> frame, const PeriodicBox& box);
 
-// Whether molecule m, as it stands in `frame`, spans more than half the box along any box
-// vector (in fractional coordinates): split across an edge, or too large for its box.
+// Whether molecule m, as it stands in `frame`, is split across the box: some atom is not at
+// the image nearest to the atom it is placed next to, so make_whole would move it. (A test of
+// the molecule's extent in fractional coordinates would also flag whole molecules: a peptide
+// of 22 Å spans 0.66 of a 35 Å dodecahedron along its first vector.)
 bool looks_split(const Molecules& molecules, std::int32_t m, std::span<const float> frame,
                  const PeriodicBox& box);
 

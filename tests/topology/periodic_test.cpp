@@ -200,16 +200,16 @@ TEST(MakeWhole, RebuildsAndGathersMoleculesWrappedAtomByAtom) {
                       "make_whole: a frame of 9 atoms for molecules of 10");
 }
 
-TEST(LooksSplit, AMoleculeLongerThanHalfTheBoxAlongAnyVector) {
+TEST(LooksSplit, ABondAcrossTheBoxAlongAnyVector) {
   const PeriodicBox box(UnitCell{20.0f, 20.0f, 20.0f});
   const std::vector<Bond> chain{{0, 1}, {1, 2}};
   const Molecules mol(3, chain, std::vector<std::int32_t>{0});
   for (std::size_t k = 0; k < 3; ++k) {
     std::vector<float> x(9, 1.0f);
-    x[3 + k] = 6.0f, x[6 + k] = 12.0f;  // 11 Å of 20 along axis k
-    EXPECT_TRUE(looks_split(mol, 0, x, box)) << k;
-    x[6 + k] = 10.0f;
+    x[3 + k] = 7.0f, x[6 + k] = 16.0f;  // whole, and longer than half the box
     EXPECT_FALSE(looks_split(mol, 0, x, box)) << k;
+    x[6 + k] = 18.0f;  // 7 -> 18 is 11 Å, its image 9 Å the other way
+    EXPECT_TRUE(looks_split(mol, 0, x, box)) << k;
   }
 }
 
