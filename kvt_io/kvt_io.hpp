@@ -3,7 +3,9 @@
 //
 //  - `kvtcreate`, `kvtwrite` and `kvtclose` build a handle in memory and write it as KVT4 (reals)
 //    or, when the caller sets `magic` to "KVT6", with 16-bit projection codes. The file is written
-//    to a temporary beside the target and renamed only when every write succeeded.
+//    to a temporary beside the target and renamed only when every write succeeded. A handle
+//    given one atom record per atom writes them too (atom-record flag 1), names cut to the
+//    record's columns.
 //  - `kvtopen` reads a whole file of any version (KVT0 and KVT5 text, KVT2 fixed records, KVT4
 //    and KVT6 streams) into a new handle. Header counts are checked against the file size before
 //    anything is allocated.
@@ -23,6 +25,8 @@
 #include <string_view>
 #include <vector>
 
+#include "support/atom_record.hpp"
+
 namespace kvtraj {
 
 struct kvtfile {
@@ -36,6 +40,9 @@ struct kvtfile {
   std::vector<float> evals;  // nvecs
   std::vector<float> evecs;  // 3N x nvecs, column-major: vector k is contiguous
   std::vector<float> proj;   // nframes x nvecs, column-major: proj(i, k) = snapshot i on vector k
+  // The atoms' identities (number, name, residue number and name, chain): none, or one per atom.
+  // Read from KVT4/KVT6 files whose atom-record flag is 1; written when there is one per atom.
+  std::vector<AtomRecord> atoms;
 };
 
 // A handle for a new KVT4 file holding `avg` (3 * natoms reals); nothing touches the disk.

@@ -50,6 +50,19 @@ Solver pick_solver(Solver asked, std::int64_t n, std::int64_t frames, std::int64
   return asked;
 }
 
+FitSpec fit_spec(const Options& options, std::int64_t n) {
+  const auto natoms = static_cast<std::size_t>(n / 3);
+  if (!options.fit_weights.empty() && options.fit_weights.size() != natoms) {
+    die("pca: " + std::to_string(options.fit_weights.size()) + " fit weights for " +
+        std::to_string(natoms) + " atoms");
+  }
+  if (!options.reference.empty() && options.reference.size() != static_cast<std::size_t>(n)) {
+    die("pca: the reference structure holds " + std::to_string(options.reference.size() / 3) +
+        " atoms, the frames " + std::to_string(natoms));
+  }
+  return FitSpec{options.fit, options.fit_weights, options.reference};
+}
+
 // The frames of all processes and whether there is more than one.
 struct Share {
   std::int64_t frames = 0;
@@ -73,7 +86,7 @@ Components analyse(FrameReader& reader, const Options& options, const ProgressFn
   set_blas_threads(1);
   const std::int64_t last = options.last < 0 ? reader.frames() : options.last;
   Cores cores(options.threads);
-  FrameStream stream(reader, options.first, last, progress, cores);
+  FrameStream stream(reader, options.first, last, progress, cores, reduce);
   if (stream.frames() < 1) die(reader.name() + ": no snapshots selected");
   const std::int64_t budget = options.memory_bytes > 0 ? options.memory_bytes : default_budget();
   const std::int64_t n = stream.coordinates();
@@ -93,7 +106,7 @@ Components analyse(FrameReader& reader, const Options& options, const ProgressFn
   }
   if (c.solver == Solver::exact) stream.set_block_frames(exact_block_frames(n));
   // The randomized solver's first pass finds the average itself.
-  Centre centre = find_centre(stream, options.fit, cores, reduce, share.several,
+  Centre centre = find_centre(stream, fit_spec(options, n), cores, reduce, share.several,
                               c.solver == Solver::randomized);
   centre.frames = frames;
   c.fit_rounds = centre.rounds;

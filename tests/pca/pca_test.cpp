@@ -135,9 +135,9 @@ TEST_F(Fatal, FitRoundsCollapseRigidCopiesAndStopWhenTheAverageSettles) {
   }
   MemoryReader reader(rigid, 5);
   Cores one(1), two(2);
-  FrameStream stream(reader, 0, 6, {}, one);
   Reducer single;
-  const Centre c = find_centre(stream, true, one, single);
+  FrameStream stream(reader, 0, 6, {}, one, single);
+  const Centre c = find_centre(stream, FitSpec{true, {}, {}}, one, single);
   EXPECT_LE(c.rounds, 2);
   EXPECT_EQ(stream.passes(), c.rounds);
   for (std::size_t i = 0; i < shape.size(); ++i) EXPECT_NEAR(c.average[i], shape[i], 1e-4f);
@@ -152,8 +152,8 @@ TEST_F(Fatal, FitRoundsCollapseRigidCopiesAndStopWhenTheAverageSettles) {
     noisy.insert(noisy.end(), copy.begin(), copy.end());
   }
   MemoryReader noisy_reader(noisy, 20);
-  FrameStream noisy_stream(noisy_reader, 0, 40, {}, two);
-  const Centre d = find_centre(noisy_stream, true, two, single);
+  FrameStream noisy_stream(noisy_reader, 0, 40, {}, two, single);
+  const Centre d = find_centre(noisy_stream, FitSpec{true, {}, {}}, two, single);
   EXPECT_GE(d.rounds, 2);
   EXPECT_TRUE(d.movement < kFitTolerance || d.rounds == kMaxFitRounds);
 }
