@@ -19,6 +19,7 @@ usage: bench/topology/compare.py BUILD_DIR [WORK_DIR]
 Needs Debian's python3-mdanalysis (hence /usr/bin/python3).
 """
 import os
+import shutil
 import sys
 
 import numpy as np
@@ -49,8 +50,11 @@ def tiled(positions, rows):
 
 
 def make_inputs():
-    u = mda.Universe(os.path.join(WATER, "dodecahedron.psf"),
-                     os.path.join(WATER, "dodecahedron.xtc"))
+    os.makedirs(WORK, exist_ok=True)
+    # A copy: MDAnalysis leaves an offsets file beside each XTC file it reads.
+    xtc = os.path.join(WORK, "dodecahedron.xtc")
+    shutil.copy(os.path.join(WATER, "dodecahedron.xtc"), xtc)
+    u = mda.Universe(os.path.join(WATER, "dodecahedron.psf"), xtc)
     types = mda.Universe(os.path.join(WATER, "dodecahedron.gro")).atoms.types
     n, copies = len(u.atoms), int(np.prod(TILES))
     frames, cells, first = [], [], None
@@ -68,7 +72,6 @@ def make_inputs():
     # As mdrun would write the large system: every atom in the box on its own.
     wrapped = apply_PBC(frames[0], cells[0])
     frames[1] = apply_PBC(frames[1], cells[1])
-    os.makedirs(WORK, exist_ok=True)
     with open(os.path.join(WORK, "types.txt"), "w") as f:
         f.write("\n".join(np.tile(types, copies)) + "\n")
     frames[0].tofile(os.path.join(WORK, "coords.f32"))
