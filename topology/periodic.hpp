@@ -100,10 +100,10 @@ bool looks_split(const Molecules& molecules, std::int32_t m, std::span<const flo
 // image under `box` (the current frame's) of the displacement of atom atoms[k] from its position
 // in the previous frame as read, `previous[k]`; `previous` then takes the current positions.
 // Taking each displacement under the current box keeps this right when the box changes.
-// The first frame starts both arrays (as read, or made whole first). Frames cut into parts can
-// be unwrapped apart: a part started from its first frame w as read is joined to the part
-// before it by adding, to every position of atom k, u - w, where u is one step from the end
-// of the part before (its last `previous` and `unwrapped`) to w.
+// The first frame starts both arrays (as read, or made whole first). Frames cut into runs of
+// frames can be unwrapped apart: a run started from its first frame w as read is joined to the
+// run before it by adding, to every position of atom k, u - w, where u is one step from the end
+// of the run before (its last `previous` and `unwrapped`) to w.
 void step_unwrapped(std::span<const std::int32_t> atoms, std::span<const float> frame,
                     const PeriodicBox& box, std::span<float> previous, std::span<float> unwrapped);
 

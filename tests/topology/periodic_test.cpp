@@ -273,13 +273,13 @@ TEST(StepUnwrapped, RecoversTheWalkInAFixedBox) {
   EXPECT_GT(wrapped_away, 100);  // the frames as read did jump
 }
 
-TEST(StepUnwrapped, PartsJoinedEqualOnePass) {
+TEST(StepUnwrapped, RunsUnwrappedApartAndJoinedEqualOnePass) {
   const Walk walk(true);
   const auto whole = unwrap(walk, 0, Walk::kFrames - 1);
   const int cut = 23;
   const auto before = unwrap(walk, 0, cut - 1);
   auto after = unwrap(walk, cut, Walk::kFrames - 1);
-  // The join: one step from the end of the part before to the first frame of the part after.
+  // The join: one step from the end of the run before to the first frame of the run after.
   std::vector<std::int32_t> atoms(Walk::kAtoms);
   for (std::int32_t i = 0; i < Walk::kAtoms; ++i) atoms[i] = i;
   std::vector<float> previous = walk.wrapped[cut - 1], u = before.back();
