@@ -1,6 +1,7 @@
 // Frames held in memory, served to the engine as a trajectory; a test can mark them slow (to
 // exercise the temporary copy), change their fingerprint after a number of passes, make frames
-// unreadable, or refuse further readers. And generators of frames with a known kind of spectrum.
+// unreadable, or refuse further readers. And generators of frames with a known kind of spectrum,
+// and the eigenvalues of frames computed directly in double.
 #pragma once
 
 #include <algorithm>
@@ -143,6 +144,30 @@ inline std::vector<float> spread_spectrum(std::int32_t natoms, std::int64_t fram
   for (std::size_t i = 0; i < x.size(); ++i)
     out[i] = static_cast<float>(centre[i % centre.size()] + x[i]);
   return out;
+}
+
+// All eigenvalues, descending, of the covariance of frames [first, last) of `x` (n coordinates
+// each): centred and multiplied in double, factorised by LAPACK's dsyevd.
+inline std::vector<double> covariance_eigenvalues(const std::vector<float>& x, std::int64_t n,
+                                                  std::int64_t first, std::int64_t last) {
+  const std::int64_t f = last - first;
+  std::vector<double> d(x.begin() + first * n, x.begin() + last * n), mean(n, 0.0);
+  for (std::int64_t s = 0; s < f; ++s) {
+    for (std::int64_t i = 0; i < n; ++i) mean[i] += d[i + s * n] / f;
+  }
+  for (std::int64_t s = 0; s < f; ++s) {
+    for (std::int64_t i = 0; i < n; ++i) d[i + s * n] -= mean[i];
+  }
+  std::vector<double> c(n * n), values(n), work;
+  gemm('N', 'T', n, n, f, 1.0 / f, d.data(), n, d.data(), n, 0.0, c.data(), n);
+  const lapack_int nn = blas_int(n);
+  std::vector<lapack_int> iwork;
+  with_workspace("dsyevd", work, iwork,
+                 [&](lapack_int& lwork, lapack_int& liwork, lapack_int& info) {
+                   LAPACK_dsyevd("N", "L", &nn, c.data(), &nn, values.data(), work.data(), &lwork,
+                                 iwork.data(), &liwork, &info);
+                 });
+  return {values.rbegin(), values.rend()};
 }
 
 }  // namespace kvtraj::pca::testing

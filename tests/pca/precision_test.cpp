@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "pca/blas.hpp"
 #include "pca/pca.hpp"
 #include "support/fatal.hpp"
 #include "tests/pca/memory_reader.hpp"
@@ -17,38 +16,13 @@
 namespace kvtraj::pca {
 namespace {
 
+using testing::covariance_eigenvalues;
 using testing::MemoryReader;
 using testing::MemoryTeam;
 using testing::spread_spectrum;
 
 constexpr std::int32_t kAtoms = 500;  // a covariance of order 1500
 constexpr double kDecades = 4.5;
-
-// All eigenvalues, descending, of the covariance of frames [first, last) of `x`: centred and
-// multiplied in double, factorised by LAPACK's dsyevd.
-std::vector<double> reference(const std::vector<float>& x, std::int64_t n, std::int64_t first,
-                              std::int64_t last) {
-  const std::int64_t f = last - first;
-  std::vector<double> d(x.begin() + first * n, x.begin() + last * n), mean(n, 0.0);
-  for (std::int64_t s = 0; s < f; ++s) {
-    for (std::int64_t i = 0; i < n; ++i) mean[i] += d[i + s * n];
-  }
-  for (std::int64_t s = 0; s < f; ++s) {
-    for (std::int64_t i = 0; i < n; ++i) d[i + s * n] -= mean[i] / f;
-  }
-  std::vector<double> c(n * n), values(n);
-  gemm('N', 'T', n, n, f, 1.0 / f, d.data(), n, d.data(), n, 0.0, c.data(), n);
-  const lapack_int nn = blas_int(n);
-  std::vector<double> work;
-  std::vector<lapack_int> iwork;
-  with_workspace("dsyevd", work, iwork,
-                 [&](lapack_int& lwork, lapack_int& liwork, lapack_int& info) {
-                   LAPACK_dsyevd("N", "L", &nn, c.data(), &nn, values.data(), work.data(), &lwork,
-                                 iwork.data(), &liwork, &info);
-                 });
-  std::reverse(values.begin(), values.end());
-  return values;
-}
 
 // The largest relative error of the kept eigenvalues that hold more than 0.1 % of the variance
 // (here all of those above 0.1 % are kept).
@@ -75,7 +49,7 @@ class Precision : public ::testing::Test {
   static constexpr std::int64_t n = 3 * kAtoms, frames = 2 * n;
   static void SetUpTestSuite() {
     x_ = spread_spectrum(kAtoms, frames, kDecades, 17);
-    all_ = reference(x_, n, 0, frames);
+    all_ = covariance_eigenvalues(x_, n, 0, frames);
   }
   void SetUp() override { previous_ = set_fatal_action(throw_fatal_error); }
   void TearDown() override { set_fatal_action(previous_); }
@@ -110,7 +84,7 @@ TEST_F(Precision, ExactRoutesHoldTheSmallerComponentsToDoublePrecision) {
 
   // Fewer frames than coordinates: the Gram matrix on one process, the covariance on two.
   o.last = shared.last = n - 100;
-  const auto some = reference(x_, n, 0, n - 100);
+  const auto some = covariance_eigenvalues(x_, n, 0, n - 100);
   const Components gram = analyse(reader, o);
   EXPECT_LT(worst_error(gram, some), 1e-6);
   const std::vector<Components> spread = MemoryTeam(2).analyse(reader, shared);
