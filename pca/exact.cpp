@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -34,10 +35,15 @@ std::int64_t page_doubles() {
   return std::max<std::int64_t>(sysconf(_SC_PAGESIZE), 4096) / 8;
 }
 
-// The leading dimension: a whole number of pages once a column fills one.
+// The leading dimension: a whole number of pages once a column fills one, unless the padded
+// square would pass the 2^31 elements that LAPACK's 32-bit indices address.
 std::int64_t leading_dimension(std::int64_t order) {
-  const std::int64_t page = page_doubles();
-  return order < page ? std::max<std::int64_t>(order, 1) : (order + page - 1) / page * page;
+  const std::int64_t page = page_doubles(), padded = (order + page - 1) / page * page;
+  if (order < page || order > kLargestOrder ||
+      padded * order > std::numeric_limits<std::int32_t>::max()) {
+    return std::max<std::int64_t>(order, 1);
+  }
+  return padded;
 }
 
 // Resident bytes of the upper triangle: the pages column j touches from row 0 down to the end
