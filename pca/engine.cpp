@@ -30,9 +30,12 @@ std::int64_t default_budget() {
   return static_cast<std::int64_t>(pages) * page / 4;
 }
 
-Solver pick_solver(Solver asked, std::int64_t n, std::int64_t frames, std::int64_t budget) {
-  const std::int64_t order = std::min(n, frames);
-  const bool fits = exact_bytes(n, frames) <= static_cast<std::uint64_t>(budget);
+// Spread frames rule out the Gram matrix: the exact solver's matrix is then the covariance.
+Solver pick_solver(Solver asked, std::int64_t n, std::int64_t frames, bool spread,
+                   std::int64_t budget) {
+  const std::int64_t order = spread ? n : std::min(n, frames);
+  const std::uint64_t bytes = exact_bytes(n, frames, spread);
+  const bool fits = bytes <= static_cast<std::uint64_t>(budget);
   if (asked == Solver::automatic) {
     return fits && order <= kQuickExactOrder ? Solver::exact : Solver::randomized;
   }
@@ -43,7 +46,7 @@ Solver pick_solver(Solver asked, std::int64_t n, std::int64_t frames, std::int64
           "; use the randomized solver or select fewer snapshots or atoms");
     }
     if (!fits) {
-      die("the exact solver needs " + std::to_string(exact_bytes(n, frames) >> 20) +
+      die("the exact solver needs " + std::to_string(bytes >> 20) +
           " MiB, more than the memory budget of " + std::to_string(budget >> 20) + " MiB");
     }
   }
@@ -96,8 +99,7 @@ Components analyse(FrameReader& reader, const Options& options, const ProgressFn
   Components c;
   c.natoms = reader.natoms();
   c.frames = frames;
-  // Spread frames rule out the Gram matrix: the exact solver's matrix is then the covariance.
-  c.solver = pick_solver(options.solver, n, share.several ? std::max(frames, n) : frames, budget);
+  c.solver = pick_solver(options.solver, n, frames, share.several, budget);
   const bool counted = options.choice.kind == VectorChoice::count;
   const auto wanted = counted ? static_cast<std::int32_t>(options.choice.value) : 0;
   // A budget too small is refused before the first pass.

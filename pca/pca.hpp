@@ -2,7 +2,7 @@
 // trajectory block by block, pass after pass (fit rounds onto the average, then the second
 // moments or a block Krylov sketch, then the projections), never holding all frames, and writes
 // the KVT file. Two solvers: `exact` accumulates the covariance (3N x 3N) or Gram (F x F) matrix
-// in double precision and factorises it once; `randomized` runs block Lanczos on the centred
+// and factorises it once, both in double precision; `randomized` runs block Lanczos on the centred
 // frames until the wanted eigenpairs have converged. Library code: nothing is printed; progress
 // goes to a callback and failures end through `die` (support/fatal.hpp).
 //
