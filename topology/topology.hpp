@@ -99,6 +99,10 @@ IndexGroups read_index_groups(const std::string& path, std::int32_t natoms);
 IndexGroups parse_index_groups(std::string_view text, const std::string& source,
                                std::int32_t natoms);
 
+// The atoms `atoms` (ascending 0-based indices) of `top` as a topology of their own, in that
+// order: their attributes, positions, the bonds between two of them, and the cell.
+Topology subset(const Topology& top, std::span<const std::int32_t> atoms);
+
 // Guesses, as MDAnalysis 2.4 makes them (MDAnalysis.topology.guessers). guess_type is its
 // guess_atom_element of an atom name, as it returns it: capitals, and not always an element
 // ("CL", "C", "DUMMY", "X"); the types of formats without types. guess_element is the element
