@@ -94,6 +94,7 @@ Components analyse(FrameReader& reader, const Options& options, const ProgressFn
   const std::int64_t budget = options.memory_bytes > 0 ? options.memory_bytes : default_budget();
   const std::int64_t n = stream.coordinates();
   const Share share = share_of(stream.frames(), reduce);
+  stream.start();
   const std::int64_t frames = share.frames;
 
   Components c;
@@ -144,6 +145,7 @@ Summary write(const Components& c, const std::string& output, const Options& opt
              std::span(c.proj).subspan(static_cast<std::size_t>(k) * frames, frames));
   }
   if (options.kvt6) kvtf.magic = "KVT6";
+  kvtf.atoms = options.atoms;
   if (progress) progress(ProgressEvent{"writing " + output, 0, 0, false});
   const std::int32_t status = kvtclose(kvtf);
   if (progress) progress(ProgressEvent{"writing " + output, 0, 0, true});

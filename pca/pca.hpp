@@ -19,6 +19,8 @@
 #include <string_view>
 #include <vector>
 
+#include "support/atom_record.hpp"
+
 namespace kvtraj::pca {
 
 // Frames of a trajectory, 3 * natoms reals each, numbered from 0.
@@ -110,6 +112,8 @@ struct Options {
   std::vector<float> fit_weights;
   // A structure (3N) every frame is fitted onto, once, instead of onto the iterated average.
   std::vector<float> reference;
+  // The atoms' identities, stored in the KVT file when there is one per atom.
+  std::vector<AtomRecord> atoms;
 };
 
 // One step of progress: the pass ("fit round 2", "covariance", "Krylov pass 3", ...) and the

@@ -63,6 +63,11 @@ class FrameStream {
   // Reads the range's first frame, outside any pass.
   void read_first(std::span<float> out);
 
+  // Before the first pass (or the first frame): the fingerprint, the copy of a slow input, and
+  // the reading and stitching of a chained one, which sums across processes: every process
+  // calls it at the same point. Later calls do nothing.
+  void start();
+
   // Frees the block buffers, which passes otherwise keep, until the next pass.
   void release_buffers();
 
@@ -74,9 +79,6 @@ class FrameStream {
                   std::span<float> out);
   // Block buffer `which`, kept from pass to pass.
   std::span<float> buffer(int which);
-  // Before the first pass (or the first frame): the fingerprint, the copy of a slow input, and
-  // the reading and stitching of a chained one.
-  void start();
   void prepare_chains();
   void stitch(std::span<FrameReader* const> readers);
   void correct(std::int64_t offset, std::int64_t count, std::span<float> out) const;

@@ -97,7 +97,6 @@ int run_select() {
     if (path && !file_exists(*path)) fail(*path + ": no such file");
   }
 
-  const SinkInFront prefix = prefix_fatal_lines();
   // The text is checked before a large topology is read.
   const Selection selection = Selection::parse(texts.front());
   const Topology top = read_topology(top_path);

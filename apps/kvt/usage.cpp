@@ -14,6 +14,8 @@ struct Usage {
 constexpr std::array<Usage, 6> kUsages = {{
     {"compress",
      "usage: kvt compress -i TRAJ -o OUT.kvt [--album LIST] [--natoms N]\n"
+     "                    [--top FILE [--select SEL] [--index FILE.ndx] [--pbc MODE]\n"
+     "                     [--fit-select SEL | --ref FILE] [--write-top FILE.pdb]]\n"
      "                    [--vectors K | --quality PCT | --rmsd A] [--kvt6] [--title TEXT]\n"
      "                    [--no-fit] [--solver exact|randomized|auto] [--memory MB]\n"
      "                    [--threads T] [--quiet]\n"
@@ -33,23 +35,38 @@ constexpr std::array<Usage, 6> kUsages = {{
      "  threads: each reads and works through its own part of the frames, through its own\n"
      "  opening of the input (albums and slow inputs: from the temporary copy once it is made;\n"
      "  until then one thread reads ahead while the others share each block). --threads 1 runs\n"
-     "  on one thread alone.\n"},
+     "  on one thread alone.\n"
+     "  --top names a topology (PDB, GRO, PSF, PRMTOP) of the trajectory's atoms; --select\n"
+     "  stores only the atoms SEL selects (the language of MDAnalysis's select_atoms, e.g.\n"
+     "  'protein and name CA'; --index adds the groups of a GROMACS index file), and the\n"
+     "  KVT file keeps their names. --pbc none|whole|nojump repairs periodic images: whole\n"
+     "  makes every molecule that holds a stored atom whole in every frame, nojump also keeps\n"
+     "  atoms from jumping between frames (default nojump with a topology and unit cells,\n"
+     "  otherwise none). The frames are then decoded once into the temporary copy.\n"
+     "  --fit-select fits on some of the stored atoms (the fit moves all of them); --ref fits\n"
+     "  every frame once onto a PDB or GRO structure of the topology's atoms instead of the\n"
+     "  iterated average. --write-top writes the stored atoms with the average as a PDB.\n"},
     {"expand",
      "usage: kvt expand -i IN.kvt -o OUT [--frames SEL] [--vectors FIRST:LAST] [--precision P]\n"
-     "                  [--quiet]\n"
-     "  Rebuilds snapshots and writes them as .dcd, .binpos, .crd, .crdbox, .xtc or .nc (AMBER\n"
-     "  NetCDF), by OUT's extension. SEL is a selection such as 10:50:5; --vectors K uses\n"
-     "  vectors 1..K. XTC output keeps P grid steps per nm (default 1000).\n"},
+     "                  [--top FILE [--select SEL] [--index FILE.ndx]] [--quiet]\n"
+     "  Rebuilds snapshots and writes them as .dcd, .binpos, .crd, .crdbox, .xtc, .nc (AMBER\n"
+     "  NetCDF), .pdb or .gro, by OUT's extension. SEL is a selection such as 10:50:5;\n"
+     "  --vectors K uses vectors 1..K. XTC output keeps P grid steps per nm (default 1000).\n"
+     "  PDB and GRO need atom names: the file's atom records, or --top (the stored atoms, or\n"
+     "  the system they were selected from); --select writes only some of the atoms.\n"},
     {"convert",
      "usage: kvt convert -i TRAJ -o OUT [--album LIST] [--natoms N] [--title TEXT]\n"
+     "                   [--top FILE [--select SEL] [--index FILE.ndx] [--pbc MODE]]\n"
      "                   [--precision P] [--quiet]\n"
      "  Writes a trajectory (selection or album) in the format of OUT's extension; unit\n"
      "  cells are carried when the input has them (.crd then becomes crdbox). XTC output\n"
-     "  keeps P grid steps per nm (default 1000).\n"},
+     "  keeps P grid steps per nm (default 1000). With --top, --select and --pbc as for\n"
+     "  compress (default none); PDB and GRO output need --top for the names.\n"},
     {"info",
-     "usage: kvt info FILE [--natoms N]\n"
-     "  For a KVT file: version, title, counts, quality and the eigenvalue table.\n"
-     "  For a trajectory: its type, atoms, frames and whether it has a box.\n"},
+     "usage: kvt info FILE [--natoms N] [--top FILE [--select SEL] [--index FILE.ndx]]\n"
+     "  For a KVT file: version, title, counts, quality, the eigenvalue table and the atom\n"
+     "  records. For a trajectory: its type, atoms, frames and whether it has a box; with\n"
+     "  --top, the topology and what --select keeps.\n"},
     {"query",
      "usage: kvt query -i IN.kvt (--avg | --evals | --evec K | --proj K | --scores I |\n"
      "                 --snap I [--vectors FIRST:LAST] | --maha NV | --fluc K)\n"
