@@ -12,5 +12,6 @@ void bind_host(pybind11::module_& m);
 void bind_kvt_file(pybind11::module_& m);
 void bind_trajectories(pybind11::module_& m);
 void bind_compress(pybind11::module_& m);
+void bind_topology(pybind11::module_& m);
 
 }  // namespace kvtraj::python
