@@ -2,7 +2,6 @@
 // new line; crdbox adds a box line "%8.3f%8.3f%8.3f" (three more fields when the angles are not
 // all right angles) after each frame.
 #include <array>
-#include <cstdio>
 
 #include "fmtwriters/formats.hpp"
 #include "support/fixed_text.hpp"
@@ -43,10 +42,7 @@ class AmberWriter final : public TrajectoryWriter {
     std::array<char, 16> field{};
     for (std::size_t i = 0; i < values.size(); ++i) {
       if (!format_f8_3(values[i], field)) {
-        char shown[32];
-        std::snprintf(shown, sizeof shown, "%g", static_cast<double>(values[i]));
-        return fail("value " + std::string(shown) + " in frame " + std::to_string(frames() + 1) +
-                    " does not fit the 8 columns of an AMBER coordinate field");
+        return fail_unfit(values[i], "8 columns of an AMBER coordinate field");
       }
       text_.append(field.data(), 8);
       if ((i + 1) % per_line == 0 || i + 1 == values.size()) text_ += '\n';

@@ -1,14 +1,16 @@
 // Trajectory writers: DCD (4-byte record markers, a unit-cell record per frame when the
 // trajectory has a box), binpos (with six box reals after each frame when it has one), AMBER
 // formatted coordinates in the (10f8.3) layout, with a box line per frame for crdbox, GROMACS
-// XTC (compressed on a grid of a chosen precision, the box as three vectors) and AMBER NetCDF
-// (when built with the NetCDF library).
+// XTC (compressed on a grid of a chosen precision, the box as three vectors), AMBER NetCDF
+// (when built with the NetCDF library), multi-model PDB and GROMACS GRO. PDB and GRO name every
+// atom, so they need the atoms' records (support/atom_record.hpp).
 //
 // Writers stream frame by frame and write into a temporary file beside the target, which takes
 // the target's name only when `finish` succeeds: a failed or abandoned write never leaves a
 // partial file in place of a good one. A failure is reported once, through the message sink
-// (support/messages.hpp), and the step that failed returns a null writer or false. Values that an
-// AMBER field cannot hold (8 columns, 3 decimals) are an error, never a corrupt file.
+// (support/messages.hpp), and the step that failed returns a null writer or false. Values that a
+// fixed-column field cannot hold (AMBER, PDB and GRO coordinates: 8 columns, 3 decimals) are an
+// error, never a corrupt file.
 //
 // Boxes travel as a `UnitCell` (support/unit_cell.hpp). Each format stores a cell its
 // own way: DCD as MDTraj and CHARMM write it (a, cos γ, b, cos β, cos α, c), AMBER and binpos as
@@ -24,24 +26,27 @@
 #include <string_view>
 #include <vector>
 
+#include "support/atom_record.hpp"
 #include "support/files.hpp"
 #include "support/unit_cell.hpp"
 
 namespace kvtraj {
 
-enum class TrajectoryFormat { dcd, binpos, crd, crdbox, xtc, netcdf };
+enum class TrajectoryFormat { dcd, binpos, crd, crdbox, xtc, netcdf, pdb, gro };
 
 // The format named by a path's extension: ".dcd", ".binpos", ".crd" (".mdcrd"), ".crdbox",
-// ".xtc", ".nc" (".ncdf").
+// ".xtc", ".nc" (".ncdf"), ".pdb", ".gro".
 std::optional<TrajectoryFormat> format_from_extension(std::string_view path);
 
 class TrajectoryWriter {
  public:
   // Null, with the reason reported, when the output cannot be created. `precision` is the grid
-  // of XTC output in steps per nm (0: 1000, as GROMACS); other formats ignore it.
+  // of XTC output in steps per nm (0: 1000, as GROMACS); other formats ignore it. `atoms`: one
+  // record per atom, which PDB and GRO need and other formats ignore.
   static std::unique_ptr<TrajectoryWriter> create(const std::string& path, TrajectoryFormat format,
                                                   std::int32_t natoms, bool with_cell,
-                                                  std::string_view title, float precision = 0.0f);
+                                                  std::string_view title, float precision = 0.0f,
+                                                  std::span<const AtomRecord> atoms = {});
   virtual ~TrajectoryWriter() = default;
   TrajectoryWriter(const TrajectoryWriter&) = delete;
   TrajectoryWriter& operator=(const TrajectoryWriter&) = delete;
@@ -63,8 +68,13 @@ class TrajectoryWriter {
   virtual bool put_trailer() { return true; }
 
   bool put(const void* data, std::size_t bytes);
+  // put() of the text gathered in `text`, which is then emptied.
+  bool put_text(std::string& text);
   // Reports `message` and makes the writer unusable; false, for the caller to return.
   bool fail(const std::string& message);
+  // fail() for a value of the frame being written that does not fit `field` ("8 columns of a PDB
+  // coordinate field").
+  bool fail_unfit(double value, std::string_view field);
   std::FILE* file() const { return out_->get(); }
   std::int32_t natoms() const { return natoms_; }
   bool with_cell() const { return with_cell_; }

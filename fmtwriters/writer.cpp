@@ -1,4 +1,5 @@
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "fmtwriters/fmtwriters.hpp"
@@ -14,7 +15,28 @@ bool ends_with(std::string_view text, std::string_view suffix) {
   return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
 }
 
+// Formats that name every atom: what is wrong with `atoms` for them, or nothing.
+std::optional<std::string> records_problem(TrajectoryFormat format, std::int32_t natoms,
+                                           std::span<const AtomRecord> atoms) {
+  if (format != TrajectoryFormat::pdb && format != TrajectoryFormat::gro) return std::nullopt;
+  const char* name = format == TrajectoryFormat::pdb ? "PDB" : "GRO";
+  if (atoms.empty()) return std::string(name) + " output needs atom names: give a topology";
+  if (atoms.size() != static_cast<std::size_t>(natoms)) {
+    return std::string(name) + " output of " + std::to_string(natoms) + " atoms got " +
+           std::to_string(atoms.size()) + " atom records";
+  }
+  return std::nullopt;
+}
+
 }  // namespace
+
+std::int64_t wrapped(std::int64_t value, int digits) {
+  std::int64_t limit = 1;
+  for (int d = 0; d < digits; ++d) limit *= 10;
+  if (value < limit && value > -limit / 10) return value;
+  const std::int64_t rest = value % limit;
+  return rest < 0 ? rest + limit : rest;
+}
 
 std::optional<TrajectoryFormat> format_from_extension(std::string_view path) {
   path = trim_right(path);
@@ -24,16 +46,22 @@ std::optional<TrajectoryFormat> format_from_extension(std::string_view path) {
   if (ends_with(path, ".crd") || ends_with(path, ".mdcrd")) return TrajectoryFormat::crd;
   if (ends_with(path, ".xtc")) return TrajectoryFormat::xtc;
   if (ends_with(path, ".nc") || ends_with(path, ".ncdf")) return TrajectoryFormat::netcdf;
+  if (ends_with(path, ".pdb")) return TrajectoryFormat::pdb;
+  if (ends_with(path, ".gro")) return TrajectoryFormat::gro;
   return std::nullopt;
 }
 
 std::unique_ptr<TrajectoryWriter> TrajectoryWriter::create(const std::string& path,
                                                            TrajectoryFormat format,
                                                            std::int32_t natoms, bool with_cell,
-                                                           std::string_view title,
-                                                           float precision) {
+                                                           std::string_view title, float precision,
+                                                           std::span<const AtomRecord> atoms) {
   if (natoms < 1) {
     report_error(path + ": cannot write a trajectory of " + std::to_string(natoms) + " atoms");
+    return nullptr;
+  }
+  if (const auto problem = records_problem(format, natoms, atoms)) {
+    report_error(path + ": " + *problem);
     return nullptr;
   }
   auto out = ReplacingFile::create(path);
@@ -41,7 +69,7 @@ std::unique_ptr<TrajectoryWriter> TrajectoryWriter::create(const std::string& pa
     report_error(path + ": cannot open for writing: " + std::strerror(errno));
     return nullptr;
   }
-  WriterSetup setup{std::move(out), path, natoms, with_cell, precision};
+  WriterSetup setup{std::move(out), path, natoms, with_cell, precision, atoms};
   std::unique_ptr<TrajectoryWriter> writer;
   switch (format) {
     case TrajectoryFormat::dcd:
@@ -66,6 +94,12 @@ std::unique_ptr<TrajectoryWriter> TrajectoryWriter::create(const std::string& pa
         report_error(path + ": cannot write NetCDF: kvtraj was built without the NetCDF library");
         return nullptr;
       }
+      break;
+    case TrajectoryFormat::pdb:
+      writer = make_pdb_writer(std::move(setup));
+      break;
+    case TrajectoryFormat::gro:
+      writer = make_gro_writer(std::move(setup));
       break;
   }
   return writer->put_header(title) ? std::move(writer) : nullptr;
@@ -97,10 +131,23 @@ bool TrajectoryWriter::put(const void* data, std::size_t bytes) {
   return fail(path_ + ": cannot write: " + std::strerror(errno));
 }
 
+bool TrajectoryWriter::put_text(std::string& text) {
+  const bool ok = put(text.data(), text.size());
+  text.clear();
+  return ok;
+}
+
 bool TrajectoryWriter::fail(const std::string& message) {
   failed_ = true;
   report_error(message);
   return false;
+}
+
+bool TrajectoryWriter::fail_unfit(double value, std::string_view field) {
+  char shown[32];
+  std::snprintf(shown, sizeof shown, "%g", value);
+  return fail("value " + std::string(shown) + " in frame " + std::to_string(frames_ + 1) +
+              " does not fit the " + std::string(field));
 }
 
 }  // namespace kvtraj

@@ -12,7 +12,8 @@
 
 namespace kvtraj::fuzz {
 
-// Installs the throwing fatal action and sends standard output to /dev/null (once).
+// Installs the throwing fatal action, drops the modules' texts and sends standard output to
+// /dev/null (once).
 void init();
 
 // `data` written to a file whose name ends in `suffix`; removed again on destruction.

@@ -136,6 +136,24 @@ def selection_seeds():
     put("fuzz_album", "empty", "")
 
 
+def atomsel_seeds():
+    """Atom selections as users write them, and typical mistakes."""
+    texts = (
+        "protein and name CA", "backbone or nucleic", "not (resname SOL or name NA)",
+        "name CA or name N and resid 10", "name H* C?' [CN]A HW[!1] [!]a-c-]",
+        "resid -2:10 12 to 14 11 - 12 10 :11", "resid 10A-10B 12-10 -2A", "resnum 10-12",
+        "index 0:3 7", "bynum 1-4 99999999999999999999", "mass 12.011 14 to 16 1e1-2e1",
+        "charge -0.5 or mass inf", "segid PROT and chainID A", "chainid B and element O",
+        "type C and not all", "group Protein or group \"two words\"", "group Beyond",
+        "group Missing", "((name CA) or (not (resid 12)))", "not not not name OW",
+        "name CA and", "byres name CA", "name CA around 5 protein", "resid 1-10,20",
+        "mass 12 to", "name \"CA\"", "group \"open", "(name CA", "name CA)", "NAME CA", "",
+        "resid 1 to 2 to 3", "mass 1_2.0 -1.5--0.5 .5:5.", "resid 10B:11 to",
+    )
+    for k, text in enumerate(texts):
+        put("fuzz_atomsel", "sel%02d" % k, text)
+
+
 def trr_frame(natoms, step, real="f", box=True, x=True, v=False, f=False):
     """One TRR frame, XDR big-endian; reals of type `real` ("f" single, "d" double)."""
     rb = struct.calcsize(real)
@@ -161,8 +179,38 @@ def trr_seeds():
     put("fuzz_trr", "cut", (trr_frame(4, 0) * 2)[:-7])
 
 
+def topology_seeds():
+    """Small topology files from tests/data/topologies (MDAnalysis's test data and GROMACS), cut
+    to a few atoms where they are long, and crafted numbers past the PDB columns."""
+    top = os.path.join(DATA, "topologies")
+
+    def lines(name, count=None):
+        with open(os.path.join(top, name)) as f:
+            return "".join(f.readlines()[:count])
+    for name in ("elements.pdb", "conect_parsing.pdb"):
+        put("fuzz_pdb", name, lines(name))
+    put("fuzz_pdb", "gmx_models", lines("gmx_resid_wrap.pdb", 12) + "ENDMDL\n")
+    atom = "ATOM  %5s  CA  ALA A%4s      11.104   6.134  -6.504  1.00  0.00           C\n"
+    put("fuzz_pdb", "hybrid36", atom % ("99999", "9999") + atom % ("A0000", "A000")
+        + atom % ("186a0", "271a") + "CONECT99999A0000186a0\nEND\n")
+    for name in ("two_water_gro_widebox.gro", "huge_box.gro", "sameresid_diffresname.gro"):
+        put("fuzz_gro", name, lines(name))
+    residwrap = lines("residwrap.gro").splitlines(True)
+    put("fuzz_gro", "triclinic", residwrap[0] + "    3\n" + "".join(residwrap[2:5]) + residwrap[-1])
+    put("fuzz_psf", "parmed_ala3.psf", lines("parmed_ala3.psf", 52))
+    ext = lines("1a2c_ins_code_cut.psf", 28).replace("       571 !NATOM", "        20 !NATOM")
+    put("fuzz_psf", "ext_insertion_codes", ext + "\n         2 !NBOND: bonds\n"
+        "         5         1         5         7\n")
+    for name in ("ace_mbondi3.parm7", "ace_mbondi3.error4.parm7"):
+        put("fuzz_prmtop", name, lines(name))
+    put("fuzz_ndx", "residwrap.ndx", lines("residwrap.ndx"))
+    put("fuzz_ndx", "groups", "[ a ]\n1 2 3\n\n[ b b ]\n 1000\n[ empty ]\n")
+
+
 if __name__ == "__main__":
+    topology_seeds()
     trr_seeds()
     kvt_seeds()
     reader_seeds()
     selection_seeds()
+    atomsel_seeds()

@@ -36,6 +36,10 @@ void put_i32(char* at, std::int32_t v) {
   std::memcpy(at, &v, sizeof v);
 }
 
+bool has_atom_records(const kvtfile& kvtf) {
+  return kvtf.natoms > 0 && kvtf.atoms.size() == static_cast<std::size_t>(kvtf.natoms);
+}
+
 void write_header(BlockWriter& out, const kvtfile& kvtf) {
   char header[kStreamHeaderBytes] = {};
   const std::string magic = fit_text(kvtf.magic, 4);
@@ -46,8 +50,11 @@ void write_header(BlockWriter& out, const kvtfile& kvtf) {
   put_i32(header + 88, kvtf.nframes);
   put_i32(header + 92, kvtf.nvecs);
   std::memcpy(header + 96, &kvtf.quality, sizeof(float));
-  // bytes 100..115: three reserved words and the atom-record flag, all 0
+  // bytes 100..111: three reserved words, 0; then the atom-record flag
+  const bool records = has_atom_records(kvtf);
+  put_i32(header + 112, records ? 1 : 0);
   out.put(std::span<const char>(header, kStreamHeaderBytes));
+  if (records) out.put(std::span<const char>(kvt::encode_atom_records(kvtf.atoms)));
   out.put(std::span<const float>(kvtf.avg));
 }
 
@@ -77,6 +84,7 @@ void release_arrays(kvtfile& kvtf) {
   std::vector<float>().swap(kvtf.evals);
   std::vector<float>().swap(kvtf.evecs);
   std::vector<float>().swap(kvtf.proj);
+  std::vector<AtomRecord>().swap(kvtf.atoms);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <optional>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "kvt_io/kvt_io.hpp"
 #include "support/fortran_input.hpp"
@@ -51,6 +52,12 @@ struct CodeScale {
 // Codes in -32767..32767 for every input (non-finite projections included).
 CodeScale encode_projections(std::span<const float> proj, std::span<std::int16_t> codes);
 void decode_projections(CodeScale cs, std::span<const std::int16_t> codes, std::span<float> proj);
+
+// KVT4/KVT6 atom records: 16 bytes each, the number, the name in 4 characters, the residue
+// number, the residue name in 3 and the chain in 1, texts cut and blank-padded.
+inline constexpr std::size_t kAtomRecordBytes = 16;
+std::vector<char> encode_atom_records(std::span<const AtomRecord> atoms);
+std::vector<AtomRecord> decode_atom_records(std::span<const char> bytes);
 
 // The readers, called by kvtopen with `filename`, `unit` and `magic` set.
 void read_text(kvtfile& kvtf);

@@ -3,7 +3,9 @@
 //
 //  - `kvtcreate`, `kvtwrite` and `kvtclose` build a handle in memory and write it as KVT4 (reals)
 //    or, when the caller sets `magic` to "KVT6", with 16-bit projection codes. The file is written
-//    to a temporary beside the target and renamed only when every write succeeded.
+//    to a temporary beside the target and renamed only when every write succeeded. A handle
+//    given one atom record per atom writes them too (atom-record flag 1), names cut to the
+//    record's columns.
 //  - `kvtopen` reads a whole file of any version (KVT0 and KVT5 text, KVT2 fixed records, KVT4
 //    and KVT6 streams) into a new handle. Header counts are checked against the file size before
 //    anything is allocated.
@@ -30,6 +32,8 @@
 #include <string_view>
 #include <vector>
 
+#include "support/atom_record.hpp"
+
 namespace kvtraj {
 
 namespace codec {
@@ -47,6 +51,9 @@ struct kvtfile {
   std::vector<float> evals;  // nvecs
   std::vector<float> evecs;  // 3N x nvecs, column-major: vector k is contiguous
   std::vector<float> proj;   // nframes x nvecs, column-major: proj(i, k) = snapshot i on vector k
+  // The atoms' identities (number, name, residue number and name, chain): none, or one per atom.
+  // Read from KVT4/KVT6 files whose atom-record flag is 1; written when there is one per atom.
+  std::vector<AtomRecord> atoms;
   // KVT7: where the coded part starts, and its header and index (null for other versions).
   std::uint64_t coded_offset = 0;
   std::shared_ptr<const codec::Section> coded;

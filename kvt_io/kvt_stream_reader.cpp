@@ -9,9 +9,20 @@ namespace kvtraj::kvt {
 namespace {
 
 constexpr std::size_t kHeaderBytes = 116;
-constexpr std::int64_t kAtomRecordBytes = 16;
 
-void read_header(kvtfile& kvtf, std::FILE* f) {
+// The atom records after the header: 16 bytes an atom, in proportion to the average that the
+// file's size has been checked to hold. A file that ends inside them reads as one that ends
+// inside its average.
+int read_atom_records(kvtfile& kvtf, std::FILE* f) {
+  std::vector<char> raw =
+      allocate_or_die<char>(static_cast<std::size_t>(kvtf.natoms) * kAtomRecordBytes);
+  const int status = read_status(f, raw.data(), raw.size());
+  if (status == kIoOk) kvtf.atoms = decode_atom_records(raw);
+  return status;
+}
+
+// Returns whether atom records follow.
+bool read_header(kvtfile& kvtf, std::FILE* f) {
   char header[kHeaderBytes];
   if (!read_exact(f, header, sizeof header)) die_file(kvtf, "truncated kvt header");
   const CommonHeader h = parse_common_header(kvtf, header);
@@ -19,11 +30,7 @@ void read_header(kvtfile& kvtf, std::FILE* f) {
   kvtf.nframes = h.counts[1];
   kvtf.nvecs = h.counts[2];
   kvtf.quality = h.quality;
-  const bool atom_records = get_i32(header + 112) == 1;
-  if (atom_records && kvtf.natoms > 0 &&
-      fseeko(f, static_cast<off_t>(kvtf.natoms) * kAtomRecordBytes, SEEK_CUR) != 0) {
-    die_file(kvtf, "cannot skip the atom records");
-  }
+  return get_i32(header + 112) == 1 && kvtf.natoms > 0;
 }
 
 int read_reals(std::FILE* f, std::span<float> values) {
@@ -54,9 +61,10 @@ int read_vector(kvtfile& kvtf, std::FILE* f, std::size_t k, std::vector<std::int
 void read_stream(kvtfile& kvtf) {
   FilePtr f = open_file(kvtf.filename, "rb");
   if (!f) die_file(kvtf, "cannot open the file");
-  read_header(kvtf, f.get());
+  const bool atom_records = read_header(kvtf, f.get());
   allocate_for_file(kvtf, size_of_file(kvtf));
-  kvtf.status = read_reals(f.get(), kvtf.avg);
+  if (atom_records) kvtf.status = read_atom_records(kvtf, f.get());
+  if (kvtf.status == 0) kvtf.status = read_reals(f.get(), kvtf.avg);
   const bool coded = kvtf.magic == "KVT6" && kvtf.nvecs > 0;
   std::vector<std::int16_t> codes =
       allocate_or_die<std::int16_t>(coded ? static_cast<std::size_t>(kvtf.nframes) : 0);

@@ -182,6 +182,7 @@ BoundedSummary write_bounded(const Components& c, FrameReader& reader, const std
              std::span(c.proj).subspan(static_cast<std::size_t>(k) * c.frames, c.frames));
   }
   kvtf.magic = "KVT7";
+  kvtf.atoms = options.atoms;
   Coded coded;
   const std::int32_t status = kvtclose(kvtf, [&](std::FILE* file) {
     return code_frames(c, reader, choice, options, b, block_frames, file, coded, progress);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <string>
 
 #include "ensemble/ensemble.hpp"
@@ -11,21 +12,30 @@ namespace kvtraj::pca {
 namespace {
 
 // Fits frames [f0, f1) of a block onto the reference; the fits share nothing but the
-// read-only reference, so ranges of frames run side by side.
+// read-only reference and weights, so ranges of frames run side by side.
 void fit_frames(std::span<float> block, std::int64_t f0, std::int64_t f1,
-                std::span<const float> reference) {
+                std::span<const float> reference, std::span<const float> weights) {
   const std::size_t n = reference.size();
+  std::optional<std::span<const float>> weighted;
+  if (!weights.empty()) weighted = weights;
   trajfit(block.subspan(static_cast<std::size_t>(f0) * n, static_cast<std::size_t>(f1 - f0) * n),
-          reference, static_cast<std::int32_t>(n / 3), static_cast<std::int32_t>(f1 - f0), 0);
+          reference, static_cast<std::int32_t>(n / 3), static_cast<std::int32_t>(f1 - f0), 0,
+          weighted);
 }
 
-double rms_difference(std::span<const float> a, std::span<const float> b) {
-  double sum = 0.0;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const double d = static_cast<double>(a[i]) - b[i];
-    sum += d * d;
+// RMS distance between two structures over the fitted atoms (all, without weights).
+double rms_difference(std::span<const float> a, std::span<const float> b,
+                      std::span<const float> weights) {
+  double sum = 0.0, atoms = 0.0;
+  for (std::size_t k = 0; k < a.size() / 3; ++k) {
+    if (!weights.empty() && weights[k] == 0.0f) continue;
+    atoms += 1.0;
+    for (std::size_t i = 3 * k; i < 3 * k + 3; ++i) {
+      const double d = static_cast<double>(a[i]) - b[i];
+      sum += d * d;
+    }
   }
-  return std::sqrt(sum / std::max<std::size_t>(a.size() / 3, 1));
+  return std::sqrt(sum / std::max(atoms, 1.0));
 }
 
 // The first frame of all processes: the leading one reads it, the others add zeros.
@@ -38,15 +48,16 @@ std::vector<float> first_frame(FrameStream& stream, Reducer& reducer) {
 
 // One pass: the frames, fitted onto `reference` when fitting, summed in double and divided by
 // the frame count across all processes.
-std::vector<float> average_pass(FrameStream& stream, std::string_view name,
-                                const std::vector<float>& reference, bool fit, Reducer& reducer) {
+std::vector<float> average_pass(FrameStream& stream, std::string_view name, const Centre& c,
+                                Reducer& reducer) {
   const std::int64_t n = stream.coordinates();
   PartSums<double> sums(stream.max_parts(), static_cast<std::size_t>(n) + 1);
   stream.pass_in_parts(name, [&](const FrameStream::Part& part, std::int64_t, std::int64_t count,
                                  std::span<float> block) {
-    if (fit) {
-      share_range(part.cores, count,
-                  [&](std::int64_t f0, std::int64_t f1) { fit_frames(block, f0, f1, reference); });
+    if (c.fit) {
+      share_range(part.cores, count, [&](std::int64_t f0, std::int64_t f1) {
+        fit_frames(block, f0, f1, c.reference, c.weights);
+      });
     }
     // Each coordinate sums its frames in order, whichever thread has it.
     const std::span<double> sum = sums[part.index];
@@ -103,7 +114,7 @@ std::vector<double> Centre::settle(std::vector<double> sums, Reducer& reducer) {
 void Centre::apply(Cores& on, std::span<float> block, std::int64_t count) const {
   const std::size_t n = average.size();
   share_range(on, count, [&](std::int64_t f0, std::int64_t f1) {
-    if (fit) fit_frames(block, f0, f1, reference);
+    if (fit) fit_frames(block, f0, f1, reference, weights);
     for (std::int64_t f = f0; f < f1; ++f) {
       float* x = block.data() + f * n;
       for (std::size_t i = 0; i < n; ++i) x[i] -= average[i];
@@ -111,28 +122,34 @@ void Centre::apply(Cores& on, std::span<float> block, std::int64_t count) const 
   });
 }
 
-Centre find_centre(FrameStream& stream, bool fit, Cores& cores, Reducer& reducer, bool shared,
-                   bool defer_average) {
+Centre find_centre(FrameStream& stream, const FitSpec& spec, Cores& cores, Reducer& reducer,
+                   bool shared, bool defer_average) {
   Centre c;
-  c.fit = fit;
+  c.fit = spec.fit;
+  c.weights = spec.weights;
   c.cores = &cores;
   c.shared = shared;
-  if (!fit && defer_average) {
+  if (!c.fit && defer_average) {
     c.average = first_frame(stream, reducer);
     c.settled = false;
     return c;
   }
-  if (!fit) {
-    c.average = average_pass(stream, "average", c.reference, false, reducer);
+  if (!c.fit) {
+    c.average = average_pass(stream, "average", c, reducer);
+    return c;
+  }
+  if (!spec.reference.empty()) {
+    c.reference = spec.reference;
+    c.rounds = 1;
+    c.average = average_pass(stream, "fit onto the reference", c, reducer);
     return c;
   }
   // The first round fits onto the first frame of all, which every part needs before it starts.
   c.reference = first_frame(stream, reducer);
   for (;;) {
     ++c.rounds;
-    c.average =
-        average_pass(stream, "fit round " + std::to_string(c.rounds), c.reference, true, reducer);
-    c.movement = rms_difference(c.average, c.reference);
+    c.average = average_pass(stream, "fit round " + std::to_string(c.rounds), c, reducer);
+    c.movement = rms_difference(c.average, c.reference, c.weights);
     if (c.movement < kFitTolerance || c.rounds == kMaxFitRounds) return c;
     c.reference = c.average;
   }

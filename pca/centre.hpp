@@ -13,8 +13,17 @@
 
 namespace kvtraj::pca {
 
+// How the frames are fitted: onto the first frame and then the iterated average, or onto a given
+// reference; on all atoms, or with weights (0 leaves an atom out of the fit, not of the frame).
+struct FitSpec {
+  bool fit = false;
+  std::vector<float> weights;    // per atom; empty: all atoms count alike
+  std::vector<float> reference;  // 3N; empty: iterate onto the average
+};
+
 struct Centre {
   bool fit = false;
+  std::vector<float> weights;    // of the fit, per atom; empty: unweighted
   std::vector<float> reference;  // what the frames are fitted onto (when fitting)
   std::vector<float> average;    // of the (fitted) frames
   int rounds = 0;                // fit rounds run
@@ -38,11 +47,12 @@ struct Centre {
   std::vector<double> settle(std::vector<double> sums, Reducer& reducer);
 };
 
-// Passes over the stream until the average is known: one pass without fitting, otherwise one
-// per fit round (same tolerance and round limit as always); the fit starts from the first frame
-// of all. `shared`: the frames are spread over several processes. `defer_average`, without
-// fitting: no pass; the solver's first pass settles the average.
-Centre find_centre(FrameStream& stream, bool fit, Cores& cores, Reducer& reducer,
+// Passes over the stream until the average is known: one pass without fitting or with a given
+// reference, otherwise one per fit round (same tolerance and round limit as always); the rounds
+// start from the first frame of all and settle the average of the fitted atoms. `shared`: the
+// frames are spread over several processes. `defer_average`, without fitting: no pass; the
+// solver's first pass settles the average.
+Centre find_centre(FrameStream& stream, const FitSpec& spec, Cores& cores, Reducer& reducer,
                    bool shared = false, bool defer_average = false);
 
 }  // namespace kvtraj::pca

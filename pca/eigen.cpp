@@ -5,52 +5,59 @@
 #include "pca/blas.hpp"
 
 namespace kvtraj::pca {
+namespace {
 
-Eigenpairs factorise(float* a, std::int64_t order,
+// LAPACK's ascending order to ours: the columns (`rows` long) of `a` in reverse order.
+void reverse_columns(std::vector<double>& a, std::int64_t rows, std::int64_t columns) {
+  for (std::int64_t j = 0; j < columns / 2; ++j) {
+    std::swap_ranges(a.begin() + j * rows, a.begin() + (j + 1) * rows,
+                     a.begin() + (columns - 1 - j) * rows);
+  }
+}
+
+}  // namespace
+
+Eigenpairs factorise(double* a, std::int64_t order, std::int64_t lda,
                      const std::function<std::int32_t(std::span<const float>)>& choose) {
   Eigenpairs result;
-  const lapack_int n = blas_int(order);
+  const lapack_int n = blas_int(order), ld = blas_int(lda);
   if (n == 0) {
     result.kept = choose(result.values);
     return result;
   }
   const auto size = static_cast<std::size_t>(n);
-  std::vector<float> d(size), e(size), tau(size), work;
+  std::vector<double> d(size), e(size), tau(size), work;
   std::vector<lapack_int> iwork;
-  with_workspace("ssytrd", work, iwork, [&](lapack_int& lwork, lapack_int&, lapack_int& info) {
-    LAPACK_ssytrd("L", &n, a, &n, d.data(), e.data(), tau.data(), work.data(), &lwork, &info);
+  with_workspace("dsytrd", work, iwork, [&](lapack_int& lwork, lapack_int&, lapack_int& info) {
+    LAPACK_dsytrd("U", &n, a, &ld, d.data(), e.data(), tau.data(), work.data(), &lwork, &info);
   });
 
-  // ssterf overwrites its diagonals; sstemr needs them afterwards.
-  std::vector<float> ascending = d, off = e;
+  // dsterf overwrites its diagonals; dstemr needs them afterwards.
+  std::vector<double> ascending = d, off = e;
   lapack_int info = 0;
-  LAPACK_ssterf(&n, ascending.data(), off.data(), &info);
-  check_info("ssterf", info);
+  LAPACK_dsterf(&n, ascending.data(), off.data(), &info);
+  check_info("dsterf", info);
   result.values.assign(ascending.rbegin(), ascending.rend());
   result.kept = choose(result.values);
   if (result.kept == 0) return result;
 
   const lapack_int kept = result.kept, il = n - kept + 1;
-  const float vl = 0.0f, vu = 0.0f;
+  const double vl = 0.0, vu = 0.0;
   lapack_int found = 0, tryrac = 1;
-  std::vector<float> w(size), z(size * static_cast<std::size_t>(kept));
+  std::vector<double> w(size), z(size * static_cast<std::size_t>(kept));
   std::vector<lapack_int> isuppz(2 * static_cast<std::size_t>(kept));
-  with_workspace("sstemr", work, iwork,
+  with_workspace("dstemr", work, iwork,
                  [&](lapack_int& lwork, lapack_int& liwork, lapack_int& info) {
-                   LAPACK_sstemr("V", "I", &n, d.data(), e.data(), &vl, &vu, &il, &n, &found,
+                   LAPACK_dstemr("V", "I", &n, d.data(), e.data(), &vl, &vu, &il, &n, &found,
                                  w.data(), z.data(), &n, &kept, isuppz.data(), &tryrac, work.data(),
                                  &lwork, iwork.data(), &liwork, &info);
                  });
-  with_workspace("sormtr", work, iwork, [&](lapack_int& lwork, lapack_int&, lapack_int& info) {
-    LAPACK_sormtr("L", "L", "N", &n, &kept, a, &n, tau.data(), z.data(), &n, work.data(), &lwork,
+  with_workspace("dormtr", work, iwork, [&](lapack_int& lwork, lapack_int&, lapack_int& info) {
+    LAPACK_dormtr("L", "U", "N", &n, &kept, a, &ld, tau.data(), z.data(), &n, work.data(), &lwork,
                   &info);
   });
-  // sstemr returns ascending order: the largest comes first in ours.
-  result.vectors.resize(z.size());
-  for (lapack_int j = 0; j < kept; ++j) {
-    std::copy_n(z.begin() + static_cast<std::ptrdiff_t>(kept - 1 - j) * n, n,
-                result.vectors.begin() + static_cast<std::ptrdiff_t>(j) * n);
-  }
+  reverse_columns(z, n, kept);
+  result.vectors = std::move(z);
   return result;
 }
 
@@ -67,11 +74,7 @@ void small_eigen(std::vector<double>& a, std::int64_t order, std::vector<double>
                  });
   // Descending, columns along.
   std::reverse(values.begin(), values.end());
-  for (lapack_int j = 0; j < n / 2; ++j) {
-    std::swap_ranges(a.begin() + static_cast<std::ptrdiff_t>(j) * n,
-                     a.begin() + static_cast<std::ptrdiff_t>(j + 1) * n,
-                     a.begin() + static_cast<std::ptrdiff_t>(n - 1 - j) * n);
-  }
+  reverse_columns(a, n, n);
 }
 
 }  // namespace kvtraj::pca

@@ -1,8 +1,10 @@
 // One factorisation of a symmetric matrix for both needs of the analysis: all eigenvalues (to
 // choose how many vectors to keep and to report the captured variance) and the eigenvectors of
-// the largest ones. The matrix is tridiagonalised once (ssytrd); the eigenvalues come from the
-// tridiagonal form (ssterf), the kept vectors from MRRR on it (sstemr) carried back by the
-// reflectors (sormtr). Twice as fast as two full calls of ssyevr, and no copy of the matrix.
+// the largest ones. The matrix is tridiagonalised once in double precision (dsytrd); the
+// eigenvalues come from the tridiagonal form (dsterf), the kept vectors from MRRR on it (dstemr)
+// carried back by the reflectors (dormtr). Twice as fast as two full calls of dsyevr, and no copy
+// of the matrix. Single precision would lose the smaller kept eigenvalues of a large matrix: its
+// rounding is relative to the total variance, not to each eigenvalue.
 #pragma once
 
 #include <cstdint>
@@ -15,12 +17,13 @@ namespace kvtraj::pca {
 struct Eigenpairs {
   std::vector<float> values;  // all, largest first
   std::int32_t kept = 0;
-  std::vector<float> vectors;  // order x kept, column per vector, largest first
+  std::vector<double> vectors;  // order x kept, column per vector, largest first
 };
 
-// `a`: the lower triangle of a symmetric order x order matrix (leading dimension order), which
-// is destroyed. `choose` receives all eigenvalues and returns how many vectors to compute.
-Eigenpairs factorise(float* a, std::int64_t order,
+// `a`: the upper triangle of a symmetric order x order matrix (leading dimension lda), which is
+// destroyed; the strictly lower triangle is never read or written. `choose` receives all
+// eigenvalues and returns how many vectors to compute.
+Eigenpairs factorise(double* a, std::int64_t order, std::int64_t lda,
                      const std::function<std::int32_t(std::span<const float>)>& choose);
 
 // Eigenvalues (descending) and eigenvectors of a small dense symmetric matrix in double.

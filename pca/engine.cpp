@@ -30,9 +30,12 @@ std::int64_t default_budget() {
   return static_cast<std::int64_t>(pages) * page / 4;
 }
 
-Solver pick_solver(Solver asked, std::int64_t n, std::int64_t frames, std::int64_t budget) {
-  const std::int64_t order = std::min(n, frames);
-  const bool fits = exact_bytes(n, frames) <= static_cast<std::uint64_t>(budget);
+// Spread frames rule out the Gram matrix: the exact solver's matrix is then the covariance.
+Solver pick_solver(Solver asked, std::int64_t n, std::int64_t frames, bool spread,
+                   std::int64_t budget) {
+  const std::int64_t order = spread ? n : std::min(n, frames);
+  const std::uint64_t bytes = exact_bytes(n, frames, spread);
+  const bool fits = bytes <= static_cast<std::uint64_t>(budget);
   if (asked == Solver::automatic) {
     return fits && order <= kQuickExactOrder ? Solver::exact : Solver::randomized;
   }
@@ -43,11 +46,24 @@ Solver pick_solver(Solver asked, std::int64_t n, std::int64_t frames, std::int64
           "; use the randomized solver or select fewer snapshots or atoms");
     }
     if (!fits) {
-      die("the exact solver needs " + std::to_string(exact_bytes(n, frames) >> 20) +
+      die("the exact solver needs " + std::to_string(bytes >> 20) +
           " MiB, more than the memory budget of " + std::to_string(budget >> 20) + " MiB");
     }
   }
   return asked;
+}
+
+FitSpec fit_spec(const Options& options, std::int64_t n) {
+  const auto natoms = static_cast<std::size_t>(n / 3);
+  if (!options.fit_weights.empty() && options.fit_weights.size() != natoms) {
+    die("pca: " + std::to_string(options.fit_weights.size()) + " fit weights for " +
+        std::to_string(natoms) + " atoms");
+  }
+  if (!options.reference.empty() && options.reference.size() != static_cast<std::size_t>(n)) {
+    die("pca: the reference structure holds " + std::to_string(options.reference.size() / 3) +
+        " atoms, the frames " + std::to_string(natoms));
+  }
+  return FitSpec{options.fit, options.fit_weights, options.reference};
 }
 
 // The frames of all processes and whether there is more than one.
@@ -73,18 +89,18 @@ Components analyse(FrameReader& reader, const Options& options, const ProgressFn
   set_blas_threads(1);
   const std::int64_t last = options.last < 0 ? reader.frames() : options.last;
   Cores cores(options.threads);
-  FrameStream stream(reader, options.first, last, progress, cores);
+  FrameStream stream(reader, options.first, last, progress, cores, reduce);
   if (stream.frames() < 1) die(reader.name() + ": no snapshots selected");
   const std::int64_t budget = options.memory_bytes > 0 ? options.memory_bytes : default_budget();
   const std::int64_t n = stream.coordinates();
   const Share share = share_of(stream.frames(), reduce);
+  stream.start();
   const std::int64_t frames = share.frames;
 
   Components c;
   c.natoms = reader.natoms();
   c.frames = frames;
-  // Spread frames rule out the Gram matrix: the exact solver's matrix is then the covariance.
-  c.solver = pick_solver(options.solver, n, share.several ? std::max(frames, n) : frames, budget);
+  c.solver = pick_solver(options.solver, n, frames, share.several, budget);
   const bool counted =
       options.choice.kind == VectorChoice::count || options.choice.kind == VectorChoice::at_most;
   const auto wanted = counted ? static_cast<std::int32_t>(options.choice.value) : 0;
@@ -94,7 +110,7 @@ Components analyse(FrameReader& reader, const Options& options, const ProgressFn
   }
   if (c.solver == Solver::exact) stream.set_block_frames(exact_block_frames(n));
   // The randomized solver's first pass finds the average itself.
-  Centre centre = find_centre(stream, options.fit, cores, reduce, share.several,
+  Centre centre = find_centre(stream, fit_spec(options, n), cores, reduce, share.several,
                               c.solver == Solver::randomized);
   centre.frames = frames;
   c.fit_rounds = centre.rounds;
@@ -130,6 +146,7 @@ Summary write(const Components& c, const std::string& output, const Options& opt
              std::span(c.proj).subspan(static_cast<std::size_t>(k) * frames, frames));
   }
   if (options.kvt6) kvtf.magic = "KVT6";
+  kvtf.atoms = options.atoms;
   if (progress) progress(ProgressEvent{"writing " + output, 0, 0, false});
   const std::int32_t status = kvtclose(kvtf);
   if (progress) progress(ProgressEvent{"writing " + output, 0, 0, true});

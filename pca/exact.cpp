@@ -1,17 +1,18 @@
 // The exact solver: the covariance (3N x 3N) or, with fewer frames than coordinates, the Gram
-// matrix (F x F) of the centred frames, accumulated in double into panels of the lower triangle
-// and converted in place to the single-precision matrix that is factorised. The double triangle
-// takes barely more bytes than the float matrix (the excess is given back before factorising),
-// and the blocks of frames are small beside it, so the matrix is nearly all the memory held.
+// matrix (F x F) of the centred frames, accumulated and factorised in double precision. The
+// matrix lies column-major in a mapping of its full square, of which only the upper triangle is
+// ever written, so that LAPACK factorises it where it lies: the pages below the triangle are
+// never touched and take no memory. Columns start on page boundaries, so that a column's pages
+// are full but its last: the matrix holds half its square of doubles and half a page a column.
+// The blocks of frames are small beside it: the matrix is nearly all the memory held.
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
-#include <cstring>
-#include <memory>
+#include <limits>
 #include <optional>
+#include <vector>
 
 #include "pca/blas.hpp"
 #include "pca/eigen.hpp"
@@ -23,86 +24,103 @@
 namespace kvtraj::pca {
 namespace {
 
-// Columns per panel of the stored lower triangle.
+// Columns per panel of the covariance pass.
 constexpr std::int64_t kPanel = 32;
+// Doubles of the triangle summed across processes at a time.
+constexpr std::int64_t kReducedDoubles = std::int64_t{1} << 20;
+// Orders beyond this are refused (the engine's own limit, LAPACK's, is far lower).
+constexpr std::int64_t kLargestOrder = std::int64_t{1} << 20;
 
-// Bytes of the lower triangle in panels: the packed triangle and the upper halves of the
-// panels' diagonal blocks come to at most order (order + kPanel) / 2 doubles.
-std::optional<std::uint64_t> triangle_bytes(std::int64_t order) {
-  const auto count = checked_mul(order, order + kPanel);
-  return count && *count <= UINT64_MAX / 4 ? std::optional(*count * 4) : std::nullopt;
+std::int64_t page_doubles() {
+  return std::max<std::int64_t>(sysconf(_SC_PAGESIZE), 4096) / 8;
 }
 
-struct FreeDeleter {
-  void operator()(void* p) const { std::free(p); }
-};
+// The leading dimension: a whole number of pages once a column fills one, unless the padded
+// square would pass the 2^31 elements that LAPACK's 32-bit indices address.
+std::int64_t leading_dimension(std::int64_t order) {
+  const std::int64_t page = page_doubles(), padded = (order + page - 1) / page * page;
+  if (order < page || order > kLargestOrder ||
+      padded * order > std::numeric_limits<std::int32_t>::max()) {
+    return std::max<std::int64_t>(order, 1);
+  }
+  return padded;
+}
 
-// The lower triangle of a symmetric matrix in double, as panels of kPanel columns: the panel
-// starting at column j0 holds rows j0..order-1 of its columns, column-major, so that a matrix
-// product accumulates straight into it. Then, in the same storage, the matrix in single
-// precision with leading dimension `order`.
-class PanelMatrix {
+// Resident bytes of the upper triangle: the pages column j touches from row 0 down to the end
+// of its panel's diagonal block (the covariance products write those blocks whole).
+std::optional<std::uint64_t> triangle_bytes(std::int64_t order) {
+  if (order < 0 || order > kLargestOrder) return std::nullopt;
+  const std::int64_t page = page_doubles(), lda = leading_dimension(order);
+  std::int64_t pages = 0, next = 0;  // the first page not yet counted
+  for (std::int64_t j = 0; j < order; ++j) {
+    const std::int64_t rows = std::min(order, (j / kPanel + 1) * kPanel);
+    const std::int64_t first = j * lda / page, end = (j * lda + rows + page - 1) / page;
+    pages += end - std::max(first, next);
+    next = end;
+  }
+  return static_cast<std::uint64_t>(pages * page * 8);
+}
+
+// The doubles of the buffer through which the triangle is summed across processes.
+std::int64_t reduced_doubles(std::int64_t order) {
+  return order > kReducedDoubles ? kReducedDoubles
+                                 : std::min(kReducedDoubles, order * (order + 1) / 2);
+}
+
+// A symmetric matrix in double, column-major with leading dimension lda(), of which only the
+// upper triangle is written: element (i, j), i <= j, is at i + j * lda(). The mapping starts as
+// zero pages, which take memory only once written.
+class UpperMatrix {
  public:
-  explicit PanelMatrix(std::int64_t order) : order_(order) {
+  explicit UpperMatrix(std::int64_t order) : order_(order), lda_(leading_dimension(order)) {
     if (!triangle_bytes(order))
       die("pca: a matrix of order " + std::to_string(order) + " is too large");
-    const std::int64_t last = order > 0 ? (order - 1) / kPanel * kPanel : 0;
-    size_ = static_cast<std::size_t>(offset(last) + (order - last) * (order - last));
-    storage_.reset(std::calloc(std::max<std::size_t>(size_, 1), sizeof(double)));
-    if (!storage_) die("Memory allocation error");
+    bytes_ = static_cast<std::size_t>(lda_ * std::max<std::int64_t>(order, 1)) * sizeof(double);
+    void* p = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE,
+                   MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (p == MAP_FAILED) die("Memory allocation error");
+    data_ = static_cast<double*>(p);
   }
-  std::span<double> all() { return {data(), size_}; }
-  // The panel starting at column j0 (a multiple of kPanel), leading dimension order - j0.
-  double* panel(std::int64_t j0) { return data() + offset(j0); }
-  // Element (i, j), i >= j.
-  double& at(std::int64_t i, std::int64_t j) { return data()[index(i, j)]; }
+  ~UpperMatrix() { munmap(data_, bytes_); }
+  UpperMatrix(const UpperMatrix&) = delete;
+  UpperMatrix& operator=(const UpperMatrix&) = delete;
+
+  double* data() { return data_; }
+  std::int64_t lda() const { return lda_; }
+  // Column j, its rows 0 .. j the triangle's.
+  double* column(std::int64_t j) { return data_ + j * lda_; }
   double trace() {
     double sum = 0.0;
-    for (std::int64_t i = 0; i < order_; ++i) sum += at(i, i);
+    for (std::int64_t j = 0; j < order_; ++j) sum += column(j)[j];
     return sum;
   }
-  // Scales and converts to float in place. Element (i, j) moves from byte 8 * index(i, j) to
-  // byte 4 * (i + j * order), never beyond where it was (index(i, j) is at least the packed
-  // index, whose double is i + j * order or more), so ascending order reads every element
-  // before anything overwrites it.
-  float* to_float(double scale) {
-    auto* bytes = static_cast<unsigned char*>(storage_.get());
+  void scale(double factor) {
     for (std::int64_t j = 0; j < order_; ++j) {
-      for (std::int64_t i = j; i < order_; ++i) {
-        double value;
-        std::memcpy(&value, bytes + 8 * index(i, j), 8);
-        const auto single = static_cast<float>(value * scale);
-        std::memcpy(bytes + 4 * (i + j * order_), &single, 4);
+      std::for_each(column(j), column(j) + j + 1, [&](double& v) { v *= factor; });
+    }
+  }
+  // Sums the triangle across processes, a run of whole columns at a time copied into a buffer
+  // of reduced_doubles(order).
+  void reduce(Reducer& reducer) {
+    std::vector<double> buffer(static_cast<std::size_t>(reduced_doubles(order_)));
+    const auto size = static_cast<std::int64_t>(buffer.size());
+    for (std::int64_t j0 = 0, j1 = 0; j0 < order_; j0 = j1) {
+      std::int64_t used = 0;
+      for (; j1 < order_ && used + j1 + 1 <= size; used += j1 + 1, ++j1) {
+        std::copy_n(column(j1), j1 + 1, buffer.data() + used);
+      }
+      reducer.sum(std::span<double>(buffer.data(), static_cast<std::size_t>(used)));
+      for (std::int64_t j = j0, from = 0; j < j1; from += j + 1, ++j) {
+        std::copy_n(buffer.data() + from, j + 1, column(j));
       }
     }
-    release_beyond(static_cast<std::size_t>(order_ * order_) * sizeof(float));
-    return static_cast<float*>(storage_.get());
   }
 
  private:
-  double* data() { return static_cast<double*>(storage_.get()); }
-  // Gives the whole pages beyond the first `bytes` back to the system: the float matrix needs
-  // less room than the panels did. They read as zeros if touched again.
-  void release_beyond(std::size_t bytes) {
-    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-    const auto start = reinterpret_cast<std::uintptr_t>(storage_.get());
-    const std::uintptr_t from = (start + bytes + page - 1) / page * page;
-    const std::uintptr_t to = (start + size_ * sizeof(double)) / page * page;
-    if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
-  }
-  // Doubles before the panel starting at column j0: panel b holds kPanel * (order - b * kPanel).
-  std::int64_t offset(std::int64_t j0) const {
-    const std::int64_t b = j0 / kPanel;
-    return kPanel * (b * order_ - kPanel * b * (b - 1) / 2);
-  }
-  std::int64_t index(std::int64_t i, std::int64_t j) const {
-    const std::int64_t j0 = j / kPanel * kPanel;
-    return offset(j0) + (j - j0) * (order_ - j0) + (i - j0);
-  }
-
   std::int64_t order_ = 0;
-  std::size_t size_ = 0;
-  std::unique_ptr<void, FreeDeleter> storage_;
+  std::int64_t lda_ = 1;
+  std::size_t bytes_ = 0;
+  double* data_ = nullptr;
 };
 
 void to_double(std::span<const float> in, std::vector<double>& out) {
@@ -110,9 +128,9 @@ void to_double(std::span<const float> in, std::vector<double>& out) {
   std::copy(in.begin(), in.end(), out.begin());
 }
 
-// Covariance: every block adds its x xᵀ into the panels, which the threads share out (they
-// update disjoint columns).
-void accumulate_covariance(FrameStream& stream, const Centre& centre, PanelMatrix& m) {
+// Covariance: every block adds its x xᵀ into the panels (rows 0 .. j0 + 31 of columns j0 ..
+// j0 + 31), which the threads share out (they update disjoint columns).
+void accumulate_covariance(FrameStream& stream, const Centre& centre, UpperMatrix& m) {
   const std::int64_t n = stream.coordinates();
   std::vector<double> x;
   stream.pass("covariance", [&](std::int64_t, std::int64_t count, std::span<float> block) {
@@ -120,17 +138,17 @@ void accumulate_covariance(FrameStream& stream, const Centre& centre, PanelMatri
     to_double(block.first(static_cast<std::size_t>(count * n)), x);
     share_range(*centre.cores, (n + kPanel - 1) / kPanel, [&](std::int64_t b0, std::int64_t b1) {
       for (std::int64_t j0 = b0 * kPanel; j0 < std::min(n, b1 * kPanel); j0 += kPanel) {
-        const std::int64_t p = std::min(kPanel, n - j0), rows = n - j0;
-        gemm('N', 'T', rows, p, count, 1.0, x.data() + j0, n, x.data() + j0, n, 1.0, m.panel(j0),
-             rows);
+        const std::int64_t p = std::min(kPanel, n - j0);
+        gemm('N', 'T', j0 + p, p, count, 1.0, x.data(), n, x.data() + j0, n, 1.0, m.column(j0),
+             m.lda());
       }
     });
   });
 }
 
 // Gram: frames [p0, p0 + width) are held in double as a panel while every later frame streams
-// past; a pass fills the panel's columns of the lower triangle.
-void accumulate_gram(FrameStream& stream, const Centre& centre, PanelMatrix& m,
+// past; a pass fills the panel's rows of the upper triangle.
+void accumulate_gram(FrameStream& stream, const Centre& centre, UpperMatrix& m,
                      std::int64_t width) {
   const std::int64_t n = stream.coordinates(), frames = stream.frames();
   std::vector<double> panel, x, t;
@@ -146,13 +164,14 @@ void accumulate_gram(FrameStream& stream, const Centre& centre, PanelMatrix& m,
           for (std::int64_t f = std::max(offset, p0); f < std::min(offset + count, p0 + w); ++f) {
             std::copy_n(x.begin() + (f - offset) * n, n, panel.begin() + (f - p0) * n);
           }
-          const std::int64_t cols = std::min(w, offset + count - p0);
-          t.resize(static_cast<std::size_t>(count * cols));
-          gemm('T', 'N', count, cols, n, 1.0, x.data(), n, panel.data(), n, 0.0, t.data(), count);
-          for (std::int64_t c = 0; c < cols; ++c) {
-            for (std::int64_t r = std::max<std::int64_t>(0, p0 + c - offset); r < count; ++r) {
-              m.at(offset + r, p0 + c) += t[r + c * count];
-            }
+          // t (rows the panel's frames, columns this block's): element (p0 + r, offset + c).
+          const std::int64_t rows = std::min(w, offset + count - p0);
+          t.resize(static_cast<std::size_t>(rows * count));
+          gemm('T', 'N', rows, count, n, 1.0, panel.data(), n, x.data(), n, 0.0, t.data(), rows);
+          for (std::int64_t c = std::max<std::int64_t>(0, p0 - offset); c < count; ++c) {
+            double* column = m.column(offset + c) + p0;
+            const std::int64_t upto = std::min(rows, offset + c - p0 + 1);
+            for (std::int64_t r = 0; r < upto; ++r) column[r] += t[r + c * rows];
           }
         });
   }
@@ -187,20 +206,22 @@ void gram_vectors(FrameStream& stream, const Centre& centre, Reducer& reducer, S
 }  // namespace
 
 std::int64_t exact_block_frames(std::int64_t n) {
-  // The blocks, held in float twice and in double once, take 1/32 of the float matrix: the
-  // exact route's memory is its matrix. Yet each block's product of at least 16 frames keeps
-  // the panels' memory traffic below the arithmetic.
+  // The blocks, held in float twice and in double once, take 1/32 of the matrix: the exact
+  // route's memory is its matrix. Yet each block's product of at least 16 frames keeps the
+  // panels' memory traffic below the arithmetic.
   return std::clamp<std::int64_t>(n / 128, 16, 512);
 }
 
-std::uint64_t exact_bytes(std::int64_t n, std::int64_t frames) {
-  const std::int64_t order = std::min(n, frames);
+std::uint64_t exact_bytes(std::int64_t n, std::int64_t frames, bool spread) {
+  const bool gram = frames < n && !spread;
+  const std::int64_t order = gram ? frames : n;
   const auto matrix = triangle_bytes(order);
-  // The blocks of frames (float twice, double once), and the Gram route's panel of at least
-  // one frame.
-  const auto block = checked_mul(n, 16 * exact_block_frames(n) + (frames < n ? 8 : 0));
+  // The blocks of frames (float twice, double once) while the matrix fills, the Gram route's
+  // panel of at least one frame, or the buffer that sums spread frames' matrices.
+  const auto block = checked_mul(n, 16 * exact_block_frames(n) + (gram ? 8 : 0));
+  const std::int64_t reduced = spread ? 8 * reduced_doubles(order) : 0;
   if (!matrix || !block) return UINT64_MAX;
-  return checked_add(*matrix, *block).value_or(UINT64_MAX);
+  return checked_add(*matrix, std::max<std::uint64_t>(*block, reduced)).value_or(UINT64_MAX);
 }
 
 Solution solve_exact(FrameStream& stream, const Centre& centre, Reducer& reducer,
@@ -212,7 +233,7 @@ Solution solve_exact(FrameStream& stream, const Centre& centre, Reducer& reducer
   Solution s;
   Eigenpairs e;
   {
-    PanelMatrix m(order);
+    UpperMatrix m(order);
     if (gram) {
       // Whatever the budget leaves beside the matrix holds the panel of frames.
       // (The budget was checked to hold the matrix.)
@@ -221,13 +242,14 @@ Solution solve_exact(FrameStream& stream, const Centre& centre, Reducer& reducer
     } else {
       accumulate_covariance(stream, centre, m);
     }
-    reducer.sum(m.all());
-    const double scale = 1.0 / static_cast<double>(std::max<std::int64_t>(centre.frames, 1));
-    s.total = m.trace() * scale;
-    stream.step("eigenvalues and vectors", false);
     stream.release_buffers();
+    if (centre.shared) m.reduce(reducer);
+    const double scale = 1.0 / static_cast<double>(std::max<std::int64_t>(centre.frames, 1));
+    m.scale(scale);
+    s.total = m.trace();
+    stream.step("eigenvalues and vectors", false);
     set_blas_threads(centre.cores->count());
-    e = factorise(m.to_float(scale), order,
+    e = factorise(m.data(), order, m.lda(),
                   [&](std::span<const float> values) { return choose(values, s.total); });
     set_blas_threads(1);
     stream.step("eigenvalues and vectors", true);
@@ -235,10 +257,13 @@ Solution solve_exact(FrameStream& stream, const Centre& centre, Reducer& reducer
   s.eigenvalues = std::move(e.values);
   s.kept = e.kept;
   if (s.kept == 0) return s;
+  // Unit vectors: single precision holds them to its rounding.
+  std::vector<float> vectors(e.vectors.begin(), e.vectors.end());
+  std::vector<double>().swap(e.vectors);
   if (gram) {
-    gram_vectors(stream, centre, reducer, s, e.vectors);
+    gram_vectors(stream, centre, reducer, s, vectors);
   } else {
-    s.vectors = std::move(e.vectors);
+    s.vectors = std::move(vectors);
     s.proj = project(stream, centre, s.vectors, s.kept);
   }
   return s;

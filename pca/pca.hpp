@@ -2,7 +2,7 @@
 // trajectory block by block, pass after pass (fit rounds onto the average, then the second
 // moments or a block Krylov sketch, then the projections), never holding all frames, and writes
 // the KVT file. Two solvers: `exact` accumulates the covariance (3N x 3N) or Gram (F x F) matrix
-// in double precision and factorises it once; `randomized` runs block Lanczos on the centred
+// and factorises it once, both in double precision; `randomized` runs block Lanczos on the centred
 // frames until the wanted eigenpairs have converged. Library code: nothing is printed; progress
 // goes to a callback and failures end through `die` (support/fatal.hpp).
 //
@@ -18,6 +18,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "support/atom_record.hpp"
 
 namespace kvtraj::pca {
 
@@ -41,6 +43,22 @@ class FrameReader {
   // Something that changes when the input files change (sizes, modification times); compared
   // before every pass. Empty when unknown.
   virtual std::string fingerprint() const { return {}; }
+
+  // Frames prepared with state carried from one frame to the next (atoms kept from jumping
+  // across periodic boundaries). A read that does not follow this reader's previous one starts
+  // a new chain there, whose frames differ from those of one unbroken run by a constant per
+  // coordinate. Such inputs are read once, in parts, into the temporary copy; each part is a
+  // chain, corrected by the sum of the seams before it. Chained readers are slow().
+  virtual bool chained() const { return false; }
+  // After the last read: what the next chain needs of the current one (the same length for
+  // every reader of the input).
+  virtual std::vector<float> chain_end() const { return {}; }
+  // The correction (3N reals) of the current chain relative to the one before it, which ended
+  // in `end_before` (chain_end of that chain's reader).
+  virtual std::vector<float> seam(std::span<const float> end_before) const {
+    (void)end_before;
+    return {};
+  }
 };
 
 // For FrameReader implementations over trajectory names such as "run.dcd(1:500:2)": whether the
@@ -58,6 +76,9 @@ class Reducer {
   virtual void sum(std::span<float> values) { (void)values; }
   // Whether this process holds the first frames of all: the fit starts from its first frame.
   virtual bool leads() const { return true; }
+  // This process's place among them: its frames follow those of every lower rank.
+  virtual int rank() const { return 0; }
+  virtual int size() const { return 1; }
 };
 
 // How many vectors to keep.
@@ -87,6 +108,13 @@ struct Options {
   std::int64_t last = -1;         // last -1: to the end
   std::string title;              // of the KVT file
   bool kvt6 = false;              // 16-bit projections
+  // The atoms the fit is computed on, a weight per atom (1 in, 0 out); empty: all atoms. Each
+  // frame's rotation and translation apply to all of them.
+  std::vector<float> fit_weights;
+  // A structure (3N) every frame is fitted onto, once, instead of onto the iterated average.
+  std::vector<float> reference;
+  // The atoms' identities, stored in the KVT file when there is one per atom.
+  std::vector<AtomRecord> atoms;
 };
 
 // One step of progress: the pass ("fit round 2", "covariance", "Krylov pass 3", ...) and the

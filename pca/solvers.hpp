@@ -28,9 +28,11 @@ using ChooseFn = std::function<std::int32_t(std::span<const float> eigenvalues, 
 
 // Frames per block for the exact solver, whose memory is its matrix and little beside.
 std::int64_t exact_block_frames(std::int64_t n);
-// Bytes the exact solver holds for n coordinates and f frames (the double lower triangle, the
-// blocks, and the Gram route's panel of frames at its smallest), to compare with the budget.
-std::uint64_t exact_bytes(std::int64_t n, std::int64_t frames);
+// Bytes the exact solver holds at its peak for n coordinates and f frames of all processes,
+// `spread` over several (the resident upper triangle of the double matrix, with the blocks and
+// the Gram route's panel of frames at its smallest, or the buffer of the sums across processes),
+// to compare with the budget. The kept vectors come beside the matrix, n x K doubles.
+std::uint64_t exact_bytes(std::int64_t n, std::int64_t frames, bool spread);
 
 Solution solve_exact(FrameStream& stream, const Centre& centre, Reducer& reducer,
                      std::int64_t budget, const ChooseFn& choose);

@@ -46,13 +46,14 @@ std::string temp_dir() {
 }  // namespace
 
 FrameStream::FrameStream(FrameReader& reader, std::int64_t first, std::int64_t last,
-                         ProgressFn progress, Cores& cores)
+                         ProgressFn progress, Cores& cores, Reducer& reducer)
     : reader_(reader),
       first_(first),
       last_(last),
       n_(3 * static_cast<std::int64_t>(reader.natoms())),
       progress_(std::move(progress)),
-      cores_(cores) {
+      cores_(cores),
+      reducer_(reducer) {
   if (first_ < 0 || last_ < first_ || last_ > reader.frames()) {
     die(reader.name() + ": frames " + std::to_string(first_) + " to " + std::to_string(last_) +
         " are not in the trajectory");
@@ -99,6 +100,7 @@ void FrameStream::read_block(FrameReader& reader, std::int64_t offset, std::int6
     if (!transfer_all(pread, spill_, bytes, values * 4, at)) {
       die(reader_.name() + ": the temporary copy in " + temp_dir() + " could not be read");
     }
+    correct(offset, count, out);
     return;
   }
   reader.read(first_ + offset, count, out.first(values));
@@ -180,10 +182,84 @@ void FrameStream::pass_reading_ahead(std::string_view name, const BlockFn& fn) {
   producer.join();
 }
 
+void FrameStream::read_first(std::span<float> out) {
+  start();
+  read_block(reader_, 0, 1, out);
+}
+
+void FrameStream::start() {
+  if (started_) return;
+  started_ = true;
+  fingerprint_ = reader_.fingerprint();
+  if (reader_.slow() || reader_.chained()) open_spill();
+  if (reader_.chained()) prepare_chains();
+}
+
+void FrameStream::prepare_chains() {
+  const int parts = parts_available();
+  const std::string_view name = "preparing frames";
+  ++passes_;
+  if (progress_) progress_(ProgressEvent{name, 0, frames(), false});
+  run_parts(name, parts, [](const Part&, std::int64_t, std::int64_t, std::span<float>) {});
+  std::vector<FrameReader*> readers;
+  for (int p = 0; p < parts; ++p) {
+    chain_starts_.push_back(frames() * p / parts);
+    readers.push_back(p == 0 ? &reader_ : others_[static_cast<std::size_t>(p - 1)].get());
+  }
+  stitch(readers);
+  spilled_ = true;
+  if (progress_) progress_(ProgressEvent{name, frames(), frames(), true});
+}
+
+void FrameStream::stitch(std::span<FrameReader* const> readers) {
+  const auto n = static_cast<std::size_t>(n_);
+  const auto parts = readers.size();
+  const auto rank = static_cast<std::size_t>(reducer_.rank());
+  const auto ranks = static_cast<std::size_t>(reducer_.size());
+  // Every process learns the end of every other's last chain; its first chain meets the end of
+  // the process before it.
+  const std::vector<float> last_end = readers.back()->chain_end();
+  std::vector<float> ends(ranks * last_end.size(), 0.0f);
+  std::copy(last_end.begin(), last_end.end(), ends.begin() + rank * last_end.size());
+  reducer_.sum(ends);
+  chain_shifts_.assign(parts, std::vector<float>(n, 0.0f));
+  for (std::size_t p = 0; p < parts; ++p) {
+    std::vector<float> seam;
+    if (p > 0) {
+      seam = readers[p]->seam(readers[p - 1]->chain_end());
+    } else if (rank > 0) {
+      seam = readers[0]->seam(
+          std::span<const float>(ends).subspan((rank - 1) * last_end.size(), last_end.size()));
+    }
+    if (p > 0) chain_shifts_[p] = chain_shifts_[p - 1];
+    for (std::size_t i = 0; i < seam.size() && i < n; ++i) chain_shifts_[p][i] += seam[i];
+  }
+  // The corrections of the processes before this one add up in front of its own.
+  std::vector<float> totals(ranks * n, 0.0f);
+  std::copy(chain_shifts_.back().begin(), chain_shifts_.back().end(), totals.begin() + rank * n);
+  reducer_.sum(totals);
+  for (std::size_t r = 0; r < rank; ++r) {
+    for (std::vector<float>& shift : chain_shifts_) {
+      for (std::size_t i = 0; i < n; ++i) shift[i] += totals[r * n + i];
+    }
+  }
+}
+
+void FrameStream::correct(std::int64_t offset, std::int64_t count, std::span<float> out) const {
+  if (chain_shifts_.empty()) return;
+  for (std::int64_t f = 0; f < count; ++f) {
+    const auto part = static_cast<std::size_t>(
+        std::upper_bound(chain_starts_.begin(), chain_starts_.end(), offset + f) -
+        chain_starts_.begin() - 1);
+    const std::vector<float>& shift = chain_shifts_[part];
+    float* x = out.data() + f * n_;
+    for (std::int64_t i = 0; i < n_; ++i) x[i] += shift[static_cast<std::size_t>(i)];
+  }
+}
+
 void FrameStream::begin_pass(std::string_view name) {
-  if (passes_ == 0) {
-    fingerprint_ = reader_.fingerprint();
-    if (reader_.slow()) open_spill();
+  if (!started_) {
+    start();
   } else if (reader_.fingerprint() != fingerprint_) {
     die(reader_.name() + ": the input changed while it was being compressed");
   }
@@ -218,8 +294,6 @@ int FrameStream::max_parts() const {
 int FrameStream::parts_available() {
   const int parts = max_parts();
   if (parts == 1 || spilled_) return parts;
-  // A slow input's first pass writes the copy that later passes read in parts.
-  if (reader_.slow()) return 1;
   if (!others_tried_) {
     others_tried_ = true;
     for (int p = 1; p < parts; ++p) {

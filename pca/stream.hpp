@@ -5,6 +5,9 @@
 // the current one; with a single core the caller reads each block itself. Slow inputs are copied
 // during the first pass to an unlinked temporary float file (gone on every exit path) that later
 // passes read at disk speed, in parts; an input whose fingerprint changes between passes is fatal.
+// Chained inputs (FrameReader::chained) are first read into the copy on their own, each part a
+// chain, and the parts are stitched: every frame read from the copy gets its part's correction,
+// summed along the parts of this process and of the processes before it.
 #pragma once
 
 #include <algorithm>
@@ -26,7 +29,7 @@ class FrameStream {
   // Frames [first, last) of `reader`; `progress` hears of every block. With one core no thread
   // is started: every block is read on the caller's thread.
   FrameStream(FrameReader& reader, std::int64_t first, std::int64_t last, ProgressFn progress,
-              Cores& cores);
+              Cores& cores, Reducer& reducer);
   ~FrameStream();
   FrameStream(const FrameStream&) = delete;
   FrameStream& operator=(const FrameStream&) = delete;
@@ -58,7 +61,12 @@ class FrameStream {
   void pass_in_parts(std::string_view name, const PartFn& fn);
 
   // Reads the range's first frame, outside any pass.
-  void read_first(std::span<float> out) { read_block(reader_, 0, 1, out); }
+  void read_first(std::span<float> out);
+
+  // Before the first pass (or the first frame): the fingerprint, the copy of a slow input, and
+  // the reading and stitching of a chained one, which sums across processes: every process
+  // calls it at the same point. Later calls do nothing.
+  void start();
 
   // Frees the block buffers, which passes otherwise keep, until the next pass.
   void release_buffers();
@@ -71,6 +79,9 @@ class FrameStream {
                   std::span<float> out);
   // Block buffer `which`, kept from pass to pass.
   std::span<float> buffer(int which);
+  void prepare_chains();
+  void stitch(std::span<FrameReader* const> readers);
+  void correct(std::int64_t offset, std::int64_t count, std::span<float> out) const;
   void begin_pass(std::string_view name);
   void end_pass(std::string_view name);
   void pass_reading_ahead(std::string_view name, const BlockFn& fn);
@@ -86,12 +97,18 @@ class FrameStream {
   std::int64_t block_ = 1;
   ProgressFn progress_;
   Cores& cores_;
+  Reducer& reducer_;
+  bool started_ = false;
   int passes_ = 0;
   std::string fingerprint_;
   int spill_ = -1;        // descriptor, open during and after the first pass of a slow input
   bool spilled_ = false;  // the spill holds every frame of the range
   std::vector<std::unique_ptr<FrameReader>> others_;  // readers of parts 1, 2, ...
   bool others_tried_ = false;
+  // Chained inputs: the first frame (from the start of the range) of each part of the copy, and
+  // the correction its frames get.
+  std::vector<std::int64_t> chain_starts_;
+  std::vector<std::vector<float>> chain_shifts_;
   std::vector<std::vector<float>> buffers_;
 };
 

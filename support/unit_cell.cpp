@@ -49,4 +49,24 @@ std::array<double, 9> box_vectors(const UnitCell& cell) {
   return {a, 0.0, 0.0, b * cg, b * sg, 0.0, c * cb, c * cy, c * cz};
 }
 
+UnitCell cell_from_box_vectors(const std::array<double, 9>& m) {
+  const auto dot = [&](int i, int j) {
+    return m[3 * i] * m[3 * j] + m[3 * i + 1] * m[3 * j + 1] + m[3 * i + 2] * m[3 * j + 2];
+  };
+  std::array<double, 3> length{};
+  for (int i = 0; i < 3; ++i) length[i] = std::sqrt(dot(i, i));
+  const auto angle = [&](int i, int j) {
+    const double norms = length[i] * length[j];
+    if (norms == 0.0) return 90.0f;
+    const double radians = std::acos(std::clamp(dot(i, j) / norms, -1.0, 1.0));
+    return static_cast<float>(radians * 180.0 / std::numbers::pi);
+  };
+  return UnitCell{static_cast<float>(length[0]),
+                  static_cast<float>(length[1]),
+                  static_cast<float>(length[2]),
+                  angle(1, 2),
+                  angle(0, 2),
+                  angle(0, 1)};
+}
+
 }  // namespace kvtraj

@@ -27,5 +27,8 @@ double cosine_of(float degrees);
 
 // The box vectors of `cell` as rows (a, b, c; Å): a = (a, 0, 0), b in the xy plane.
 std::array<double, 9> box_vectors(const UnitCell& cell);
+// The other way: the cell of three box vectors given as rows (vector k at 3k..3k+2), lengths in
+// the unit of the vectors; an angle with a zero vector is 90.
+UnitCell cell_from_box_vectors(const std::array<double, 9>& rows);
 
 }  // namespace kvtraj

@@ -20,7 +20,8 @@ namespace kvtraj {
 enum class PbcMode { none, whole, nojump };
 
 // A periodic box: its vectors as rows (Å, support/unit_cell.hpp) and what the shortest image
-// needs of them.
+// needs of them. The shortest image is searched in a reduced basis of the same lattice (short,
+// nearly orthogonal vectors), so that skewed cells cost no more than brick-shaped ones.
 class PeriodicBox {
  public:
   explicit PeriodicBox(const UnitCell& cell);
@@ -30,19 +31,29 @@ class PeriodicBox {
   // `d` minus the lattice vector nearest to it: the shortest image of a displacement, exact in
   // any triclinic box (not only the brick-shaped reduction).
   std::array<double, 3> shortest(std::array<double, 3> d) const;
-  // The lattice vector that `shortest` subtracts from `d`.
+  // The lattice vector that `shortest` subtracts from `d`; zero in an invalid box.
   std::array<double, 3> image_shift(std::array<double, 3> d) const;
+  // The fractional coordinates of a position along the box vectors (rows of vectors()).
+  std::array<double, 3> fractional(std::array<double, 3> x) const;
 
  private:
   std::array<double, 9> rows_{};
   std::array<double, 9> inverse_{};  // of the row matrix, for fractional coordinates
+  std::array<double, 9> reduced_{};  // rows: a reduced basis of the lattice (obtuse superbase)
+  std::array<double, 9> reduced_inverse_{};
+  std::array<std::array<double, 3>, 26> steps_{};  // i·v1 + j·v2 + k·v3, i, j, k in -1..1
+  double quarter_shortest_sq_ = 0.0;               // (half the shortest lattice vector)^2
   bool valid_ = false;
 };
 
 // Bonds by distance, as MDAnalysis's guess_bonds makes them: atoms i and j are bonded when their
 // shortest distance under `box` (or the plain distance without one) is below
 // 0.55 × (r_i + r_j) and above 0.1 Å, r the van der Waals radius of the atom's type (MDAnalysis's
-// table). `coords` holds 3 × natoms reals. A cell list keeps it linear in the atom count.
+// table, keyed by the type exactly as written). `coords` holds 3 × natoms reals. A cell list
+// keeps it linear in the atom count. The pairs come sorted, each as (lower, higher) 0-based
+// indices. A type the table lacks ends through `die` with a line naming it (MDAnalysis raises
+// there too), as do a coordinate count that does not match, a position that is not finite and
+// an invalid box.
 std::vector<std::array<std::int32_t, 2>> guess_bonds(const Topology& top,
                                                      std::span<const float> coords,
                                                      const PeriodicBox* box);
@@ -55,6 +66,8 @@ class Molecules {
   Molecules(std::int32_t natoms, std::span<const std::array<std::int32_t, 2>> bonds,
             std::span<const std::int32_t> atoms);
   std::int32_t count() const { return static_cast<std::int32_t>(starts_.size()) - 1; }
+  // The atoms of the system the bonds were given for: frames hold at least as many.
+  std::int32_t natoms() const { return natoms_; }
   // Molecule m's atoms in placing order (the first is where the molecule stays).
   std::span<const std::int32_t> atoms(std::int32_t m) const;
   // For each entry of atoms(m) after the first, the atom it is placed next to (same order).
@@ -64,6 +77,7 @@ class Molecules {
   std::vector<std::int32_t> order_;   // atoms of all molecules, molecule after molecule
   std::vector<std::int32_t> anchor_;  // parallel to order_; -1 at each molecule's first atom
   std::vector<std::int32_t> starts_;  // molecule m is order_[starts_[m] .. starts_[m + 1])
+  std::int32_t natoms_ = 0;
 };
 
 // Makes every molecule whole in `frame` (3 × natoms of the whole system), in place: each atom is
@@ -75,8 +89,10 @@ void make_whole(const Molecules& molecules, std::span<float> frame, const Period
 // centre of geometry nearest to the first molecule's centre.
 void gather(const Molecules& molecules, std::span<float> frame, const PeriodicBox& box);
 
-// Whether molecule m, as it stands in `frame`, spans more than half the box along any box
-// vector (in fractional coordinates): split across an edge, or too large for its box.
+// Whether molecule m, as it stands in `frame`, is split across the box: some atom is not at
+// the image nearest to the atom it is placed next to, so make_whole would move it. (A test of
+// the molecule's extent in fractional coordinates would also flag whole molecules: a peptide
+// of 22 Å spans 0.66 of a 35 Å dodecahedron along its first vector.)
 bool looks_split(const Molecules& molecules, std::int32_t m, std::span<const float> frame,
                  const PeriodicBox& box);
 
@@ -84,6 +100,10 @@ bool looks_split(const Molecules& molecules, std::int32_t m, std::span<const flo
 // image under `box` (the current frame's) of the displacement of atom atoms[k] from its position
 // in the previous frame as read, `previous[k]`; `previous` then takes the current positions.
 // Taking each displacement under the current box keeps this right when the box changes.
+// The first frame starts both arrays (as read, or made whole first). Frames cut into runs of
+// frames can be unwrapped apart: a run started from its first frame w as read is joined to the
+// run before it by adding, to every position of atom k, u - w, where u is one step from the end
+// of the run before (its last `previous` and `unwrapped`) to w.
 void step_unwrapped(std::span<const std::int32_t> atoms, std::span<const float> frame,
                     const PeriodicBox& box, std::span<float> previous, std::span<float> unwrapped);
 

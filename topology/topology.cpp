@@ -15,6 +15,11 @@ std::uint32_t TextColumn::id_of(std::string_view text) {
 }
 
 void TextColumn::push_back(std::string_view text) {
+  // Neighbouring atoms mostly share residue names, segments, chains: skip the hash for those.
+  if (!of_.empty() && values_[of_.back()] == text) {
+    of_.push_back(of_.back());
+    return;
+  }
   of_.push_back(id_of(text));
 }
 

@@ -39,6 +39,8 @@ class TextColumn {
   const std::vector<std::string>& values() const { return values_; }
   const std::vector<std::uint32_t>& indices() const { return of_; }
   void push_back(std::string_view text);
+  // Appends an atom whose text is values()[id] (id < values().size()), without looking it up.
+  void push_back_id(std::uint32_t id) { of_.push_back(id); }
   void reserve(std::size_t atoms) { of_.reserve(atoms); }
   // Replaces atom `atom`'s text.
   void set(std::size_t atom, std::string_view text);
@@ -57,14 +59,16 @@ class TextColumn {
 struct Topology {
   std::string source;  // the file it was read from
   std::string format;  // "PDB", "GRO", "PSF", "PRMTOP"
+  // Types as the file gives them (guessed from the names where it has none); elements as
+  // symbols ("C", "Cl"), "" for none; chains "" and segids "SYSTEM" where the format has none.
   TextColumn names, types, elements, resnames, chains, segids;
   std::vector<float> masses;         // amu, read or guessed
   std::vector<float> charges;        // e; empty when the format holds none
   std::vector<std::int32_t> resids;  // residue numbers, unfolded where the file wraps them
-  std::vector<char> icodes;          // insertion codes, ' ' for none
-  std::vector<std::array<std::int32_t, 2>> bonds;  // 0-based atom pairs, first < second
-  bool has_bonds = false;                          // the file lists bonds (PSF, PRMTOP, PDB CONECT)
-  std::optional<UnitCell> cell;                    // PDB CRYST1, the GRO box line
+  std::vector<char> icodes;          // insertion codes (PDB, PSF), ' ' for none
+  std::vector<std::array<std::int32_t, 2>> bonds;  // 0-based pairs, first < second, sorted, once
+  bool has_bonds = false;  // the file lists bonds (PSF, PRMTOP; PDB: CONECT records that resolve)
+  std::optional<UnitCell> cell;    // PDB CRYST1, the GRO box line
   std::vector<float> coordinates;  // 3N in Å when the file holds positions, else empty
 
   std::int32_t natoms() const { return static_cast<std::int32_t>(names.size()); }
@@ -95,8 +99,17 @@ IndexGroups read_index_groups(const std::string& path, std::int32_t natoms);
 IndexGroups parse_index_groups(std::string_view text, const std::string& source,
                                std::int32_t natoms);
 
-// Guesses, as MDAnalysis 2.4 makes them (MDAnalysis.topology.guessers): the element of an atom
-// name or type ("" when none fits), and the mass of an element or type (0 when unknown).
+// The atoms `atoms` (ascending 0-based indices) of `top` as a topology of their own, in that
+// order: their attributes, positions, the bonds between two of them, and the cell.
+Topology subset(const Topology& top, std::span<const std::int32_t> atoms);
+
+// Guesses, as MDAnalysis 2.4 makes them (MDAnalysis.topology.guessers). guess_type is its
+// guess_atom_element of an atom name, as it returns it: capitals, and not always an element
+// ("CL", "C", "DUMMY", "X"); the types of formats without types. guess_element is the element
+// symbol of that guess, capitalised as element columns write it ("Cl"), or "" when it names no
+// element. guess_mass is the mass of a type or element (amu, MDAnalysis's table, tried as written
+// and in capitals), 0 when unknown.
+std::string guess_type(std::string_view name);
 std::string guess_element(std::string_view name);
 float guess_mass(std::string_view type);
 

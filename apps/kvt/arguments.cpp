@@ -47,6 +47,13 @@ std::optional<std::string> text_option(std::string_view flag) {
   return value;
 }
 
+std::optional<std::string> long_text_option(std::string_view flag) {
+  constexpr std::size_t kLongest = 1 << 16;
+  std::string value;
+  if (!getcarg(flag, value, kLongest)) return std::nullopt;
+  return value;
+}
+
 std::string required_text(std::string_view flag, std::string_view what) {
   auto value = text_option(flag);
   if (!value || value->empty()) fail(std::string(flag) + " is missing: give " + std::string(what));
@@ -63,6 +70,34 @@ std::optional<float> real_option(std::string_view flag) {
   float value = 0.0f;
   if (!getrarg(flag, value)) return std::nullopt;
   return value;
+}
+
+InputOptions input_options(PbcMode default_pbc, bool default_needs_cells,
+                           const std::string& trajectory) {
+  InputOptions o;
+  o.natoms = int_option("--natoms").value_or(0);
+  if (o.natoms < 0) fail("--natoms must not be negative");
+  if (!trajectory.empty()) {
+    o.trajectory = trajectory;
+  } else if (auto list = text_option("--album")) {
+    if (text_option("-i")) fail("give either -i or --album, not both");
+    o.trajectory = *list;
+    o.album = true;
+  } else {
+    o.trajectory = required_text("-i", "an input trajectory");
+  }
+  o.topology = text_option("--top").value_or("");
+  o.index = text_option("--index").value_or("");
+  o.select = long_text_option("--select").value_or("");
+  if (!o.select.empty() && o.topology.empty()) fail("--select needs a topology: give --top");
+  if (!o.index.empty() && o.topology.empty()) fail("--index needs a topology: give --top");
+  if (const auto pbc = text_option("--pbc")) {
+    o.pbc = pbc_from_name(*pbc);
+    if (!o.pbc) fail("--pbc must be none, whole or nojump");
+  }
+  o.default_pbc = default_pbc;
+  o.default_needs_cells = default_needs_cells;
+  return o;
 }
 
 VectorRange parse_vector_range(std::string_view text) {

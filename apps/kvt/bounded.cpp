@@ -11,24 +11,6 @@
 #include "pca/bounded.hpp"
 
 namespace kvtraj::app {
-namespace {
-
-void print_summary(const std::string& out, const pca::BoundedSummary& b) {
-  const pca::Summary& s = b.summary;
-  const double raw = 12.0 * s.natoms * static_cast<double>(s.frames);
-  const std::uint64_t dcd = dcd_file_size(s.natoms, static_cast<std::int32_t>(s.frames), false);
-  std::printf(
-      "%s: %d atoms, %lld snapshots, maximum error %g Å (largest found %.6g Å), %d vectors kept "
-      "(%.1f %% of the variance), %lld of %lld blocks predicted from them, %llu bytes (%.2f "
-      "times smaller than float32, %.1f %% of the same frames as DCD), %s solver, %d passes\n",
-      out.c_str(), s.natoms, static_cast<long long>(s.frames), b.max_error, b.max_deviation, s.kept,
-      s.percent, static_cast<long long>(b.model_blocks), static_cast<long long>(b.blocks),
-      static_cast<unsigned long long>(s.bytes), raw / static_cast<double>(s.bytes),
-      100.0 * static_cast<double>(s.bytes) / static_cast<double>(dcd), pca::solver_name(s.solver),
-      s.passes);
-}
-
-}  // namespace
 
 std::optional<double> max_error_option() {
   const auto text = text_option("--max-error");
@@ -42,24 +24,36 @@ std::optional<double> max_error_option() {
   return e;
 }
 
-int run_bounded(Team& team, pca::FrameReader& reader, const std::string& out,
-                const pca::Options& options, double max_error) {
+std::optional<pca::BoundedOptions> bounded_options(std::optional<double> max_error,
+                                                   const Input& input) {
+  if (!max_error) return std::nullopt;
   if (text_option("--quality") || text_option("--rmsd") || getflag("--kvt6")) {
     fail("--max-error chooses the vectors itself: give no --quality, --rmsd or --kvt6");
   }
   pca::BoundedOptions bounded;
-  bounded.max_error = max_error;
+  bounded.max_error = *max_error;
   if (const auto k = int_option("--vectors")) {
     if (*k < 0) fail("--vectors must not be negative");
     bounded.vectors = *k;
   }
-  Progress progress(!getflag("--quiet") && team.rank() == 0);
-  pca::Components c = pca::analyse(reader, pca::bounded_analysis(options, bounded),
-                                   progress.callback(), team.reducer());
-  team.gather(c, options.first, options.last);
-  if (team.rank() != 0) return 0;
-  print_summary(out, pca::write_bounded(c, reader, out, options, bounded, progress.callback()));
-  return 0;
+  (void)input;
+  return bounded;
+}
+
+void print_bounded_summary(const std::string& out, const std::string& input,
+                           const pca::BoundedSummary& b) {
+  const pca::Summary& s = b.summary;
+  const double raw = 12.0 * s.natoms * static_cast<double>(s.frames);
+  const std::uint64_t dcd = dcd_file_size(s.natoms, static_cast<std::int32_t>(s.frames), false);
+  std::printf(
+      "%s: %s, %lld snapshots, maximum error %g Å (largest found %.6g Å), %d vectors kept "
+      "(%.1f %% of the variance), %lld of %lld blocks predicted from them, %llu bytes (%.2f "
+      "times smaller than float32, %.1f %% of the same frames as DCD), %s solver, %d passes\n",
+      out.c_str(), input.c_str(), static_cast<long long>(s.frames), b.max_error, b.max_deviation,
+      s.kept, s.percent, static_cast<long long>(b.model_blocks), static_cast<long long>(b.blocks),
+      static_cast<unsigned long long>(s.bytes), raw / static_cast<double>(s.bytes),
+      100.0 * static_cast<double>(s.bytes) / static_cast<double>(dcd), pca::solver_name(s.solver),
+      s.passes);
 }
 
 SnapshotSource::SnapshotSource(const kvtfile& kvtf, const VectorRange& vectors, bool vectors_given)

@@ -9,7 +9,9 @@
 #include <string>
 
 #include "apps/kvt/kvt_app.hpp"
+#include "frames/frames.hpp"
 #include "kvt_io/kvt_io.hpp"
+#include "pca/bounded.hpp"
 #include "pca/pca.hpp"
 
 namespace kvtraj::app {
@@ -17,9 +19,13 @@ namespace kvtraj::app {
 // --max-error E in Å, checked (a positive number), or nothing when not given.
 std::optional<double> max_error_option();
 
-// The rest of kvt compress when --max-error is given: analysis over the team, coding on rank 0.
-int run_bounded(Team& team, pca::FrameReader& reader, const std::string& out,
-                const pca::Options& options, double max_error);
+// What kvt compress codes with when --max-error is given (nothing otherwise): the error, the
+// vectors of --vectors, and the checks of options that --max-error excludes.
+std::optional<pca::BoundedOptions> bounded_options(std::optional<double> max_error,
+                                                   const Input& input);
+// The summary line of a KVT7 file written for `input` (its description).
+void print_bounded_summary(const std::string& out, const std::string& input,
+                           const pca::BoundedSummary& summary);
 
 // Snapshot i (from 1) of a KVT file as expand writes it: decoded from a KVT7 file's coded part
 // unless vectors were asked for, otherwise rebuilt from the vectors.

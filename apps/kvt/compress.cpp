@@ -1,48 +1,18 @@
 // kvt compress: the options, the input trajectory and the summary line around the pca engine.
 #include <array>
 #include <cstdio>
+#include <optional>
 
 #include "apps/kvt/bounded.hpp"
-#include "apps/kvt/frame_source.hpp"
 #include "apps/kvt/kvt_app.hpp"
+#include "apps/kvt/output_format.hpp"
 #include "clopts/clopts.hpp"
 #include "fmtwriters/fmtwriters.hpp"
+#include "frames/frames.hpp"
 #include "pca/pca.hpp"
-#include "support/messages.hpp"
 
 namespace kvtraj::app {
 namespace {
-
-// The frames of a FrameSource for the engine. Text formats, albums and strided selections
-// decode slowly and are copied once to a temporary file; other files are opened once more for
-// every further thread, which then reads its own part of the frames.
-class SourceReader final : public pca::FrameReader {
- public:
-  SourceReader(FrameSource& source, bool album) : source_(source), album_(album) {}
-  explicit SourceReader(std::unique_ptr<FrameSource> owned)
-      : owned_(std::move(owned)), source_(*owned_) {}
-  std::int32_t natoms() const override { return source_.natoms(); }
-  std::int64_t frames() const override { return source_.count(); }
-  std::string name() const override { return source_.name(); }
-  void read(std::int64_t first, std::int64_t count, std::span<float> out) override {
-    const auto n = static_cast<std::size_t>(3) * source_.natoms();
-    for (std::int64_t f = 0; f < count; ++f) {
-      source_.read(static_cast<std::int32_t>(first + f + 1),
-                   out.subspan(static_cast<std::size_t>(f) * n, n));
-    }
-  }
-  bool slow() const override { return pca::slow_to_decode(name(), source_.type_code(), album_); }
-  std::string fingerprint() const override { return pca::file_fingerprint(name()); }
-  std::unique_ptr<pca::FrameReader> another() const override {
-    if (slow()) return nullptr;
-    return std::make_unique<SourceReader>(FrameSource::open_file(name(), natoms()));
-  }
-
- private:
-  std::unique_ptr<FrameSource> owned_;
-  FrameSource& source_;
-  bool album_ = false;
-};
 
 pca::VectorChoice vector_choice() {
   const auto count = int_option("--vectors");
@@ -83,14 +53,53 @@ int threads_option() {
   return threads;
 }
 
-void print_summary(const std::string& out, const pca::Summary& s) {
+// The fit group and the reference structure, over the stored atoms.
+void fit_options(const Input& input, pca::Options& options) {
+  const auto fit_select = long_text_option("--fit-select");
+  const auto ref = text_option("--ref");
+  if ((fit_select || ref) && !options.fit)
+    fail("--fit-select and --ref need fitting (no --no-fit)");
+  if (fit_select) {
+    if (!input.plan().topology) fail("--fit-select needs a topology: give --top");
+    options.fit_weights = fit_weights(input.plan(), *fit_select);
+  }
+  if (ref) {
+    if (!input.plan().topology) fail("--ref needs a topology: give --top");
+    options.reference = reference_structure(input.plan(), *ref);
+  }
+}
+
+// --write-top: checked before the analysis, so that a bad request leaves no KVT file.
+std::optional<std::string> topology_output(const Input& input) {
+  const auto path = text_option("--write-top");
+  if (!path) return path;
+  if (!input.plan().topology) fail("--write-top needs a topology: give --top");
+  const auto format = format_from_extension(*path);
+  if (format != TrajectoryFormat::pdb && format != TrajectoryFormat::gro) {
+    fail(*path + ": --write-top writes .pdb or .gro");
+  }
+  return path;
+}
+
+// The stored atoms with the average structure, for viewers and as a topology of the KVT file.
+void write_topology(const std::string& path, const pca::Options& options,
+                    const pca::Components& c) {
+  auto writer = written([&] {
+    return TrajectoryWriter::create(path, *format_from_extension(path), c.natoms, false,
+                                    options.title, 0.0f, options.atoms);
+  });
+  written([&] { return writer->write_frame(c.average); });
+  written([&] { return writer->finish(); });
+}
+
+void print_summary(const std::string& out, const Input& input, const pca::Summary& s) {
   const std::uint64_t dcd = dcd_file_size(s.natoms, static_cast<std::int32_t>(s.frames), false);
   std::printf(
-      "%s: %d atoms, %lld snapshots, %d vectors kept (%.1f %% of the variance), expected RMS "
+      "%s: %s, %lld snapshots, %d vectors kept (%.1f %% of the variance), expected RMS "
       "error %.3f Å, %llu bytes (%.1f %% of the same frames as DCD, %llu bytes), %s solver, %d "
       "passes\n",
-      out.c_str(), s.natoms, static_cast<long long>(s.frames), s.kept, s.percent, s.expected_rmsd,
-      static_cast<unsigned long long>(s.bytes),
+      out.c_str(), input.describe().c_str(), static_cast<long long>(s.frames), s.kept, s.percent,
+      s.expected_rmsd, static_cast<unsigned long long>(s.bytes),
       100.0 * static_cast<double>(s.bytes) / static_cast<double>(dcd),
       static_cast<unsigned long long>(dcd), pca::solver_name(s.solver), s.passes);
 }
@@ -99,9 +108,10 @@ void print_summary(const std::string& out, const pca::Summary& s) {
 
 int run_compress(Team& team) {
   static constexpr std::array<std::string_view, 3> kFlags = {"--kvt6", "--no-fit", "--quiet"};
-  static constexpr std::array<std::string_view, 12> kValued = {
-      "-i",     "-o",      "--album",  "--natoms", "--vectors", "--quality",
-      "--rmsd", "--title", "--solver", "--memory", "--threads", "--max-error"};
+  static constexpr std::array<std::string_view, 19> kValued = {
+      "-i",      "-o",           "--album",  "--natoms",    "--vectors",  "--quality", "--rmsd",
+      "--title", "--solver",     "--memory", "--threads",   "--top",      "--select",  "--index",
+      "--pbc",   "--fit-select", "--ref",    "--write-top", "--max-error"};
   check_arguments(kFlags, kValued);
   const std::string out = required_text("-o", "the KVT file to write");
   pca::Options options;
@@ -112,33 +122,40 @@ int run_compress(Team& team) {
   options.threads = threads_option();
   options.fit = !getflag("--no-fit");
   options.kvt6 = getflag("--kvt6");
-  auto source = FrameSource::from_options();
-  source->require_whole();
-  const std::int64_t total = source->count();
-  if (total < 1) fail(source->name() + ": no snapshots selected");
+  const std::unique_ptr<Input> input = Input::open(input_options(PbcMode::nojump, true));
+  input->source().require_whole();
+  const std::int64_t total = input->count();
+  if (total < 1) fail(input->name() + ": no snapshots selected");
   if (total < team.size()) {
-    fail(source->name() + ": " + std::to_string(total) + " snapshots cannot be shared by " +
+    fail(input->name() + ": " + std::to_string(total) + " snapshots cannot be shared by " +
          std::to_string(team.size()) + " processes");
   }
+  fit_options(*input, options);
+  const std::optional<std::string> topology_out = topology_output(*input);
+  options.atoms = input->records();
   // Contiguous shares of the selection, one per process.
   options.first = total * team.rank() / team.size();
   options.last = total * (team.rank() + 1) / team.size();
-  options.title = text_option("--title").value_or("kvt compress of " + source->name());
+  options.title = text_option("--title").value_or("kvt compress of " + input->name());
 
-  SourceReader reader(*source, text_option("--album").has_value());
-  // The engine's fatal lines are the command's: they carry the program's prefix.
-  const SinkInFront prefix([](const Message& m, const MessageSink& next) {
-    if (m.kind != MessageKind::fatal) return next(m);
-    const std::string text = "kvt: " + std::string(m.text);
-    next(Message{m.kind, text, m.stream});
-  });
-  if (max_error) return run_bounded(team, reader, out, options, *max_error);
   Progress progress(!getflag("--quiet") && team.rank() == 0);
-  pca::Components c = pca::analyse(reader, options, progress.callback(), team.reducer());
+  InputFrames reader(*input);
+  const std::optional<pca::BoundedOptions> bounded = bounded_options(max_error, *input);
+  pca::Components c =
+      pca::analyse(reader, bounded ? pca::bounded_analysis(options, *bounded) : options,
+                   progress.callback(), team.reducer());
   team.gather(c, options.first, options.last);
   if (team.rank() != 0) return 0;
-  const pca::Summary summary = pca::write(c, out, options, progress.callback());
-  print_summary(out, summary);
+  if (!bounded) {
+    const pca::Summary summary = pca::write(c, out, options, progress.callback());
+    if (topology_out) write_topology(*topology_out, options, c);
+    print_summary(out, *input, summary);
+    return 0;
+  }
+  const pca::BoundedSummary summary =
+      pca::write_bounded(c, reader, out, options, *bounded, progress.callback());
+  if (topology_out) write_topology(*topology_out, options, c);
+  print_bounded_summary(out, input->describe(), summary);
   return 0;
 }
 

@@ -1,9 +1,9 @@
-// kvt convert: any readable trajectory (selection, album) → the format of the output's
-// extension, unit cells carried where both formats hold one.
+// kvt convert: any readable trajectory (selection, album; with a topology the selected atoms,
+// their periodic images repaired) → the format of the output's extension, unit cells carried
+// where both formats hold one.
 #include <array>
 #include <cstdio>
 
-#include "apps/kvt/frame_source.hpp"
 #include "apps/kvt/kvt_app.hpp"
 #include "apps/kvt/output_format.hpp"
 #include "clopts/clopts.hpp"
@@ -12,14 +12,15 @@ namespace kvtraj::app {
 
 int run_convert() {
   static constexpr std::array<std::string_view, 1> kFlags = {"--quiet"};
-  static constexpr std::array<std::string_view, 6> kValued = {"-i",       "-o",      "--album",
-                                                              "--natoms", "--title", "--precision"};
+  static constexpr std::array<std::string_view, 10> kValued = {
+      "-i",          "-o",    "--album",  "--natoms", "--title",
+      "--precision", "--top", "--select", "--index",  "--pbc"};
   check_arguments(kFlags, kValued);
   const std::string out = required_text("-o", "the trajectory file to write");
   TrajectoryFormat format = output_format(out);
   const float precision = output_precision(format);
-  auto source = FrameSource::from_options();
-  source->require_whole();
+  const std::unique_ptr<Input> source = Input::open(input_options(PbcMode::none, false));
+  source->source().require_whole();
   const bool box = source->has_box();
   // A box needs the AMBER layout with box lines; the other formats carry it themselves.
   if (box && format == TrajectoryFormat::crd) {
@@ -33,7 +34,8 @@ int run_convert() {
   const std::string title =
       text_option("--title").value_or("converted by kvt from " + source->name());
   auto writer = written([&] {
-    return TrajectoryWriter::create(out, format, source->natoms(), box, title, precision);
+    return TrajectoryWriter::create(out, format, source->natoms(), box, title, precision,
+                                    source->records());
   });
   Progress progress(!getflag("--quiet"));
   progress.begin("converting " + source->name(), source->count());

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "apps/kvt/bounded.hpp"
-#include "apps/kvt/frame_source.hpp"
 #include "apps/kvt/kvt_app.hpp"
 #include "fmtreaders/fmtreaders.hpp"
 #include "kvt_io/kvt_io.hpp"
@@ -25,6 +24,18 @@ bool is_kvt(const std::string& path) {
     if (std::memcmp(magic, m, 4) == 0) return true;
   }
   return false;
+}
+
+// The atom records of a KVT file, one line an atom: the atom's number in the system it was
+// selected from, its name, residue number and name, and chain.
+void print_atom_records(const std::vector<AtomRecord>& atoms) {
+  if (atoms.empty()) return;
+  std::printf("atom records: %zu\n%8s %-4s %8s %-3s %s\n", atoms.size(), "number", "name",
+              "residue", "res", "chain");
+  for (const AtomRecord& a : atoms) {
+    std::printf("%8d %-4s %8d %-3s %s\n", a.number, a.name.c_str(), a.resnum, a.resname.c_str(),
+                a.chain.c_str());
+  }
 }
 
 void kvt_info(const std::string& path) {
@@ -54,6 +65,7 @@ void kvt_info(const std::string& path) {
     cumulative += pct;
     std::printf("%8d %14.6g %9.3f %12.3f\n", k + 1, kvtf.evals[k], pct, cumulative);
   }
+  print_atom_records(kvtf.atoms);
 }
 
 const char* type_name(std::int32_t code) {
@@ -87,8 +99,18 @@ const char* type_name(std::int32_t code) {
   }
 }
 
+// With --top: the topology's counts, and what --select and the repair keep.
+void topology_info(const Input& input) {
+  const Topology& top = *input.plan().topology;
+  std::printf("topology: %s (%s), %d atoms, %zu residue names, %zu bonds%s\n", top.source.c_str(),
+              top.format.c_str(), top.natoms(), top.resnames.values().size(), top.bonds.size(),
+              top.has_bonds ? "" : " (none in the file)");
+  std::printf("stored:   %s\n", input.describe().c_str());
+}
+
 void trajectory_info(const std::string& path) {
-  auto source = FrameSource::open_file(path, int_option("--natoms").value_or(0));
+  const std::unique_ptr<Input> input = Input::open(input_options(PbcMode::none, false, path));
+  const FrameSource* source = &input->source();
   std::printf("%s: trajectory, %s\n", path.c_str(), type_name(source->type_code()));
   if (source->type_code() == kTypeXtc) {
     const float precision = source->xtc_precision();
@@ -103,6 +125,7 @@ void trajectory_info(const std::string& path) {
   if (source->cut_inside_frame()) {
     std::printf("truncated: the file ends inside frame %d\n", source->count() + 1);
   }
+  if (input->plan().topology) topology_info(*input);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 // module's.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -13,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "frames/frames.hpp"
 #include "pca/pca.hpp"
 
 namespace kvtraj::app {
@@ -46,6 +48,7 @@ int run_expand();
 int run_convert();
 int run_info(const std::string& path);
 int run_query();
+int run_select();
 
 // Usage texts: the program's, or a command's (empty command: the program's).
 void print_usage(std::FILE* stream, std::string_view command);
@@ -60,6 +63,8 @@ std::vector<std::string> check_arguments(std::span<const std::string_view> flags
                                          std::span<const std::string_view> valued,
                                          std::size_t positional = 0);
 std::optional<std::string> text_option(std::string_view flag);
+// The same for texts that may exceed a file name's 160 characters (selections).
+std::optional<std::string> long_text_option(std::string_view flag);
 std::string required_text(std::string_view flag, std::string_view what);
 std::optional<std::int32_t> int_option(std::string_view flag);
 std::optional<float> real_option(std::string_view flag);
@@ -69,6 +74,18 @@ struct VectorRange {
   std::optional<std::int32_t> first, last;
 };
 VectorRange parse_vector_range(std::string_view text);
+
+// ---------------------------------------------------------------- input
+
+// The input a command names: -i TRAJ or --album LIST, --natoms N, and --top FILE, --index
+// FILE.ndx, --select SEL, --pbc none|whole|nojump. `default_pbc` holds when --pbc is not given
+// (for compression only with a topology and frames that carry cells). A `trajectory` given
+// stands for -i (a command's positional argument).
+InputOptions input_options(PbcMode default_pbc, bool default_needs_cells,
+                           const std::string& trajectory = "");
+// The options that input_options reads.
+inline constexpr std::array<std::string_view, 7> kInputOptions = {
+    "-i", "--album", "--natoms", "--top", "--index", "--select", "--pbc"};
 
 // ---------------------------------------------------------------- progress
 

@@ -1,4 +1,6 @@
-// kvt: compress trajectories into KVT files, expand, convert, describe and query them.
+// kvt: compress trajectories into KVT files, expand, convert, describe and query them, and
+// select atoms of a topology.
+#include <algorithm>
 #include <cstdio>
 #include <new>
 #include <string>
@@ -27,18 +29,28 @@ int dispatch(int argc, char** argv) {
   if (command == "expand") return run_expand();
   if (command == "convert") return run_convert();
   if (command == "query") return run_query();
-  static constexpr std::string_view kValued[] = {"--natoms"};
+  if (command == "select") return run_select();
+  static constexpr std::string_view kValued[] = {"--natoms", "--top", "--select", "--index",
+                                                 "--pbc"};
   const auto files = check_arguments({}, kValued, 1);
   if (files.empty()) fail("info needs a file (see kvt info --help)");
   return run_info(files.front());
 }
 
 // Standard output carries only kvt's own results: the modules' warnings and errors go to
-// standard error, their information only with --verbose.
+// standard error, their information only with --verbose. Their fatal lines are the command's
+// and carry the program's prefix.
 void route_module_texts(bool verbose) {
   kvtraj::set_message_sink([verbose](const kvtraj::Message& m) {
     if (m.kind == kvtraj::MessageKind::info && !verbose) return;
-    kvtraj::write_to_stream({m.kind, m.text, stderr});
+    if (m.kind != kvtraj::MessageKind::fatal) {
+      kvtraj::write_to_stream({m.kind, m.text, stderr});
+      return;
+    }
+    std::string_view text = m.text;
+    text.remove_prefix(std::min(text.find_first_not_of(' '), text.size()));
+    const std::string line = "kvt: " + std::string(text);
+    kvtraj::write_to_stream({m.kind, line, stderr});
   });
 }
 

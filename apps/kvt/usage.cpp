@@ -11,9 +11,11 @@ struct Usage {
   std::string_view text;
 };
 
-constexpr std::array<Usage, 5> kUsages = {{
+constexpr std::array<Usage, 6> kUsages = {{
     {"compress",
      "usage: kvt compress -i TRAJ -o OUT.kvt [--album LIST] [--natoms N]\n"
+     "                    [--top FILE [--select SEL] [--index FILE.ndx] [--pbc MODE]\n"
+     "                     [--fit-select SEL | --ref FILE] [--write-top FILE.pdb]]\n"
      "                    [--vectors K | --quality PCT | --rmsd A] [--kvt6] [--title TEXT]\n"
      "                    [--no-fit] [--solver exact|randomized|auto] [--memory MB]\n"
      "                    [--threads T] [--max-error E] [--quiet]\n"
@@ -34,31 +36,57 @@ constexpr std::array<Usage, 5> kUsages = {{
      "  opening of the input (albums and slow inputs: from the temporary copy once it is made;\n"
      "  until then one thread reads ahead while the others share each block). --threads 1 runs\n"
      "  on one thread alone.\n"
-     "  --max-error E writes KVT7: every coordinate of every frame comes back within E\n"
-     "  angstrom, float32 rounding included; the vectors kept (none, or up to 32, or K with\n"
-     "  --vectors) are those that make the smallest file (docs/kvt7.md).\n"},
+     "  --top names a topology (PDB, GRO, PSF, PRMTOP) of the trajectory's atoms; --select\n"
+     "  stores only the atoms SEL selects (the language of MDAnalysis's select_atoms, e.g.\n"
+     "  'protein and name CA'; --index adds the groups of a GROMACS index file), and the\n"
+     "  KVT file keeps their names. --pbc none|whole|nojump repairs periodic images: whole\n"
+     "  makes every molecule that holds a stored atom whole in every frame, nojump also keeps\n"
+     "  atoms from jumping between frames (default nojump with a topology and unit cells,\n"
+     "  otherwise none). The frames are then decoded once into the temporary copy.\n"
+     "  --fit-select fits on some of the stored atoms (the fit moves all of them); --ref fits\n"
+     "  every frame once onto a PDB or GRO structure of the topology's atoms instead of the\n"
+     "  iterated average. --write-top writes the stored atoms with the average as a PDB.\n"
+     "  --max-error E writes KVT7: every coordinate of every frame as read (after --select\n"
+     "  and --pbc) comes back within E angstrom, float32 rounding included; the vectors kept\n"
+     "  (none, or up to 32, or K with --vectors) are those that make the smallest file\n"
+     "  (docs/kvt7.md).\n"},
     {"expand",
      "usage: kvt expand -i IN.kvt -o OUT [--frames SEL] [--vectors FIRST:LAST] [--precision P]\n"
-     "                  [--quiet]\n"
-     "  Rebuilds snapshots and writes them as .dcd, .binpos, .crd, .crdbox, .xtc or .nc (AMBER\n"
-     "  NetCDF), by OUT's extension. SEL is a selection such as 10:50:5; --vectors K uses\n"
-     "  vectors 1..K. XTC output keeps P grid steps per nm (default 1000). The frames of a\n"
-     "  KVT7 file are its coded frames (within its maximum error) unless --vectors is given.\n"},
+     "                  [--top FILE [--select SEL] [--index FILE.ndx]] [--quiet]\n"
+     "  Rebuilds snapshots and writes them as .dcd, .binpos, .crd, .crdbox, .xtc, .nc (AMBER\n"
+     "  NetCDF), .pdb or .gro, by OUT's extension. SEL is a selection such as 10:50:5;\n"
+     "  --vectors K uses vectors 1..K. XTC output keeps P grid steps per nm (default 1000).\n"
+     "  PDB and GRO need atom names: the file's atom records, or --top (the stored atoms, or\n"
+     "  the system they were selected from); --select writes only some of the atoms. The\n"
+     "  frames of a KVT7 file are its coded frames (within its maximum error) unless\n"
+     "  --vectors is given.\n"},
     {"convert",
      "usage: kvt convert -i TRAJ -o OUT [--album LIST] [--natoms N] [--title TEXT]\n"
+     "                   [--top FILE [--select SEL] [--index FILE.ndx] [--pbc MODE]]\n"
      "                   [--precision P] [--quiet]\n"
      "  Writes a trajectory (selection or album) in the format of OUT's extension; unit\n"
      "  cells are carried when the input has them (.crd then becomes crdbox). XTC output\n"
-     "  keeps P grid steps per nm (default 1000).\n"},
+     "  keeps P grid steps per nm (default 1000). With --top, --select and --pbc as for\n"
+     "  compress (default none); PDB and GRO output need --top for the names.\n"},
     {"info",
-     "usage: kvt info FILE [--natoms N]\n"
-     "  For a KVT file: version, title, counts, quality and the eigenvalue table; for KVT7\n"
-     "  also the maximum error and the shares of model, transforms, residuals and index.\n"
-     "  For a trajectory: its type, atoms, frames and whether it has a box.\n"},
+     "usage: kvt info FILE [--natoms N] [--top FILE [--select SEL] [--index FILE.ndx]]\n"
+     "  For a KVT file: version, title, counts, quality, the eigenvalue table and the atom\n"
+     "  records; for KVT7 also the maximum error and the shares of model, transforms,\n"
+     "  residuals and index. For a trajectory: its type, atoms, frames and whether it has a\n"
+     "  box; with --top, the topology and what --select keeps.\n"},
     {"query",
      "usage: kvt query -i IN.kvt (--avg | --evals | --evec K | --proj K | --scores I |\n"
      "                 --snap I [--vectors FIRST:LAST] | --maha NV | --fluc K)\n"
      "  Prints the values one per line (%.9g); --avg, --evec and --snap print x y z per atom.\n"},
+    {"select",
+     "usage: kvt select --top FILE [--index FILE.ndx] SEL [-o OUT.ndx [--name NAME]]\n"
+     "  Prints the numbers (from 1) of the atoms that the selection SEL picks from the topology\n"
+     "  FILE (.pdb, .gro, .psf, .prmtop or .parm7), one per line; with -o, writes them to\n"
+     "  OUT.ndx as a GROMACS index group named NAME (default: SEL, blanks made underscores).\n"
+     "  SEL is read as MDAnalysis's select_atoms reads it: 'protein and name CA',\n"
+     "  'resid 10:20 and not name H*', 'backbone or resname LIG', 'index 0:99', 'mass 12 to 14';\n"
+     "  'group NAME' (in double quotes when NAME has blanks) is a group of the --index file.\n"
+     "  A selection that selects no atom is an error.\n"},
 }};
 
 constexpr std::string_view kProgramUsage =
@@ -69,6 +97,7 @@ constexpr std::string_view kProgramUsage =
     "  convert   convert a trajectory to DCD, binpos, AMBER crd, XTC or AMBER NetCDF\n"
     "  info      describe a KVT file or a trajectory\n"
     "  query     print values of a KVT file\n"
+    "  select    print or save the atoms a selection picks from a topology\n"
     "every command: --verbose also shows what the readers report (file types, opening)\n";
 
 }  // namespace

@@ -4,6 +4,8 @@
     k = kvtraj.open("run.kvt")             # k.projections, k.eigenvalues, k.snapshot(0), ...
     coords, boxes = kvtraj.read("run.dcd(1:500:2)")
     summary = kvtraj.compress("run.dcd", "run.kvt", quality=90, progress=True)
+    top = kvtraj.Topology("system.gro"); top.select("protein and name CA")
+    kvtraj.compress("md.xtc", "prot.kvt", top="system.gro", select="protein")
 
 Every fatal condition of the C++ modules raises kvtraj.Error; the modules print nothing unless
 kvtraj.set_verbose(True), and then on sys.stderr. `import kvtraj.mdanalysis` registers the KVT
@@ -12,6 +14,7 @@ coordinate reader with MDAnalysis; kvtraj.mdtraj.load reads a KVT file as an mdt
 from kvtraj._core import Error, set_verbose
 from kvtraj.compression import Summary, compress
 from kvtraj.kvt import KVT, open
+from kvtraj.topology import Topology
 from kvtraj.trajectories import frames, read
 
 
@@ -22,4 +25,5 @@ def plot(kvt, output=None, vectors=3):
     return draw(kvt, output, vectors)
 
 
-__all__ = ["Error", "KVT", "Summary", "compress", "frames", "open", "plot", "read", "set_verbose"]
+__all__ = ["Error", "KVT", "Summary", "Topology", "compress", "frames", "open", "plot", "read",
+           "set_verbose"]

@@ -22,6 +22,8 @@ class Summary:
     solver: str
     fit_rounds: int
     passes: int
+    file_atoms: int = 0  # atoms per frame in the input, selected or not
+    pbc: str = "none"    # the periodic-image repair that ran
 
 
 class _TextBar:
@@ -47,7 +49,7 @@ class _TextBar:
 
 def compress(source, output, vectors=None, quality=None, rmsd=None, kvt6=False, fit=True,
              solver="auto", progress=None, natoms=None, album=False, title="", threads=2,
-             memory=0):
+             memory=0, top=None, select=None, fit_select=None, pbc=None, index=None, ref=None):
     """Compresses `source` (a trajectory name with an optional selection such as
     "run.dcd(1:500:2)", or with album=True a list file) into the KVT file `output`, which
     appears only when complete, and returns a Summary.
@@ -58,10 +60,19 @@ def compress(source, output, vectors=None, quality=None, rmsd=None, kvt6=False, 
     solver's matrix (0: a quarter of the RAM). `threads` threads each read and work through their
     own part of the frames. `progress` is a callable taking (step, done, total), or True for a
     text bar on sys.stderr; the engine's threads call it one at a time, and an exception it
-    raises stops the run."""
+    raises stops the run.
+
+    With a topology `top` (PDB, GRO, PSF, PRMTOP), `select` stores only some atoms (the
+    language of MDAnalysis's select_atoms; `index` names an .ndx file for its groups), and the
+    file keeps their names. `pbc` repairs periodic images ("none", "whole", "nojump"; by
+    default nojump when a topology is given and the frames carry cells). `fit_select` names the
+    atoms the fit is computed on (among the stored ones); `ref` (PDB or GRO of the topology's
+    atoms) fits every frame once onto that structure instead of the iterated average."""
     if progress is True:
         progress = _TextBar()
+    path = lambda p: os.fspath(p) if p else ""  # noqa: E731
     summary = _core.compress(os.fspath(source), os.fspath(output), vectors, quality, rmsd, kvt6,
                              fit, solver, natoms, album, title, threads, memory,
-                             progress or None)
+                             progress or None, path(top), path(index), select or "", pbc,
+                             fit_select or "", path(ref))
     return Summary(**summary)

@@ -42,6 +42,19 @@ class KVT:
     eigenvectors = property(lambda self: self._file.eigenvectors)
     projections = property(lambda self: self._file.projections)
 
+    @property
+    def atoms(self):
+        """The file's atom records as a numpy record array (number, name, resnum, resname,
+        chain), one per atom; None when the file holds none. `number` is the atom's 1-based
+        position in the system it was selected from."""
+        records = self._file.atoms
+        if records is None:
+            return None
+        return np.rec.fromarrays(
+            [records[0], np.asarray(records[1], dtype="U4"), records[2],
+             np.asarray(records[3], dtype="U3"), np.asarray(records[4], dtype="U1")],
+            names="number,name,resnum,resname,chain")
+
     def __len__(self):
         return self.nframes
 

@@ -10,47 +10,13 @@
 
 #include "pca/pca.hpp"
 #include "python/src/bindings.hpp"
-#include "python/src/source.hpp"
+#include "python/src/input.hpp"
 #include "support/fatal.hpp"
 
 namespace py = pybind11;
 
 namespace kvtraj::python {
 namespace {
-
-// The engine's view of a Source. Text formats, albums and strided selections decode slowly and
-// are copied once to a temporary file by the engine; other files are opened once more for every
-// further thread, which then reads its own part of the frames.
-class SourceFrames final : public pca::FrameReader {
- public:
-  explicit SourceFrames(Source& source) : source_(source) {}
-  explicit SourceFrames(std::unique_ptr<Source> owned)
-      : owned_(std::move(owned)), source_(*owned_) {}
-  std::int32_t natoms() const override { return source_.natoms(); }
-  std::int64_t frames() const override { return source_.nframes(); }
-  std::string name() const override { return source_.name(); }
-  void read(std::int64_t first, std::int64_t count, std::span<float> out) override {
-    const auto n = 3 * static_cast<std::size_t>(source_.natoms());
-    float box[6] = {};
-    for (std::int64_t f = 0; f < count; ++f) {
-      source_.read(static_cast<std::int32_t>(first + f + 1), out.data() + f * n, box);
-    }
-  }
-  bool slow() const override {
-    return pca::slow_to_decode(name(), source_.type_code(), source_.is_album());
-  }
-  std::string fingerprint() const override {
-    return source_.is_album() ? std::string() : pca::file_fingerprint(name());
-  }
-  std::unique_ptr<pca::FrameReader> another() const override {
-    if (slow()) return nullptr;
-    return std::make_unique<SourceFrames>(std::make_unique<Source>(name(), natoms(), false));
-  }
-
- private:
-  std::unique_ptr<Source> owned_;
-  Source& source_;
-};
 
 pca::VectorChoice vector_choice(std::optional<std::int32_t> vectors, std::optional<double> quality,
                                 std::optional<double> rmsd) {
@@ -76,8 +42,10 @@ pca::Solver solver_of(const std::string& name) {
   return *solver;
 }
 
-py::dict summary_of(const pca::Summary& s) {
+py::dict summary_of(const pca::Summary& s, const Input& input) {
   py::dict d;
+  d["file_atoms"] = input.plan().file_atoms;
+  d["pbc"] = std::string(pbc_name(input.plan().pbc));
   d["natoms"] = s.natoms;
   d["nframes"] = s.frames;
   d["nvecs"] = s.kept;
@@ -91,13 +59,26 @@ py::dict summary_of(const pca::Summary& s) {
 }
 
 struct Request {
-  std::string source, output, title, solver;
-  std::optional<std::int32_t> natoms, vectors;
+  InputArgs input;
+  std::string output, title, solver, fit_select, ref;
+  std::optional<std::int32_t> vectors;
   std::optional<double> quality, rmsd;
-  bool album = false, kvt6 = false, fit = true;
+  bool kvt6 = false, fit = true;
   int threads = 2;
   std::int64_t memory_mb = 0;
 };
+
+// The fit group and the reference structure, over the stored atoms.
+void fit_options(const Request& r, const Input& input, pca::Options& options) {
+  if ((!r.fit_select.empty() || !r.ref.empty()) && !r.fit) {
+    throw py::value_error("fit_select and ref need fit=True");
+  }
+  if ((!r.fit_select.empty() || !r.ref.empty()) && !input.plan().topology) {
+    throw py::value_error("fit_select and ref need a topology (top=)");
+  }
+  if (!r.fit_select.empty()) options.fit_weights = fit_weights(input.plan(), r.fit_select);
+  if (!r.ref.empty()) options.reference = reference_structure(input.plan(), r.ref);
+}
 
 // Calls `progress` with the lock taken; an exception it raises stops the engine (which removes
 // what it wrote) and is raised again once the engine has unwound.
@@ -110,9 +91,12 @@ py::dict run(const Request& r,
   options.kvt6 = r.kvt6;
   options.threads = r.threads;
   options.memory_bytes = r.memory_mb << 20;
-  Source source(r.source, r.natoms, r.album);
-  options.title = r.title.empty() ? "kvtraj.compress of " + source.name() : r.title;
-  SourceFrames frames(source);
+  const std::unique_ptr<Input> input = open_input(r.input, PbcMode::nojump, true);
+  input->source().require_whole();
+  fit_options(r, *input, options);
+  options.atoms = input->records();
+  options.title = r.title.empty() ? "kvtraj.compress of " + input->name() : r.title;
+  InputFrames frames(*input);
   std::optional<py::error_already_set> raised;
   pca::ProgressFn report;
   if (progress) {
@@ -134,7 +118,7 @@ py::dict run(const Request& r,
     if (raised) throw std::move(*raised);
     throw;
   }
-  return summary_of(summary);
+  return summary_of(summary, *input);
 }
 
 }  // namespace
@@ -146,20 +130,36 @@ void bind_compress(py::module_& m) {
          std::optional<double> quality, std::optional<double> rmsd, bool kvt6, bool fit,
          const std::string& solver, std::optional<std::int32_t> natoms, bool album,
          const std::string& title, int threads, std::int64_t memory_mb,
-         const std::function<void(std::string, std::int64_t, std::int64_t)>& progress) {
+         const std::function<void(std::string, std::int64_t, std::int64_t)>& progress,
+         const std::string& top, const std::string& index, const std::string& select,
+         std::optional<std::string> pbc, const std::string& fit_select, const std::string& ref) {
         if (threads < 1) throw py::value_error("threads must be 1 or more");
         if (memory_mb < 0) throw py::value_error("memory must not be negative");
         // MB to bytes must stay within 64 bits.
         if (memory_mb > (INT64_MAX >> 20)) throw py::value_error("memory is too large");
-        return run(Request{source, output, title, solver, natoms, vectors, quality, rmsd, album,
-                           kvt6, fit, threads, memory_mb},
-                   progress);
+        Request r;
+        r.input = InputArgs{source, natoms, album, top, index, select, std::move(pbc)};
+        r.output = output;
+        r.title = title;
+        r.solver = solver;
+        r.fit_select = fit_select;
+        r.ref = ref;
+        r.vectors = vectors;
+        r.quality = quality;
+        r.rmsd = rmsd;
+        r.kvt6 = kvt6;
+        r.fit = fit;
+        r.threads = threads;
+        r.memory_mb = memory_mb;
+        return run(r, progress);
       },
       py::arg("source"), py::arg("output"), py::arg("vectors") = py::none(),
       py::arg("quality") = py::none(), py::arg("rmsd") = py::none(), py::arg("kvt6") = false,
       py::arg("fit") = true, py::arg("solver") = "auto", py::arg("natoms") = py::none(),
       py::arg("album") = false, py::arg("title") = "", py::arg("threads") = 2,
-      py::arg("memory") = 0, py::arg("progress") = py::none());
+      py::arg("memory") = 0, py::arg("progress") = py::none(), py::arg("top") = "",
+      py::arg("index") = "", py::arg("select") = "", py::arg("pbc") = py::none(),
+      py::arg("fit_select") = "", py::arg("ref") = "");
 }
 
 }  // namespace kvtraj::python

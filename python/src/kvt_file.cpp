@@ -73,6 +73,25 @@ void bind_views(py::class_<kvtfile>& c) {
   });
 }
 
+// The atom records as columns (numbers, names, residue numbers, residue names, chains); None
+// when the file holds none.
+py::object atom_records(const kvtfile& k) {
+  if (k.atoms.empty()) return py::none();
+  std::vector<std::int32_t> numbers, resnums;
+  std::vector<std::string> names, resnames, chains;
+  for (const AtomRecord& a : k.atoms) {
+    numbers.push_back(a.number);
+    names.push_back(a.name);
+    resnums.push_back(a.resnum);
+    resnames.push_back(a.resname);
+    chains.push_back(a.chain);
+  }
+  const auto ints = [](const std::vector<std::int32_t>& v) {
+    return py::array_t<std::int32_t>(static_cast<py::ssize_t>(v.size()), v.data());
+  };
+  return py::make_tuple(ints(numbers), names, ints(resnums), resnames, chains);
+}
+
 void bind_queries(py::class_<kvtfile>& c) {
   c.def("snapshots", &snapshots, py::arg("frames"), py::arg("first") = py::none(),
         py::arg("last") = py::none());
@@ -103,6 +122,7 @@ void bind_kvt_file(py::module_& m) {
       .def_readonly("nframes", &kvtfile::nframes)
       .def_readonly("nvecs", &kvtfile::nvecs)
       .def_readonly("quality", &kvtfile::quality);
+  c.def_property_readonly("atoms", &atom_records);
   bind_views(c);
   bind_queries(c);
   m.def("kvtopen", &open_whole, py::arg("path"));

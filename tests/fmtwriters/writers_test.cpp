@@ -176,6 +176,8 @@ TEST(Writers, FormatFollowsTheExtension) {
   EXPECT_EQ(format_from_extension("x.xtc"), TrajectoryFormat::xtc);
   EXPECT_EQ(format_from_extension("x.nc"), TrajectoryFormat::netcdf);
   EXPECT_EQ(format_from_extension("x.ncdf"), TrajectoryFormat::netcdf);
+  EXPECT_EQ(format_from_extension("x.pdb"), TrajectoryFormat::pdb);
+  EXPECT_EQ(format_from_extension("x.gro"), TrajectoryFormat::gro);
   EXPECT_FALSE(format_from_extension("dcd"));
 }
 

@@ -95,6 +95,15 @@ TEST_F(KvtMpi, RandomizedSolverAgreesWithinItsTolerance) {
                               1e-3);
 }
 
+// Atoms kept from jumping depend on every frame before: each rank's chain of frames is stitched
+// to the ranks before it, so water crossing the box edges is where one process puts it.
+TEST_F(KvtMpi, AtomsKeptFromJumpingAreStitchedAcrossRanks) {
+  const std::string water = testing::data_path("water/dodecahedron");
+  expect_independent_of_ranks(
+      "-i " + water + ".xtc --top " + water + ".psf --select 'resname SOL and index 1500:2399'",
+      "--solver exact --vectors 4", 1e-5);
+}
+
 // Album members end at frames 170 and 330: inside the shares of 2 ranks (250) and 3 (166, 333).
 // The album holds the same frames as the file, so the result is the file's too.
 TEST_F(KvtMpi, AlbumMembersCrossingShareBoundaries) {

@@ -60,6 +60,39 @@ TEST(KvtWrite, FileSizesFollowTheCounts) {
   }
 }
 
+// One record per atom is written after the header (flag 1) and read back, texts cut to the
+// record's columns; a count that is not the atom count writes none.
+TEST(KvtWrite, AtomRecordsRoundTripWithNamesCutToTheirColumns) {
+  const testing::TempDir dir;
+  const KvtSample s = make_sample(2, 3, 1);
+  kvtfile h = testing::handle_of(s, dir.path("a.kvt"));
+  h.atoms = {{7, "CA", 3, "ALA", "A"}, {123456, "OH2X5", -4, "TIP3P", "WAT"}};
+  h.magic = "KVT6";
+  ASSERT_EQ(kvtclose(h), 0);
+  const std::string bytes = read_file(dir.path("a.kvt"));
+  EXPECT_EQ(bytes.size(), 116 + 16 * 2 + 12 * 2 + (12 * 2 + 12 + 2 * 3));
+  EXPECT_EQ(value_at<std::int32_t>(bytes, 112), 1);
+  EXPECT_EQ(bytes.substr(116 + 16, 16), Bytes().i32(123456).raw("OH2X").i32(-4).raw("TIPW").str());
+  const kvtfile back = kvtopen(1, dir.path("a.kvt"));
+  EXPECT_EQ(back.status, 0);
+  ASSERT_EQ(back.atoms.size(), 2u);
+  EXPECT_EQ(back.atoms[0].name, "CA");
+  EXPECT_EQ(back.atoms[0].resname, "ALA");
+  EXPECT_EQ(back.atoms[0].chain, "A");
+  EXPECT_EQ(back.atoms[1].number, 123456);
+  EXPECT_EQ(back.atoms[1].name, "OH2X");
+  EXPECT_EQ(back.atoms[1].resnum, -4);
+  EXPECT_EQ(back.atoms[1].resname, "TIP");
+  EXPECT_EQ(back.atoms[1].chain, "W");
+  EXPECT_EQ(back.avg, s.avg);
+  EXPECT_EQ(back.evecs, s.evecs);
+
+  kvtfile partial = testing::handle_of(s, dir.path("b.kvt"));
+  partial.atoms.resize(1);
+  ASSERT_EQ(kvtclose(partial), 0);
+  EXPECT_EQ(read_file(dir.path("b.kvt")).size(), kvt4_size(2, 3, 1));
+}
+
 TEST(KvtWrite, Kvt4RoundTripIsExact) {
   const testing::TempDir dir;
   const KvtSample s = make_sample(5, 9, 4);

@@ -1,12 +1,13 @@
-#include "apps/kvt/frame_source.hpp"
-
+// Trajectory files and albums read through trajsrc, with the unit cell of each snapshot.
+#include <algorithm>
 #include <array>
 
-#include "apps/kvt/kvt_app.hpp"
 #include "fmtreaders/fmtreaders.hpp"
+#include "frames/frames.hpp"
+#include "support/fatal.hpp"
 #include "trajsrc/trajsrc.hpp"
 
-namespace kvtraj::app {
+namespace kvtraj {
 namespace {
 
 // The reader handle table is reset once, before the first source opens: a later open (another
@@ -25,7 +26,7 @@ UnitCell cell_of(std::int32_t handle, const std::array<float, 6>& box) {
 }
 
 void check_snapshot(std::int32_t status, std::int32_t i, const std::string& name) {
-  if (status != 0) fail(name + ": snapshot " + std::to_string(i) + " could not be read");
+  if (status != 0) die(name + ": snapshot " + std::to_string(i) + " could not be read");
 }
 
 class FileSource final : public FrameSource {
@@ -62,13 +63,14 @@ class AlbumSource final : public FrameSource {
   bool has_box() const override { return f77_molfile_has_box(album_->active.unit); }
   UnitCell cell() const override { return cell_of(album_->active.unit, album_->active.box); }
   std::int32_t type_code() const override { return f77_molfile_type(album_->active.unit); }
+  bool is_album() const override { return true; }
 
  private:
   std::unique_ptr<album> album_;
 };
 
 void check_atoms(std::int32_t natoms, const std::string& name) {
-  if (natoms < 1) fail(name + ": the number of atoms is not known; give it with --natoms");
+  if (natoms < 1) die(name + ": the number of atoms is not known; give it with --natoms");
 }
 
 }  // namespace
@@ -85,24 +87,23 @@ std::unique_ptr<FrameSource> FrameSource::open_album(const std::string& list, st
   init_readers_once();
   constexpr std::int32_t kListUnit = 10;
   auto alb = std::make_unique<album>(xalbopen(kListUnit, list, natoms));
-  if (alb->status != 0) fail(list + ": the album could not be opened");
+  if (alb->status != 0) die(list + ": the album could not be opened");
   alb->natoms = std::max(alb->natoms, natoms);
   check_atoms(alb->natoms, list);
   return std::make_unique<AlbumSource>(list, std::move(alb));
 }
 
 void FrameSource::require_whole() const {
-  if (cut_) fail(name_ + ": the file ends inside a frame (truncated?)");
+  if (cut_) die(name_ + ": the file ends inside a frame (truncated?)");
 }
 
-std::unique_ptr<FrameSource> FrameSource::from_options() {
-  const std::int32_t natoms = int_option("--natoms").value_or(0);
-  if (natoms < 0) fail("--natoms must not be negative");
-  if (auto list = text_option("--album")) {
-    if (text_option("-i")) fail("give either -i or --album, not both");
-    return open_album(*list, natoms);
-  }
-  return open_file(required_text("-i", "an input trajectory"), natoms);
+bool FrameSource::slow() const {
+  return pca::slow_to_decode(name_, type_code(), is_album());
 }
 
-}  // namespace kvtraj::app
+std::unique_ptr<FrameSource> FrameSource::another() const {
+  if (slow()) return nullptr;
+  return open_file(name_, natoms_);
+}
+
+}  // namespace kvtraj
