@@ -26,7 +26,10 @@ std::optional<double> max_error_option() {
 
 std::optional<pca::BoundedOptions> bounded_options(std::optional<double> max_error,
                                                    const Input& input) {
-  if (!max_error) return std::nullopt;
+  if (!max_error) {
+    if (text_option("--solvent")) fail("--solvent needs --max-error");
+    return std::nullopt;
+  }
   if (text_option("--quality") || text_option("--rmsd") || getflag("--kvt6")) {
     fail("--max-error chooses the vectors itself: give no --quality, --rmsd or --kvt6");
   }
@@ -36,7 +39,10 @@ std::optional<pca::BoundedOptions> bounded_options(std::optional<double> max_err
     if (*k < 0) fail("--vectors must not be negative");
     bounded.vectors = *k;
   }
-  (void)input;
+  const auto solvent = long_text_option("--solvent");
+  if (solvent && !input.plan().topology) fail("--solvent needs a topology: give --top");
+  for (const AtomRun& run : solvent_runs(input.plan(), solvent))
+    bounded.groups.push_back({run.first, run.count});
   return bounded;
 }
 

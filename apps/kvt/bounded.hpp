@@ -20,7 +20,8 @@ namespace kvtraj::app {
 std::optional<double> max_error_option();
 
 // What kvt compress codes with when --max-error is given (nothing otherwise): the error, the
-// vectors of --vectors, and the checks of options that --max-error excludes.
+// vectors of --vectors, the solvent (--solvent SEL, or by default water and ions when there is
+// a topology), and the checks of options that --max-error excludes.
 std::optional<pca::BoundedOptions> bounded_options(std::optional<double> max_error,
                                                    const Input& input);
 // The summary line of a KVT7 file written for `input` (its description).

@@ -108,10 +108,10 @@ void print_summary(const std::string& out, const Input& input, const pca::Summar
 
 int run_compress(Team& team) {
   static constexpr std::array<std::string_view, 3> kFlags = {"--kvt6", "--no-fit", "--quiet"};
-  static constexpr std::array<std::string_view, 19> kValued = {
-      "-i",      "-o",           "--album",  "--natoms",    "--vectors",  "--quality", "--rmsd",
-      "--title", "--solver",     "--memory", "--threads",   "--top",      "--select",  "--index",
-      "--pbc",   "--fit-select", "--ref",    "--write-top", "--max-error"};
+  static constexpr std::array<std::string_view, 20> kValued = {
+      "-i",      "-o",           "--album",  "--natoms",    "--vectors",   "--quality", "--rmsd",
+      "--title", "--solver",     "--memory", "--threads",   "--top",       "--select",  "--index",
+      "--pbc",   "--fit-select", "--ref",    "--write-top", "--max-error", "--solvent"};
   check_arguments(kFlags, kValued);
   const std::string out = required_text("-o", "the KVT file to write");
   pca::Options options;

@@ -18,7 +18,7 @@ constexpr std::array<Usage, 6> kUsages = {{
      "                     [--fit-select SEL | --ref FILE] [--write-top FILE.pdb]]\n"
      "                    [--vectors K | --quality PCT | --rmsd A] [--kvt6] [--title TEXT]\n"
      "                    [--no-fit] [--solver exact|randomized|auto] [--memory MB]\n"
-     "                    [--threads T] [--max-error E] [--quiet]\n"
+     "                    [--threads T] [--max-error E [--solvent SEL]] [--quiet]\n"
      "  Stores a trajectory in principal-component form. TRAJ may carry a frame selection,\n"
      "  e.g. 'run.dcd(1:500:2)'; --album reads the files of a list instead. Snapshots are\n"
      "  fitted onto the first, then onto their average until it moves less than 1e-4 A\n"
@@ -49,7 +49,8 @@ constexpr std::array<Usage, 6> kUsages = {{
      "  --max-error E writes KVT7: every coordinate of every frame as read (after --select\n"
      "  and --pbc) comes back within E angstrom, float32 rounding included; the vectors kept\n"
      "  (none, or up to 32, or K with --vectors) are those that make the smallest file\n"
-     "  (docs/kvt7.md).\n"},
+     "  (docs/kvt7.md). With --top, the solvent (water and ions by residue name, or the atoms\n"
+     "  of --solvent SEL) is coded from its own past, molecule by molecule, without them.\n"},
     {"expand",
      "usage: kvt expand -i IN.kvt -o OUT [--frames SEL] [--vectors FIRST:LAST] [--precision P]\n"
      "                  [--top FILE [--select SEL] [--index FILE.ndx]] [--quiet]\n"

@@ -5,7 +5,9 @@
 
 #include <cmath>
 
+#include "codec/codec.hpp"
 #include "fmtreaders/fmtreaders.hpp"
+#include "kvt_io/kvt_io.hpp"
 #include "support/files.hpp"
 #include "tests/testsupport/testsupport.hpp"
 #include "trajsrc/trajsrc.hpp"
@@ -59,6 +61,83 @@ TEST(KvtBounded, CompressInfoAndExpandHoldTheError) {
     worst = std::max(worst, std::fabs(double(back[k]) - orig[k]));
   EXPECT_LE(worst, 0.05);
   EXPECT_GT(worst, 0.0);
+}
+
+double largest_difference(const std::vector<float>& a, const std::vector<float>& b) {
+  EXPECT_EQ(a.size(), b.size());
+  double worst = 0.0;
+  for (std::size_t k = 0; k < a.size() && k < b.size(); ++k)
+    worst = std::max(worst, std::fabs(double(a[k]) - b[k]));
+  return worst;
+}
+
+// The coding plan of a KVT7 file, as its reader holds it.
+codec::Plan plan_of(const std::string& path) {
+  const kvtfile k = kvtopen(31, path);
+  EXPECT_EQ(k.status, 0);
+  return k.coded ? k.coded->plan : codec::Plan{};
+}
+
+TEST(KvtBounded, TopologySelectionRepairAndSolventShapeWhatIsCoded) {
+  TempDir dir;
+  const std::string xtc = testing::data_path("water/dodecahedron.xtc") + "(1:8)";
+  const std::string gro = testing::data_path("water/dodecahedron.gro");
+  // The peptide made whole is coded as Input delivers it: within E of convert's frames.
+  const std::vector<std::string> pick = {"--top", gro, "--select", "protein", "--pbc", "whole"};
+  std::vector<std::string> args = {"compress",        "-i",          xtc,    "-o",
+                                   dir.path("p.kvt"), "--max-error", "0.02", "--quiet"};
+  args.insert(args.end(), pick.begin(), pick.end());
+  const RunResult c = kvt(args);
+  ASSERT_EQ(c.status, 0) << c.err;
+  EXPECT_THAT(c.out, HasSubstr("200 of 3038 atoms selected, periodic images: whole"));
+  args = {"convert", "-i", xtc, "-o", dir.path("ref.dcd"), "--quiet"};
+  args.insert(args.end(), pick.begin(), pick.end());
+  ASSERT_EQ(kvt(args).status, 0);
+  ASSERT_EQ(kvt({"expand", "-i", dir.path("p.kvt"), "-o", dir.path("p.dcd"), "--quiet"}).status, 0);
+  const std::vector<float> ref = frames_of(dir.path("ref.dcd"));
+  EXPECT_EQ(ref.size(), 8u * 200 * 3);
+  EXPECT_LE(largest_difference(frames_of(dir.path("p.dcd")), ref), 0.02);
+  EXPECT_EQ(kvtopen(32, dir.path("p.kvt")).atoms.size(), 200u);
+
+  // The whole system: every water is coded from its own past, referring only inside itself.
+  const auto solvated = [&](const std::string& out, std::vector<std::string> more) {
+    std::vector<std::string> a = {"compress",    "-i",          xtc,    "-o",
+                                  dir.path(out), "--top",       gro,    "--pbc",
+                                  "none",        "--max-error", "0.05", "--quiet"};
+    a.insert(a.end(), more.begin(), more.end());
+    const RunResult r = kvt(a);
+    EXPECT_EQ(r.status, 0) << r.err;
+    return plan_of(dir.path(out));
+  };
+  const codec::Plan all = solvated("w.kvt", {});
+  ASSERT_EQ(all.atoms.size(), 3038u);
+  int referring_to_oxygen = 0;
+  for (std::size_t a = 200; a < all.atoms.size(); ++a) {
+    const codec::AtomPlan& p = all.atoms[a];
+    EXPECT_TRUE(p.time_only) << a;
+    for (int t = 0; t < 2; ++t) {
+      for (int k = 0; k < p.nrefs[t]; ++k) {
+        EXPECT_LE(p.refs[t][k].source, (a - 200) % 3) << a;
+        referring_to_oxygen += p.refs[t][k].source == (a - 200) % 3 && (a - 200) % 3 > 0;
+      }
+    }
+  }
+  EXPECT_GT(referring_to_oxygen, 1000);
+  ASSERT_EQ(kvt({"expand", "-i", dir.path("w.kvt"), "-o", dir.path("w.dcd"), "--quiet"}).status, 0);
+  EXPECT_LE(largest_difference(frames_of(dir.path("w.dcd")), frames_of(xtc)), 0.05);
+  // --solvent names the solvent instead: oxygens alone are groups of one atom.
+  const codec::Plan oxygens = solvated("o.kvt", {"--solvent", "name OW"});
+  for (std::size_t a = 200; a < oxygens.atoms.size(); a += 3) {
+    EXPECT_TRUE(oxygens.atoms[a].time_only);
+    for (int t = 0; t < 2; ++t) {
+      for (int k = 0; k < oxygens.atoms[a].nrefs[t]; ++k)
+        EXPECT_EQ(oxygens.atoms[a].refs[t][k].source, 0) << a;
+    }
+  }
+  const RunResult bare = kvt({"compress", "-i", xtc, "-o", dir.path("b.kvt"), "--max-error", "0.05",
+                              "--solvent", "name OW"});
+  EXPECT_EQ(bare.status, 1);
+  EXPECT_THAT(bare.err, MatchesRegex("kvt: --solvent needs a topology[^\n]*\n"));
 }
 
 TEST(KvtBounded, BadErrorsAndDamagedFilesEndWithOneLine) {
