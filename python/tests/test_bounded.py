@@ -16,7 +16,7 @@ def test_coded_frames_are_the_golden_frames_within_the_error():
     assert np.array_equal(k[-1], golden[9]) and np.array_equal(k[2:5], golden[2:5])
     assert np.array_equal(np.stack(list(k)), golden)
     assert np.abs(k.snapshots() - reference_coords()).max() <= 0.01
-#With vectors asked for, the principal - component rebuild(no vectors : the average).
+    # With vectors asked for, the principal-component rebuild (no vectors: the average).
     assert np.array_equal(k.snapshot(3, vectors=0), k.average)
     with pytest.raises(IndexError):
         k.snapshot(10)
