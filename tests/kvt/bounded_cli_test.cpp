@@ -61,6 +61,17 @@ TEST(KvtBounded, CompressInfoAndExpandHoldTheError) {
     worst = std::max(worst, std::fabs(double(back[k]) - orig[k]));
   EXPECT_LE(worst, 0.05);
   EXPECT_GT(worst, 0.0);
+  // convert reads the coded frames like any trajectory, frame selections included.
+  for (const std::string sel : {"30:40", "2:110:9"}) {
+    ASSERT_EQ(
+        kvt({"expand", "-i", out, "-o", dir.path("e.dcd"), "--frames", sel, "--quiet"}).status, 0);
+    const RunResult v = kvt({"convert", "-i", out + "(" + sel + ")", "-o", dir.path("v.dcd")});
+    ASSERT_EQ(v.status, 0) << v.err;
+    EXPECT_EQ(frames_of(dir.path("v.dcd")), frames_of(dir.path("e.dcd"))) << sel;
+  }
+  const RunResult beyond = kvt({"convert", "-i", out + "(100:121)", "-o", dir.path("b.dcd")});
+  EXPECT_EQ(beyond.status, 1);
+  EXPECT_THAT(beyond.err, MatchesRegex("kvt: [^\n]*beyond the file's 120 frames\n"));
 }
 
 double largest_difference(const std::vector<float>& a, const std::vector<float>& b) {
