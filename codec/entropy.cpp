@@ -154,11 +154,15 @@ ContextDecoder::ContextDecoder(ByteReader& in, int contexts)
       levels[s] = static_cast<std::uint8_t>(table_bits.get(kLevelBits));
     const auto freq = frequencies_from_levels(std::span(levels).first(used));
     std::uint32_t at = 0;
-    for (std::uint32_t s = 0; s < kTokens; ++s) {
-      for (std::uint32_t k = 0; k < freq[s]; ++k)
-        t.slot[at + k] = ((freq[s] - 1u) << 20) | (k << 8) | s;
+    for (std::size_t s = 0; s < kTokens; ++s) {
+      t.start[s] = static_cast<std::uint16_t>(at);
+      // Buckets whose first slot falls in this token's range.
+      for (std::uint32_t b = (at + (1u << kBucketBits) - 1) >> kBucketBits;
+           (b << kBucketBits) < at + freq[s]; ++b)
+        t.bucket[b] = static_cast<std::uint8_t>(s);
       at += freq[s];
     }
+    t.start[kTokens] = static_cast<std::uint16_t>(at);
   }
   if (table_bits.overran()) in.damaged("the frequency tables end early");
   stream_ = in.get_sized();

@@ -63,10 +63,13 @@ class ContextDecoder {
     // Two states take the values in turn, so that one's table lookup overlaps the other's.
     std::uint32_t& x = state_[which_];
     which_ ^= 1;
-    const std::uint32_t e = tables_[static_cast<std::size_t>(context)].slot[x & (kProbScale - 1)];
-    x = ((e >> 20) + 1) * (x >> kProbBits) + ((e >> 8) & (kProbScale - 1));
+    // The slot's bucket of 16 gives the first token that may hold it; a few steps find it.
+    const Table& t = tables_[static_cast<std::size_t>(context)];
+    const std::uint32_t slot = x & (kProbScale - 1);
+    std::uint32_t s = t.bucket[slot >> kBucketBits];
+    while (t.start[s + 1] <= slot) ++s;
+    x = (t.start[s + 1] - t.start[s]) * (x >> kProbBits) + slot - t.start[s];
     if (x < kLow) renormalise(x);
-    const std::uint32_t s = e & 0xff;
     if (s < 16) return unzigzag(s);
     const int n = static_cast<int>((s - 16) / 4 + 4);
     const std::uint64_t top = 4 | ((s - 16) & 3);
@@ -77,9 +80,12 @@ class ContextDecoder {
 
  private:
   static constexpr std::uint32_t kLow = 1u << 23;
-  // Per slot: frequency - 1 (bits 20..31), slot - start (bits 8..19), token (bits 0..7).
+  // Per token its first slot (start[kTokens] = kProbScale), and per bucket of 16 slots the
+  // token of its first slot: small enough to stay in the first-level cache for every context.
+  static constexpr int kBucketBits = 4;
   struct Table {
-    std::array<std::uint32_t, kProbScale> slot{};
+    std::array<std::uint16_t, kTokens + 1> start{};
+    std::array<std::uint8_t, (kProbScale >> kBucketBits)> bucket{};
   };
   void renormalise(std::uint32_t& x) {
     while (x < kLow) {
