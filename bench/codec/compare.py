@@ -5,7 +5,8 @@ Inputs (bench/codec/make_inputs.sh makes them with GROMACS under WORK, once; not
   peptide   the shared 200-atom peptide, 250 frames 0.2 ps apart
   vac       the same peptide in vacuum, the first FRAMES frames 0.2 ps apart (mdrun's TRR, whole)
   vac5ps    the same run, every 25th frame (5 ps apart)
-  water     the peptide in TIP3P water, NPT, the whole system as mdrun wrote it (XTC, 0.5 ps)
+  water     the peptide in TIP3P water, NPT, the whole system as mdrun wrote it (XTC, 0.5 ps);
+            once without and once with its topology (water+top: the solvent coded by molecule)
 For each input and maximum error E (0.005, 0.05, 0.5 Å) it prints the ratio of float32 bytes to
 the KVT7 file, the largest |rebuilt - input| over every coordinate (kvt expand, read back by
 MDTraj) and the vectors chosen; the same with --vectors 0 (the codec without principal
@@ -106,7 +107,7 @@ def bound(kvt, kvtfile, x, tmp):
     return float(np.abs(read_dcd(back) - x).max())
 
 
-def case(kvt, name, source, tmp, peer_xtc=None):
+def case(kvt, name, source, tmp, peer_xtc=None, top=()):
     dcd = os.path.join(tmp, name + ".dcd")
     run([kvt, "convert", "-i", source, "-o", dcd, "--quiet"])
     x = read_dcd(dcd)
@@ -117,11 +118,11 @@ def case(kvt, name, source, tmp, peer_xtc=None):
     rows = {}
     for i, e in enumerate(ERRORS):
         out = os.path.join(tmp, f"{name}_{e}.kvt")
-        size, k, seconds = compress(kvt, dcd, out, e)
+        size, k, seconds = compress(kvt, dcd, out, e, top)
         err = bound(kvt, out, x, tmp)
-        flat, _, _ = compress(kvt, dcd, out + ".flat", e, ["--vectors", "0"])
+        flat, _, _ = compress(kvt, dcd, out + ".flat", e, ["--vectors", "0", *top])
         s_size, s_err = script_row(x, e)
-        sz3 = SZ3.get("water" if name == "water" else "peptide")[i]
+        sz3 = SZ3.get("water" if name.startswith("water") else "peptide")[i]
         rows[e] = raw / size
         print(f"  {e:7.3f} {raw / size:8.2f} {err:10.7f} {k:3d} {raw / flat:8.2f} {flat / size:8.2f}"
               f" {raw / s_size:8.2f} {s_err:9.5f} {sz3:6.2f} {seconds:6.1f}"
@@ -207,6 +208,10 @@ def main():
         if "water" in cases:
             water = gmx_copy(os.path.join(a.work, "water/md.xtc"), os.path.join(a.work, "water_whole.xtc"))
             case(a.kvt, "water", water, tmp, peer_xtc=water)
+            # With the topology: water and ions coded from their own past, frames as mdrun wrote
+            # them (no repair), the atoms' records in the file.
+            gro = os.path.join(a.work, "water/conf.gro")
+            case(a.kvt, "water+top", water, tmp, peer_xtc=water, top=("--top", gro, "--pbc", "none"))
         if "speed" in cases:
             speed(a.kvt, a.codec_bench, vac, x, tmp)
         if not a.skip_big:
