@@ -3,6 +3,7 @@
 #include <string>
 
 #include "analysis/analysis.hpp"
+#include "pca/blas.hpp"
 #include "pca/centre.hpp"
 #include "pca/parallel.hpp"
 #include "pca/solvers.hpp"
@@ -10,6 +11,13 @@
 #include "support/fatal.hpp"
 
 namespace kvtraj::analysis {
+namespace {
+
+// Frames per block hold about this many coordinates (1 MiB): the fit, the centring and the
+// product each sweep a block, which then stays in cache instead of coming from memory thrice.
+constexpr std::int64_t kBlockValues = std::int64_t{1} << 18;
+
+}  // namespace
 
 VectorSpan checked_span(const kvtfile& kvtf, std::int32_t first, std::int32_t last) {
   if (first < 1 || last < first || last > kvtf.nvecs) {
@@ -26,10 +34,13 @@ Projections project(pca::FrameReader& reader, const kvtfile& kvtf, VectorSpan ve
         " holds " + std::to_string(kvtf.natoms));
   }
   vectors = checked_span(kvtf, vectors.first, vectors.last);
+  // The pass shares the work out between threads itself, as the engine's passes do.
+  pca::set_blas_threads(1);
   pca::Reducer single;
   pca::Cores cores(threads);
   pca::FrameStream stream(reader, 0, reader.frames(), progress, cores, single);
   if (stream.frames() < 1) die(reader.name() + ": no snapshots selected");
+  stream.set_block_frames(kBlockValues / stream.coordinates());
   stream.start();
   pca::Centre centre;
   centre.fit = fit;
