@@ -8,6 +8,7 @@
 #include <bit>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <optional>
 
 #include "fmtreaders/xtc_codec.hpp"
@@ -19,6 +20,8 @@ namespace {
 
 constexpr std::uint32_t kMagic = 1993;
 constexpr std::string_view kVersion = "GMX_trn_file";
+// The coordinate block's size in bytes is an int of the header.
+constexpr std::int32_t kMaxAtoms = std::numeric_limits<std::int32_t>::max() / 12;
 
 void append_be(std::vector<unsigned char>& out, std::uint32_t v) {
   unsigned char raw[4];
@@ -60,7 +63,10 @@ class TrrWriter final : public TrajectoryWriter {
       : TrajectoryWriter(std::move(s.out), std::move(s.path), s.natoms, s.with_cell) {}
 
  private:
-  bool put_header(std::string_view) override { return true; }
+  bool put_header(std::string_view) override {
+    if (natoms() <= kMaxAtoms) return true;
+    return fail("a TRR frame holds at most " + std::to_string(kMaxAtoms) + " atoms");
+  }
 
   bool put_frame(std::span<const float> coords, const UnitCell& cell) override {
     frame_.clear();
@@ -82,6 +88,10 @@ std::unique_ptr<TrajectoryWriter> make_trr_writer(WriterSetup setup) {
 }
 
 std::unique_ptr<StampedTrr> StampedTrr::create(const std::string& path, std::int32_t natoms) {
+  if (natoms < 1 || natoms > kMaxAtoms) {
+    report_error(path + ": cannot write TRR frames of " + std::to_string(natoms) + " atoms");
+    return nullptr;
+  }
   auto out = ReplacingFile::create(path);
   if (!out) {
     report_error(path + ": cannot open for writing: " + std::strerror(errno));

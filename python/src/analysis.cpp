@@ -67,8 +67,8 @@ analysis::Projections projected(pca::FrameReader& frames, const kvtfile& k,
 
 // Vectors given as (K, N, 3) or (K, 3N): the count and the length of each.
 std::pair<std::int32_t, std::size_t> vector_shape(const FloatArray& v) {
-  if (v.ndim() < 2 || v.ndim() > 3 || (v.ndim() == 3 && v.shape(2) != 3)) {
-    throw py::value_error("vectors must be an array of shape (K, N, 3) or (K, 3N)");
+  if (v.ndim() < 2 || v.ndim() > 3 || (v.ndim() == 3 && v.shape(2) != 3) || v.shape(0) < 1) {
+    throw py::value_error("vectors must be an array of shape (K, N, 3) or (K, 3N), K >= 1");
   }
   return {static_cast<std::int32_t>(v.shape(0)), static_cast<std::size_t>(v.size() / v.shape(0))};
 }
