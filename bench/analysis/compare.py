@@ -12,9 +12,9 @@ one run times:
 Usage: compare.py KVT PROJECT_BENCH [--atoms 1000] [--frames 5000] [--work DIR]
 """
 import argparse
-import importlib.util
 import json
 import os
+import runpy
 import subprocess
 import tempfile
 import time
@@ -25,12 +25,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 
 
 def synthetic():
-    """bench/kvt/compare.py, for its trajectory and input files."""
-    spec = importlib.util.spec_from_file_location("kvt_compare",
-                                                  os.path.join(HERE, "..", "kvt", "compare.py"))
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
+    """The functions of bench/kvt/compare.py, for its trajectory and input files."""
+    return runpy.run_path(os.path.join(HERE, "..", "kvt", "compare.py"))
 
 
 def bench_times(program, work):
@@ -69,7 +65,7 @@ def main():
     dcd, kvtfile = os.path.join(work, "traj.dcd"), os.path.join(work, "traj.kvt")
     pdb = os.path.join(work, "synthetic.pdb")
     peers = synthetic()
-    paths = peers.write_inputs(peers.make_trajectory(args.atoms, args.frames), work)
+    paths = peers["write_inputs"](peers["make_trajectory"](args.atoms, args.frames), work)
     os.replace(paths["dcd"], dcd)
     subprocess.run([kvt, "compress", "-i", dcd, "-o", kvtfile, "--vectors", "10", "--quiet"],
                    check=True, stdout=subprocess.DEVNULL)
