@@ -105,8 +105,8 @@ if gmx:
     out("export", "-i", w("all.kvt"), "--gromacs", w("pca"))
     run("convert", "-i", sample, "-o", w("sample.trr"))
     subprocess.run([gmx, "-quiet", "anaeig", "-v", w("pca.trr"), "-eig", w("pca.xvg"), "-f",
-                    w("sample.trr"), "-s", pdb, "-first", "1", "-last", "3", "-proj",
-                    w("anaeig.xvg")], input="0\n0\n", text=True, check=True, cwd=work,
+                    w("sample.trr"), "-s", os.path.abspath(pdb), "-first", "1", "-last", "3",
+                    "-proj", w("anaeig.xvg")], input="0\n0\n", text=True, check=True, cwd=work,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     sets, current = [], []
     for line in open(w("anaeig.xvg")):
