@@ -59,7 +59,7 @@ close("overlap matrix = numpy |a b^T|", np.loadtxt(report[2:2 + K]), np.abs(a @ 
 cumulative = [mpca.cumulative_overlap(a, b, i, K) for i in range(K)]
 close("cumulative = MDAnalysis cumulative_overlap", np.array(report[2 + K].split()[1:], float),
       cumulative, 2e-6)
-la, lb = numbers("query", "-i", w("a.kvt"), "--evals"), numbers("query", "-i", w("b.kvt"), "--evals")
+la, lb = (numbers("query", "-i", w(name), "--evals") for name in ("a.kvt", "b.kvt"))
 cross = np.sum(np.sqrt(np.outer(la, lb)) * (a @ b.T) ** 2)
 hess = 1 - np.sqrt(max(la.sum() + lb.sum() - 2 * cross, 0) / (la.sum() + lb.sum()))
 close("covariance overlap = numpy (Hess 2000)", float(report[-1].split()[-1]), hess, 1e-5)
