@@ -7,7 +7,8 @@
 //
 // Vectors are 3N reals each, column after column as in `kvtfile::evecs`; projections are
 // column-major (frame i on vector k at i + frames * k), as in `kvtfile::proj`. Vector numbers
-// count from 1. Failures end through `die` with one line.
+// count from 1. Failures end through `die` with one line, except in write_gromacs, which reports
+// through the message sink and returns false.
 //
 // Threads: nothing here keeps state; `project` runs the engine's threads itself.
 #pragma once
