@@ -1,7 +1,8 @@
 // Trajectory writers: DCD (4-byte record markers, a unit-cell record per frame when the
 // trajectory has a box), binpos (with six box reals after each frame when it has one), AMBER
 // formatted coordinates in the (10f8.3) layout, with a box line per frame for crdbox, GROMACS
-// XTC (compressed on a grid of a chosen precision, the box as three vectors), AMBER NetCDF
+// XTC (compressed on a grid of a chosen precision, the box as three vectors), GROMACS TRR
+// (single precision, coordinates and the box when there is one), AMBER NetCDF
 // (when built with the NetCDF library), multi-model PDB and GROMACS GRO. PDB and GRO name every
 // atom, so they need the atoms' records (support/atom_record.hpp).
 //
@@ -32,10 +33,10 @@
 
 namespace kvtraj {
 
-enum class TrajectoryFormat { dcd, binpos, crd, crdbox, xtc, netcdf, pdb, gro };
+enum class TrajectoryFormat { dcd, binpos, crd, crdbox, xtc, trr, netcdf, pdb, gro };
 
 // The format named by a path's extension: ".dcd", ".binpos", ".crd" (".mdcrd"), ".crdbox",
-// ".xtc", ".nc" (".ncdf"), ".pdb", ".gro".
+// ".xtc", ".trr", ".nc" (".ncdf"), ".pdb", ".gro".
 std::optional<TrajectoryFormat> format_from_extension(std::string_view path);
 
 class TrajectoryWriter {
@@ -86,6 +87,32 @@ class TrajectoryWriter {
   bool with_cell_ = false;
   bool failed_ = false;
   std::int64_t frames_ = 0;
+};
+
+// What a GROMACS TRR frame records besides its coordinates: gmx covar keeps each eigenvector's
+// number and eigenvalue in the step and time of its frame, and flags of the fit in lambda.
+struct TrrStamp {
+  std::int64_t step = 0;
+  float time = 0.0f;  // ps
+  float lambda = 0.0f;
+};
+
+// A TRR file (single precision) whose frames carry the caller's stamps and a box of zeros, the
+// layout of gmx covar's eigenvector files. Values are written as given (GROMACS's units: nm for
+// structures; eigenvectors have none). Complete only once `finish` succeeds; failures are
+// reported through the message sink and return false (null from create).
+class StampedTrr {
+ public:
+  static std::unique_ptr<StampedTrr> create(const std::string& path, std::int32_t natoms);
+  bool write(std::span<const float> values, const TrrStamp& stamp);
+  bool finish();
+
+ private:
+  StampedTrr(std::unique_ptr<ReplacingFile> out, std::string path, std::int32_t natoms)
+      : out_(std::move(out)), path_(std::move(path)), natoms_(natoms) {}
+  std::unique_ptr<ReplacingFile> out_;
+  std::string path_;
+  std::int32_t natoms_ = 0;
 };
 
 // Size in bytes of the DCD file this module writes for `nframes` frames of `natoms` atoms.

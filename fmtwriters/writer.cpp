@@ -45,6 +45,7 @@ std::optional<TrajectoryFormat> format_from_extension(std::string_view path) {
   if (ends_with(path, ".crdbox")) return TrajectoryFormat::crdbox;
   if (ends_with(path, ".crd") || ends_with(path, ".mdcrd")) return TrajectoryFormat::crd;
   if (ends_with(path, ".xtc")) return TrajectoryFormat::xtc;
+  if (ends_with(path, ".trr")) return TrajectoryFormat::trr;
   if (ends_with(path, ".nc") || ends_with(path, ".ncdf")) return TrajectoryFormat::netcdf;
   if (ends_with(path, ".pdb")) return TrajectoryFormat::pdb;
   if (ends_with(path, ".gro")) return TrajectoryFormat::gro;
@@ -87,6 +88,9 @@ std::unique_ptr<TrajectoryWriter> TrajectoryWriter::create(const std::string& pa
       break;
     case TrajectoryFormat::xtc:
       writer = make_xtc_writer(std::move(setup));
+      break;
+    case TrajectoryFormat::trr:
+      writer = make_trr_writer(std::move(setup));
       break;
     case TrajectoryFormat::netcdf:
       writer = make_netcdf_writer(std::move(setup));

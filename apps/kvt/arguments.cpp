@@ -100,6 +100,12 @@ InputOptions input_options(PbcMode default_pbc, bool default_needs_cells,
   return o;
 }
 
+int threads_option() {
+  const std::int32_t threads = int_option("--threads").value_or(2);
+  if (threads < 1) fail("--threads must be 1 or more");
+  return threads;
+}
+
 VectorRange parse_vector_range(std::string_view text) {
   const std::string message = "--vectors: \"" + std::string(text) + "\" is not FIRST:LAST or K";
   // One side of the range, 0 when it is left out.

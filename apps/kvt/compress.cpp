@@ -47,12 +47,6 @@ std::int64_t memory_option() {
   return static_cast<std::int64_t>(*mb) << 20;
 }
 
-int threads_option() {
-  const std::int32_t threads = int_option("--threads").value_or(2);
-  if (threads < 1) fail("--threads must be 1 or more");
-  return threads;
-}
-
 // The fit group and the reference structure, over the stored atoms.
 void fit_options(const Input& input, pca::Options& options) {
   const auto fit_select = long_text_option("--fit-select");

@@ -49,6 +49,10 @@ int run_convert();
 int run_info(const std::string& path);
 int run_query();
 int run_select();
+int run_project();
+int run_compare();
+int run_modes();
+int run_export();
 
 // Usage texts: the program's, or a command's (empty command: the program's).
 void print_usage(std::FILE* stream, std::string_view command);
@@ -74,6 +78,8 @@ struct VectorRange {
   std::optional<std::int32_t> first, last;
 };
 VectorRange parse_vector_range(std::string_view text);
+// --threads T (default 2, at least 1).
+int threads_option();
 
 // ---------------------------------------------------------------- input
 

@@ -30,6 +30,10 @@ int dispatch(int argc, char** argv) {
   if (command == "convert") return run_convert();
   if (command == "query") return run_query();
   if (command == "select") return run_select();
+  if (command == "project") return run_project();
+  if (command == "compare") return run_compare();
+  if (command == "modes") return run_modes();
+  if (command == "export") return run_export();
   static constexpr std::string_view kValued[] = {"--natoms", "--top", "--select", "--index",
                                                  "--pbc"};
   const auto files = check_arguments({}, kValued, 1);

@@ -7,7 +7,7 @@ namespace kvtraj::app {
 TrajectoryFormat output_format(const std::string& path) {
   const auto format = format_from_extension(path);
   if (!format) {
-    fail(path + ": unknown output format (use .dcd, .binpos, .crd, .crdbox, .xtc or .nc)");
+    fail(path + ": unknown output format (use .dcd, .binpos, .crd, .crdbox, .xtc, .trr or .nc)");
   }
   return *format;
 }

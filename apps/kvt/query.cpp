@@ -1,8 +1,10 @@
-// kvt query: values of a KVT file on standard output, one per line.
+// kvt query: values of a KVT file on standard output, one per line (a table with --xvg / --csv).
 #include <array>
 #include <cstdio>
 
+#include "analysis/analysis.hpp"
 #include "apps/kvt/kvt_app.hpp"
+#include "apps/kvt/table.hpp"
 #include "clopts/clopts.hpp"
 #include "kvt_io/kvt_io.hpp"
 
@@ -11,14 +13,26 @@ namespace {
 
 constexpr std::int32_t kKvtUnit = 23;
 
-void print_values(const std::vector<float>& values) {
-  for (float v : values) std::printf("%.9g\n", v);
+Table values_table(std::string title, std::string x_label, std::string y_label,
+                   std::vector<float> values) {
+  const auto rows = static_cast<std::int64_t>(values.size());
+  std::vector<std::string> legend = {y_label};
+  return {std::move(title),
+          std::move(x_label),
+          std::move(y_label),
+          std::move(legend),
+          rows,
+          [v = std::move(values)](std::int64_t r, std::size_t) { return double{v[r]}; }};
 }
 
-void print_atoms(const std::vector<float>& xyz) {
-  for (std::size_t i = 0; i + 2 < xyz.size(); i += 3) {
-    std::printf("%.9g %.9g %.9g\n", xyz[i], xyz[i + 1], xyz[i + 2]);
-  }
+Table atoms_table(std::string title, std::vector<float> xyz) {
+  const auto rows = static_cast<std::int64_t>(xyz.size() / 3);
+  return {std::move(title),
+          "atom",
+          "coordinate (Å)",
+          {"x", "y", "z"},
+          rows,
+          [v = std::move(xyz)](std::int64_t r, std::size_t c) { return double{v[3 * r + c]}; }};
 }
 
 std::int32_t index_in(std::string_view flag, std::int32_t value, std::int32_t low,
@@ -30,38 +44,72 @@ std::int32_t index_in(std::string_view flag, std::int32_t value, std::int32_t lo
   return value;
 }
 
+// The one table asked for; `cosine` is printed on its own, being a single value.
+Table asked_table(const kvtfile& kvtf) {
+  const std::int32_t nv = kvtf.nvecs, nf = kvtf.nframes;
+  const auto number = [](std::string_view what, std::int32_t k) {
+    return std::string(what) + " " + std::to_string(k);
+  };
+  if (getflag("--avg")) return atoms_table("average structure", kvtavg(kvtf));
+  if (getflag("--evals")) return values_table("eigenvalues", "vector", "Å²", kvtevals(kvtf));
+  if (getflag("--rmsf")) {
+    return values_table("fluctuation within the kept vectors", "atom", "RMSF (Å)",
+                        analysis::rmsf(kvtf));
+  }
+  if (const auto k = int_option("--evec")) {
+    return atoms_table(number("eigenvector", *k), kvtevec(kvtf, index_in("--evec", *k, 1, nv)));
+  }
+  if (const auto k = int_option("--proj")) {
+    return values_table(number("projections on vector", *k), "snapshot", "projection (Å)",
+                        kvtproj(kvtf, index_in("--proj", *k, 1, nv)));
+  }
+  if (const auto i = int_option("--scores")) {
+    return values_table(number("projections of snapshot", *i), "vector", "projection (Å)",
+                        kvtscores(kvtf, index_in("--scores", *i, 1, nf)));
+  }
+  if (const auto k = int_option("--maha")) {
+    return values_table(number("Mahalanobis distance over vectors 1 ..", *k), "snapshot",
+                        "distance", kvtmaha(kvtf, index_in("--maha", *k, 0, nv)));
+  }
+  if (const auto k = int_option("--fluc")) {
+    return values_table(number("length per atom of eigenvector", *k), "atom", "length",
+                        kvtfluc(kvtf, index_in("--fluc", *k, 1, nv)));
+  }
+  const auto i = int_option("--snap");
+  const VectorRange r = parse_vector_range(text_option("--vectors").value_or(":"));
+  return atoms_table(number("snapshot", *i),
+                     kvtsnap(kvtf, index_in("--snap", *i, 1, nf), r.first, r.last));
+}
+
 }  // namespace
 
 int run_query() {
-  static constexpr std::array<std::string_view, 2> kFlags = {"--avg", "--evals"};
-  static constexpr std::array<std::string_view, 8> kValued = {
-      "-i", "--evec", "--proj", "--scores", "--snap", "--vectors", "--maha", "--fluc"};
+  static constexpr std::array<std::string_view, 5> kFlags = {"--avg", "--evals", "--rmsf",
+                                                             kTableFlags[0], kTableFlags[1]};
+  static constexpr std::array<std::string_view, 9> kValued = {
+      "-i", "--evec", "--proj", "--scores", "--snap", "--vectors", "--maha", "--fluc", "--cosine"};
   check_arguments(kFlags, kValued);
   const std::string in = required_text("-i", "the KVT file to query");
-  const auto evec = int_option("--evec"), proj = int_option("--proj"),
-             scores = int_option("--scores"), snap = int_option("--snap"),
-             maha = int_option("--maha"), fluc = int_option("--fluc");
-  const int asked = getflag("--avg") + getflag("--evals") + evec.has_value() + proj.has_value() +
-                    scores.has_value() + snap.has_value() + maha.has_value() + fluc.has_value();
-  if (asked != 1) {
-    fail("give exactly one of --avg, --evals, --evec, --proj, --scores, --snap, --maha, --fluc");
+  const auto cosine = int_option("--cosine");
+  int asked = getflag("--avg") + getflag("--evals") + getflag("--rmsf") + cosine.has_value();
+  for (std::string_view flag : {"--evec", "--proj", "--scores", "--snap", "--maha", "--fluc"}) {
+    asked += int_option(flag).has_value();
   }
-  const auto range = text_option("--vectors");
-  if (range && !snap) fail("--vectors goes with --snap");
+  if (asked != 1) {
+    fail(
+        "give exactly one of --avg, --evals, --evec, --proj, --scores, --snap, --maha, --fluc, "
+        "--cosine, --rmsf");
+  }
+  if (text_option("--vectors") && !int_option("--snap")) fail("--vectors goes with --snap");
+  const TableStyle style = table_style();
 
   const kvtfile kvtf = kvtopen(kKvtUnit, in);
   if (kvtf.status != 0) fail(in + ": the KVT file is incomplete or unreadable");
-  const std::int32_t nv = kvtf.nvecs, nf = kvtf.nframes;
-  if (getflag("--avg")) print_atoms(kvtavg(kvtf));
-  if (getflag("--evals")) print_values(kvtevals(kvtf));
-  if (evec) print_atoms(kvtevec(kvtf, index_in("--evec", *evec, 1, nv)));
-  if (proj) print_values(kvtproj(kvtf, index_in("--proj", *proj, 1, nv)));
-  if (scores) print_values(kvtscores(kvtf, index_in("--scores", *scores, 1, nf)));
-  if (maha) print_values(kvtmaha(kvtf, index_in("--maha", *maha, 0, nv)));
-  if (fluc) print_values(kvtfluc(kvtf, index_in("--fluc", *fluc, 1, nv)));
-  if (snap) {
-    const VectorRange r = parse_vector_range(range.value_or(":"));
-    print_atoms(kvtsnap(kvtf, index_in("--snap", *snap, 1, nf), r.first, r.last));
+  if (cosine) {
+    const std::int32_t k = index_in("--cosine", *cosine, 1, kvtf.nvecs);
+    std::printf("%.9g\n", analysis::cosine_content(kvtproj(kvtf, k), k));
+  } else {
+    print_table(stdout, asked_table(kvtf), style);
   }
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) fail("standard output could not be written");
   return 0;

@@ -11,7 +11,7 @@ struct Usage {
   std::string_view text;
 };
 
-constexpr std::array<Usage, 6> kUsages = {{
+constexpr std::array<Usage, 10> kUsages = {{
     {"compress",
      "usage: kvt compress -i TRAJ -o OUT.kvt [--album LIST] [--natoms N]\n"
      "                    [--top FILE [--select SEL] [--index FILE.ndx] [--pbc MODE]\n"
@@ -54,8 +54,8 @@ constexpr std::array<Usage, 6> kUsages = {{
     {"expand",
      "usage: kvt expand -i IN.kvt -o OUT [--frames SEL] [--vectors FIRST:LAST] [--precision P]\n"
      "                  [--top FILE [--select SEL] [--index FILE.ndx]] [--quiet]\n"
-     "  Rebuilds snapshots and writes them as .dcd, .binpos, .crd, .crdbox, .xtc, .nc (AMBER\n"
-     "  NetCDF), .pdb or .gro, by OUT's extension. SEL is a selection such as 10:50:5;\n"
+     "  Rebuilds snapshots and writes them as .dcd, .binpos, .crd, .crdbox, .xtc, .trr, .nc\n"
+     "  (AMBER NetCDF), .pdb or .gro, by OUT's extension. SEL is a selection such as 10:50:5;\n"
      "  --vectors K uses vectors 1..K. XTC output keeps P grid steps per nm (default 1000).\n"
      "  PDB and GRO need atom names: the file's atom records, or --top (the stored atoms, or\n"
      "  the system they were selected from); --select writes only some of the atoms. The\n"
@@ -77,8 +77,41 @@ constexpr std::array<Usage, 6> kUsages = {{
      "  box; with --top, the topology and what --select keeps.\n"},
     {"query",
      "usage: kvt query -i IN.kvt (--avg | --evals | --evec K | --proj K | --scores I |\n"
-     "                 --snap I [--vectors FIRST:LAST] | --maha NV | --fluc K)\n"
-     "  Prints the values one per line (%.9g); --avg, --evec and --snap print x y z per atom.\n"},
+     "                 --snap I [--vectors FIRST:LAST] | --maha NV | --fluc K | --cosine K |\n"
+     "                 --rmsf) [--xvg | --csv]\n"
+     "  Prints the values one per line (%.9g); --avg, --evec and --snap print x y z per atom.\n"
+     "  --cosine K: the cosine content of the projections on vector K (near 1: the motion\n"
+     "  along K is random diffusion, not sampling); --rmsf: every atom's RMS fluctuation within\n"
+     "  the kept vectors (angstrom). --xvg prints a GROMACS xvg table (numbered rows, legends),\n"
+     "  --csv comma-separated values under a header.\n"},
+    {"project",
+     "usage: kvt project -i IN.kvt -t TRAJ [--top FILE [--select SEL] [--index FILE.ndx]\n"
+     "                   [--pbc MODE]] [--natoms N] [--vectors FIRST:LAST] [--no-fit]\n"
+     "                   [--threads T] [-o OUT.xvg | -o OUT.csv | --xvg | --csv] [--quiet]\n"
+     "  Fits every frame of TRAJ onto the KVT file's average and prints its projections on\n"
+     "  the vectors (default all), one row per frame. The selection must give the file's\n"
+     "  atoms (names are checked when both sides know them); --top, --select, --pbc as for\n"
+     "  compress. -o writes the table to a file in the style of its extension.\n"},
+    {"compare",
+     "usage: kvt compare A.kvt B.kvt [--vectors K]\n"
+     "  Compares the vectors of two KVT files of the same atoms: the RMSIP of the first K\n"
+     "  (default as many as the smaller file holds), the K x K overlap matrix |a_i . b_j|,\n"
+     "  the cumulative overlap of each of A's first K with B's first K, and the covariance\n"
+     "  overlap of the two files' kept vectors and eigenvalues.\n"},
+    {"modes",
+     "usage: kvt modes -i IN.kvt --vector K -o OUT [--frames N] [--scale S]\n"
+     "       kvt modes -i IN.kvt -o OUT.nmd [--vector K]\n"
+     "  Writes N structures (default 20) from the smallest to the largest stored projection\n"
+     "  on vector K, times S (default 1), then back, as a trajectory that loops (the formats\n"
+     "  of expand; PDB and GRO need the file's atom records). OUT.nmd: vectors 1..K (default\n"
+     "  all) in the NMD format of VMD's Normal Mode Wizard, scaled by the square roots of\n"
+     "  their eigenvalues.\n"},
+    {"export",
+     "usage: kvt export -i IN.kvt --gromacs PREFIX\n"
+     "  Writes PREFIX.trr and PREFIX.xvg as gmx covar writes eigenvec.trr and eigenval.xvg\n"
+     "  (nm, nm^2): the average as the reference and the average structure, then each\n"
+     "  eigenvector with its number as the step and its eigenvalue as the time; gmx anaeig\n"
+     "  reads them (-v PREFIX.trr -eig PREFIX.xvg).\n"},
     {"select",
      "usage: kvt select --top FILE [--index FILE.ndx] SEL [-o OUT.ndx [--name NAME]]\n"
      "  Prints the numbers (from 1) of the atoms that the selection SEL picks from the topology\n"
@@ -95,9 +128,13 @@ constexpr std::string_view kProgramUsage =
     "commands:\n"
     "  compress  store a trajectory in principal-component form (KVT file)\n"
     "  expand    rebuild the snapshots of a KVT file as a trajectory\n"
-    "  convert   convert a trajectory to DCD, binpos, AMBER crd, XTC or AMBER NetCDF\n"
+    "  convert   convert a trajectory to DCD, binpos, AMBER crd, XTC, TRR or AMBER NetCDF\n"
     "  info      describe a KVT file or a trajectory\n"
     "  query     print values of a KVT file\n"
+    "  project   project the frames of a trajectory onto a KVT file's vectors\n"
+    "  compare   compare the vectors of two KVT files (RMSIP, overlaps)\n"
+    "  modes     the motion along a vector, as a trajectory or an NMD file\n"
+    "  export    write a KVT file's PCA as GROMACS's eigenvector files\n"
     "  select    print or save the atoms a selection picks from a topology\n"
     "every command: --verbose also shows what the readers report (file types, opening)\n";
 

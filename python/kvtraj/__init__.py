@@ -2,6 +2,8 @@
 
     import kvtraj
     k = kvtraj.open("run.kvt")             # k.projections, k.eigenvalues, k.snapshot(0), ...
+    p = k.project("other.dcd")             # other frames on k's vectors; k.rmsf(), ...
+    kvtraj.rmsip(k, kvtraj.open("b.kvt"), 5)
     coords, boxes = kvtraj.read("run.dcd(1:500:2)")
     summary = kvtraj.compress("run.dcd", "run.kvt", quality=90, progress=True)
     top = kvtraj.Topology("system.gro"); top.select("protein and name CA")
@@ -12,6 +14,7 @@ kvtraj.set_verbose(True), and then on sys.stderr. `import kvtraj.mdanalysis` reg
 coordinate reader with MDAnalysis; kvtraj.mdtraj.load reads a KVT file as an mdtraj.Trajectory.
 """
 from kvtraj._core import Error, set_verbose
+from kvtraj.analyses import overlap, rmsip
 from kvtraj.compression import Summary, compress
 from kvtraj.kvt import KVT, open
 from kvtraj.topology import Topology
@@ -25,5 +28,5 @@ def plot(kvt, output=None, vectors=3):
     return draw(kvt, output, vectors)
 
 
-__all__ = ["Error", "KVT", "Summary", "Topology", "compress", "frames", "open", "plot", "read",
-           "set_verbose"]
+__all__ = ["Error", "KVT", "Summary", "Topology", "compress", "frames", "open", "overlap", "plot",
+           "read", "rmsip", "set_verbose"]

@@ -1,4 +1,5 @@
-"""python3 -m kvtraj plot RUN.kvt -o RUN.png [--vectors K]"""
+"""python3 -m kvtraj plot RUN.kvt -o RUN.png [--kind summary|landscape|residues] [--vectors K]
+                                      [--temperature T] [--bins B]"""
 import argparse
 import sys
 
@@ -11,10 +12,26 @@ def main(argv=None):
     plot = commands.add_parser("plot", help="draw a KVT file's spectrum, projections and vectors")
     plot.add_argument("kvt", help="the KVT file")
     plot.add_argument("-o", "--output", required=True, help="picture file: .png, .svg or .pdf")
-    plot.add_argument("--vectors", type=int, default=3, help="eigenvectors drawn per atom (3)")
+    plot.add_argument("--kind", choices=("summary", "landscape", "residues"), default="summary",
+                      help="summary (spectrum, PC1-PC2, per atom), the free-energy landscape on "
+                           "PC1-PC2, or per-residue magnitudes")
+    plot.add_argument("--vectors", type=int, default=3,
+                      help="eigenvectors drawn per atom or residue (3)")
+    plot.add_argument("--temperature", type=float, default=300.0,
+                      help="of the landscape, K (300)")
+    plot.add_argument("--bins", type=int, default=50, help="of the landscape, per axis (50)")
     args = parser.parse_args(argv)
     try:
-        kvtraj.plot(args.kvt, args.output, args.vectors)
+        if args.kind == "summary":
+            kvtraj.plot(args.kvt, args.output, args.vectors)
+        else:
+            import kvtraj.plots as plots  # matplotlib only when asked for
+
+            if args.kind == "landscape":
+                plots.landscape(args.kvt, args.output, temperature=args.temperature,
+                                bins=args.bins)
+            else:
+                plots.residues(args.kvt, args.output, args.vectors)
     except (kvtraj.Error, OSError, ValueError) as e:
         print(f"python3 -m kvtraj: {e}", file=sys.stderr)
         return 1

@@ -10,6 +10,7 @@ import os
 import numpy as np
 
 from kvtraj import _core
+from kvtraj.trajectories import _input
 
 
 def open(path):
@@ -108,6 +109,32 @@ class KVT:
     def fluctuation(self, k):
         """The length of eigenvector k at every atom (N,)."""
         return self._file.fluctuation(_index(k, self.nvecs, "vector") + 1)
+
+    def project(self, source, vectors=None, threads=2, fit=True, natoms=None, album=False,
+                top=None, select=None, pbc=None, index=None):
+        """The projections (F, K') of other frames on `vectors` (as for snapshot): `source` is a
+        trajectory name with natoms, album, top, select, pbc and index as for kvtraj.read (pbc
+        "nojump" by default with a topology and cells, as for compress), or an array of frames
+        (F, N, 3) in Å. Every frame is fitted onto the file's average first, unless fit=False;
+        the atoms must be the file's (their names are checked when both sides know them)."""
+        first, last = self._vector_range(vectors)
+        first, last = (1, self.nvecs) if first is None else (first, last)
+        if isinstance(source, (str, os.PathLike)):
+            return _core.project_source(self._file, os.fspath(source), first, last, threads, fit,
+                                        natoms, album, **_input(top, index, select, pbc))
+        if (natoms, album, top, select, pbc, index) != (None, False, None, None, None, None):
+            raise TypeError("the input options go with a trajectory name, not an array")
+        return _core.project_array(self._file, np.asarray(source, dtype=np.float32), first, last,
+                                   threads, fit)
+
+    def cosine_content(self, k):
+        """The cosine content of the projections on vector k (0 to 1; near 1: random
+        diffusion along the vector rather than sampling)."""
+        return _core.cosine_content(self._file, _index(k, self.nvecs, "vector") + 1)
+
+    def rmsf(self):
+        """The RMS fluctuation of every atom within the stored vectors (N,), Å."""
+        return _core.rmsf(self._file)
 
     def _frame(self, i):
         return _index(i, self.nframes, "frame")

@@ -1,23 +1,69 @@
 """Pictures of a KVT file with matplotlib: the eigenvalue spectrum with the cumulative share of
 the variance, the snapshots on the first two vectors coloured by frame index, and the length of
-the leading eigenvectors at every atom. Draws on a bare Figure, so no display is needed."""
+the leading eigenvectors at every atom; the free-energy landscape on two vectors; the leading
+eigenvectors' magnitude per residue. Draws on a bare Figure, so no display is needed."""
 import numpy as np
 from matplotlib.figure import Figure
 from matplotlib.ticker import MaxNLocator
 
 import kvtraj.kvt
+from kvtraj.analyses import free_energy, residue_magnitudes
 
 
 def plot(kvt, output=None, vectors=3):
     """Draws `kvt` (a KVT object or a path) and returns the Figure; with `output` it is also
     saved there, as PNG, SVG or PDF by the file's extension."""
-    k = kvt if isinstance(kvt, kvtraj.kvt.KVT) else kvtraj.kvt.KVT(kvt)
+    k = _opened(kvt)
     fig = Figure(figsize=(15, 4.5), layout="constrained")
     scree, scatter, fluc = fig.subplots(1, 3)
     _scree(scree, k)
     _projections(fig, scatter, k)
     _fluctuations(fluc, k, min(vectors, k.nvecs))
     fig.suptitle(k.title or k.path)
+    if output is not None:
+        fig.savefig(output)
+    return fig
+
+
+def _opened(kvt):
+    return kvt if isinstance(kvt, kvtraj.kvt.KVT) else kvtraj.kvt.KVT(kvt)
+
+
+def landscape(kvt, output=None, vectors=(0, 1), temperature=300.0, bins=50):
+    """The free-energy landscape (-kT ln P, kJ/mol) of the snapshots on two vectors (0-based)
+    at `temperature` K, as gmx sham draws it; returns the Figure, saved to `output` if given."""
+    k = _opened(kvt)
+    i, j = vectors
+    if not (0 <= i < k.nvecs and 0 <= j < k.nvecs and i != j):
+        raise ValueError(f"the landscape needs two different vectors of 0..{k.nvecs - 1}")
+    g, xedges, yedges = free_energy(k.projections[:, i], k.projections[:, j], temperature, bins)
+    fig = Figure(figsize=(6.5, 5), layout="constrained")
+    ax = fig.subplots()
+    mesh = ax.pcolormesh(xedges, yedges, g.T, cmap="viridis", shading="flat")
+    fig.colorbar(mesh, ax=ax, label="free energy (kJ/mol)")
+    ax.set_xlabel(f"PC{i + 1} (Å)")
+    ax.set_ylabel(f"PC{j + 1} (Å)")
+    ax.set_title(f"{k.title or k.path}, {temperature:g} K")
+    if output is not None:
+        fig.savefig(output)
+    return fig
+
+
+def residues(kvt, output=None, vectors=3):
+    """The mean length of the leading eigenvectors per residue (needs the file's atom records);
+    returns the Figure, saved to `output` if given."""
+    k = _opened(kvt)
+    labels, values = residue_magnitudes(k, vectors)
+    fig = Figure(figsize=(max(6.0, 0.25 * len(labels)), 4.5), layout="constrained")
+    ax = fig.subplots()
+    at = np.arange(len(labels))
+    for v in range(values.shape[1]):
+        ax.plot(at, values[:, v], marker=".", label=f"vector {v + 1}")
+    ax.set_xticks(at, labels, rotation=90, fontsize=7)
+    ax.set_ylabel("mean eigenvector length")
+    ax.set_title(f"{k.title or k.path}: per residue")
+    if values.shape[1]:
+        ax.legend()
     if output is not None:
         fig.savefig(output)
     return fig

@@ -1,5 +1,6 @@
 // The pieces of the `kvtraj._core` extension: the host setup (errors, messages), the KVT file
-// handle with its no-copy array views, and the trajectory readers.
+// handle with its no-copy array views, the trajectory readers, compression, topologies and the
+// analyses of a stored PCA.
 #pragma once
 
 #include <pybind11/pybind11.h>
@@ -15,5 +16,6 @@ void bind_compress(pybind11::module_& m);
 void bind_topology(pybind11::module_& m);
 // KVT7 frames as coded, within the file's maximum error.
 void bind_bounded(pybind11::module_& m);
+void bind_analysis(pybind11::module_& m);
 
 }  // namespace kvtraj::python

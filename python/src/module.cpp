@@ -10,4 +10,5 @@ PYBIND11_MODULE(_core, m) {
   kvtraj::python::bind_trajectories(m);
   kvtraj::python::bind_compress(m);
   kvtraj::python::bind_topology(m);
+  kvtraj::python::bind_analysis(m);
 }

@@ -288,7 +288,8 @@ TEST_F(Kvt, BadInputEndsWithOneLineAndNoOutput) {
       {{"compress", "-i", sample(), "--album", sample(), "-o", out},
        "kvt: give either -i or --album, not both\n"},
       {{"expand", "-i", sample(), "-o", path("x.xyz")},
-       "kvt: .*x.xyz: unknown output format \\(use .dcd, .binpos, .crd, .crdbox, .xtc or .nc\\)\n"},
+       "kvt: .*x.xyz: unknown output format \\(use .dcd, .binpos, .crd, .crdbox, .xtc, .trr or "
+       ".nc\\)\n"},
       {{"frobnicate"}, "kvt: unknown command frobnicate \\(see kvt --help\\)\n"},
       {{"convert", "-i", sample("(1:3)"), "-o", path("x.dcd"), "--precision", "100"},
        "kvt: --precision applies to .xtc output only\n"},

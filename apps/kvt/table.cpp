@@ -1,0 +1,68 @@
+#include "apps/kvt/table.hpp"
+
+#include <memory>
+
+#include "apps/kvt/kvt_app.hpp"
+#include "clopts/clopts.hpp"
+#include "support/files.hpp"
+
+namespace kvtraj::app {
+namespace {
+
+void xvg_header(std::FILE* out, const Table& t) {
+  std::fprintf(out, "# %s, written by kvt\n", t.title.c_str());
+  std::fprintf(out, "@    title \"%s\"\n", t.title.c_str());
+  std::fprintf(out, "@    xaxis  label \"%s\"\n", t.x_label.c_str());
+  std::fprintf(out, "@    yaxis  label \"%s\"\n", t.y_label.c_str());
+  std::fprintf(out, "@TYPE xy\n");
+  for (std::size_t c = 0; c < t.legends.size(); ++c) {
+    std::fprintf(out, "@ s%zu legend \"%s\"\n", c, t.legends[c].c_str());
+  }
+}
+
+void csv_header(std::FILE* out, const Table& t) {
+  std::fputs(t.x_label.c_str(), out);
+  for (const std::string& legend : t.legends) std::fprintf(out, ",%s", legend.c_str());
+  std::fputc('\n', out);
+}
+
+}  // namespace
+
+TableStyle table_style() {
+  const bool xvg = getflag("--xvg"), csv = getflag("--csv");
+  if (xvg && csv) fail("give only one of --xvg and --csv");
+  return xvg ? TableStyle::xvg : csv ? TableStyle::csv : TableStyle::plain;
+}
+
+TableStyle table_style_of(const std::string& path) {
+  const auto ends_with = [&](std::string_view ext) {
+    return path.size() > ext.size() && path.compare(path.size() - ext.size(), ext.size(), ext) == 0;
+  };
+  if (ends_with(".xvg")) return TableStyle::xvg;
+  if (ends_with(".csv")) return TableStyle::csv;
+  fail(path + ": tables are written as .xvg or .csv");
+}
+
+void print_table(std::FILE* out, const Table& t, TableStyle style) {
+  if (style == TableStyle::xvg) xvg_header(out, t);
+  if (style == TableStyle::csv) csv_header(out, t);
+  const char* separator = style == TableStyle::csv ? "," : " ";
+  for (std::int64_t r = 0; r < t.rows; ++r) {
+    if (style != TableStyle::plain) std::fprintf(out, "%lld", static_cast<long long>(r + 1));
+    for (std::size_t c = 0; c < t.legends.size(); ++c) {
+      const bool first = c == 0 && style == TableStyle::plain;
+      std::fprintf(out, "%s%.9g", first ? "" : separator, t.value(r, c));
+    }
+    std::fputc('\n', out);
+  }
+}
+
+void write_table(const std::string& path, const Table& table) {
+  const TableStyle style = table_style_of(path);
+  const std::unique_ptr<ReplacingFile> out = ReplacingFile::create(path);
+  if (!out) fail(path + ": cannot be created");
+  print_table(out->get(), table, style);
+  if (!out->commit()) fail(path + ": could not be written");
+}
+
+}  // namespace kvtraj::app
