@@ -1,6 +1,7 @@
 // Reading speed of the topology readers: read_topology of KVTRAJ_BENCH_DIR/system.gro,
-// system.pdb and system.psf (bench/topology/reading_compare.py writes them through GROMACS and ParmEd and
-// times MDAnalysis's Universe on the same files). The atom count is checked before timing.
+// system.pdb and system.psf (bench/topology/reading_compare.py writes them through GROMACS and
+// ParmEd and times MDAnalysis's Universe on the same files). The atom count is checked before
+// timing.
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
