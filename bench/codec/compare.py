@@ -146,9 +146,12 @@ def speed(kvt, bench, dcd, x, tmp):
     with open(os.path.join(d, "traj.natoms"), "w") as f:
         f.write(str(x.shape[1]))
     run([kvt, "convert", "-i", dcd, "-o", os.path.join(d, "traj.xtc"), "--quiet"])
-    p = run([bench, "--benchmark_format=json", "--benchmark_min_time=1"],
-            env=dict(os.environ, KVTRAJ_BENCH_DIR=d))
-    res = {b["name"].split("/min_time")[0]: b for b in json.loads(p.stdout)["benchmarks"]}
+    # The bench's console report goes to its standard output; the JSON one to a file.
+    out = os.path.join(d, "bench.json")
+    run([bench, "--benchmark_min_time=1", "--benchmark_out=" + out, "--benchmark_out_format=json"],
+        env=dict(os.environ, KVTRAJ_BENCH_DIR=d))
+    with open(out) as f:
+        res = {b["name"].split("/min_time")[0]: b for b in json.load(f)["benchmarks"]}
     xtc = res["XtcRead"]["frames_per_s"]
     print(f"\nspeed, one thread, {x.shape[0]} frames of {x.shape[1]} atoms (CPU-time rates):")
     print(f"  our XTC reader: {xtc:,.0f} frames/s ({res['XtcRead']['MB_per_s']:.0f} MB/s of float32)")
