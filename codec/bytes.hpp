@@ -16,9 +16,9 @@ class ByteWriter {
  public:
   template <class T>
   void put(T value) {
-    const std::size_t at = bytes_.size();
-    bytes_.resize(at + sizeof value);
-    std::memcpy(bytes_.data() + at, &value, sizeof value);
+    std::uint8_t raw[sizeof value];
+    std::memcpy(raw, &value, sizeof value);
+    bytes_.insert(bytes_.end(), raw, raw + sizeof value);
   }
   void put_bytes(std::span<const std::uint8_t> data) {
     bytes_.insert(bytes_.end(), data.begin(), data.end());
