@@ -31,6 +31,8 @@
 #include "topology/periodic.hpp"
 #include "topology/topology.hpp"
 
+#pragma GCC visibility push(default)  // the installed interface, exported by shared builds
+
 namespace kvtraj {
 
 // A trajectory file with an optional selection, or an album list, snapshot by snapshot.
@@ -209,3 +211,5 @@ std::vector<float> fit_weights(const FramePlan& plan, std::string_view text);
 std::vector<float> reference_structure(const FramePlan& plan, const std::string& path);
 
 }  // namespace kvtraj
+
+#pragma GCC visibility pop

@@ -27,6 +27,8 @@
 
 #include "support/atom_record.hpp"
 
+#pragma GCC visibility push(default)  // the installed interface, exported by shared builds
+
 namespace kvtraj {
 
 struct kvtfile {
@@ -89,3 +91,5 @@ std::vector<float> kvtmaha(const kvtfile& kvtf, std::int32_t nv);
 std::vector<float> kvtfluc(const kvtfile& kvtf, std::int32_t ivec);
 
 }  // namespace kvtraj
+
+#pragma GCC visibility pop

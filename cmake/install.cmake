@@ -1,0 +1,98 @@
+# Installation of the modules as a CMake package (kvtrajConfig.cmake, exported targets
+# kvtraj::<module>), a pkg-config file and public headers under include/kvtraj/<folder>/.
+# kvtraj_module() calls kvtraj_export() for every module, so a new module is installed and
+# exported without editing a list here; kvtraj_install_package() at the end writes the package.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(KVTRAJ_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/kvtraj
+    CACHE STRING "Where kvtrajConfig.cmake is installed (relative to the prefix)")
+# Installed consumers include "kvt_io/kvt_io.hpp" as the tree does, from include/kvtraj.
+set(KVTRAJ_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/kvtraj)
+
+# Installed programs and the Python extension find the shared libraries beside them.
+if(KVTRAJ_SHARED_LIBS)
+  file(RELATIVE_PATH _kvtraj_bin_to_lib ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
+  set(CMAKE_INSTALL_RPATH "$ORIGIN/${_kvtraj_bin_to_lib}")
+endif()
+
+# Installs and exports target `name`; `headers` (paths relative to the current source folder)
+# are its public headers. In shared builds only what those headers declare is visible: they wrap
+# their declarations in `#pragma GCC visibility push(default)`.
+function(kvtraj_export name headers)
+  get_target_property(type ${name} TYPE)
+  if(NOT type STREQUAL "INTERFACE_LIBRARY")
+    set_target_properties(${name} PROPERTIES OUTPUT_NAME kvtraj_${name} EXPORT_NAME ${name}
+                                             CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON
+                                             INSTALL_RPATH "$ORIGIN")
+    set_property(GLOBAL APPEND PROPERTY KVTRAJ_LIBRARIES ${name})
+  endif()
+  file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  target_include_directories(${name} INTERFACE $<INSTALL_INTERFACE:${KVTRAJ_INSTALL_INCLUDEDIR}>)
+  install(TARGETS ${name} EXPORT kvtrajTargets
+          ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+          LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  install(FILES ${headers} DESTINATION ${KVTRAJ_INSTALL_INCLUDEDIR}/${folder})
+endfunction()
+
+# The module libraries in link order for static linking: every library before those it needs.
+# Modules are registered after their dependencies; a dependency registered later is a mistake
+# that would break `pkg-config --static` links, so it stops the configuration.
+function(kvtraj_link_order out)
+  get_property(libraries GLOBAL PROPERTY KVTRAJ_LIBRARIES)
+  set(seen)
+  foreach(library IN LISTS libraries)
+    get_target_property(depends ${library} LINK_LIBRARIES)
+    foreach(dep IN LISTS depends)
+      if(dep IN_LIST libraries AND NOT dep IN_LIST seen)
+        message(FATAL_ERROR "kvtraj: module ${library} needs ${dep}, which is added after it")
+      endif()
+    endforeach()
+    list(APPEND seen ${library})
+  endforeach()
+  list(REVERSE seen)
+  set(${out} ${seen} PARENT_SCOPE)
+endfunction()
+
+# -lfoo for a library file /path/libfoo.so, the flag itself for anything else.
+function(kvtraj_link_flags out)
+  set(flags)
+  foreach(lib IN LISTS ARGN)
+    if(lib MATCHES "/lib([^/]+)\\.(so|a)[.0-9]*$")
+      list(APPEND flags "-l${CMAKE_MATCH_1}")
+    elseif(lib MATCHES "^-")
+      list(APPEND flags ${lib})
+    endif()
+  endforeach()
+  list(REMOVE_DUPLICATES flags)
+  list(JOIN flags " " joined)
+  set(${out} "${joined}" PARENT_SCOPE)
+endfunction()
+
+function(kvtraj_install_package)
+  install(EXPORT kvtrajTargets NAMESPACE kvtraj:: DESTINATION ${KVTRAJ_INSTALL_CMAKEDIR}
+         )
+  configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/kvtrajConfig.cmake.in
+                                ${PROJECT_BINARY_DIR}/kvtrajConfig.cmake
+                                INSTALL_DESTINATION ${KVTRAJ_INSTALL_CMAKEDIR})
+  write_basic_package_version_file(${PROJECT_BINARY_DIR}/kvtrajConfigVersion.cmake
+                                   COMPATIBILITY SameMinorVersion)
+  install(FILES ${PROJECT_BINARY_DIR}/kvtrajConfig.cmake
+                ${PROJECT_BINARY_DIR}/kvtrajConfigVersion.cmake
+          DESTINATION ${KVTRAJ_INSTALL_CMAKEDIR})
+
+  find_package(Threads REQUIRED)
+  kvtraj_link_order(order)
+  list(TRANSFORM order PREPEND "-lkvtraj_")
+  list(JOIN order " " KVTRAJ_PC_LIBS)
+  kvtraj_link_flags(KVTRAJ_PC_LIBS_PRIVATE ${KVTRAJ_LAPACK_LIBRARIES} ${CMAKE_THREAD_LIBS_INIT})
+  # kvtraj.pc finds the prefix from its own place, so the installed tree can move.
+  file(RELATIVE_PATH KVTRAJ_PC_PREFIX_FROM_PCDIR /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+  string(REGEX REPLACE "/$" "" KVTRAJ_PC_PREFIX_FROM_PCDIR "${KVTRAJ_PC_PREFIX_FROM_PCDIR}")
+  if(KVTRAJ_HAVE_NETCDF)
+    string(PREPEND KVTRAJ_PC_LIBS_PRIVATE "-lnetcdf ")
+  endif()
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/kvtraj.pc.in ${PROJECT_BINARY_DIR}/kvtraj.pc @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/kvtraj.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
+         )
+endfunction()
