@@ -96,3 +96,40 @@ function(kvtraj_install_package)
   install(FILES ${PROJECT_BINARY_DIR}/kvtraj.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
          )
 endfunction()
+
+# Man pages of kvt (one per command), kvt-mpi and the node-simulation programs, and kvt's bash
+# completion, made at build time from the programs' --help texts (cmake/usage_docs.cmake).
+function(kvtraj_usage_docs)
+  set(man ${PROJECT_BINARY_DIR}/man)
+  set(script ${PROJECT_SOURCE_DIR}/cmake/usage_docs.cmake)
+  set(docs ${man}/kvt.1)
+  add_custom_command(OUTPUT ${man}/kvt.1 ${man}/kvt.bash
+                     COMMAND ${CMAKE_COMMAND} -DMODE=kvt -DPROGRAM=$<TARGET_FILE:kvt> -DOUT=${man}
+                             -DVERSION=${PROJECT_VERSION} -P ${script}
+                     DEPENDS kvt ${script} ${PROJECT_SOURCE_DIR}/cmake/kvt.bash.in
+                     COMMENT "Man pages and bash completion of kvt" VERBATIM)
+  set(pages
+      "blobgrid|make the tetrahedral mesh of a finite-element node simulation"
+      "blobcrd|convert a node trajectory into AMBER formatted coordinates"
+      "blobxyz|convert a node trajectory into coordinate triples in metres"
+      "blobpdb|convert a node trajectory into PDB records"
+      "kvt-mpi|kvt compress over the processes of an MPI job|--help")
+  foreach(entry IN LISTS pages)
+    string(REPLACE "|" ";" entry "${entry}")
+    list(GET entry 0 program)
+    list(GET entry 1 summary)
+    list(SUBLIST entry 2 -1 args)
+    if(TARGET ${program})
+      add_custom_command(OUTPUT ${man}/${program}.1
+                         COMMAND ${CMAKE_COMMAND} -DMODE=page -DPROGRAM=$<TARGET_FILE:${program}>
+                                 -DPAGE=${program} -DSUMMARY=${summary} "-DARGS=${args}"
+                                 -DOUT=${man} -DVERSION=${PROJECT_VERSION} -P ${script}
+                         DEPENDS ${program} ${script} COMMENT "Man page of ${program}" VERBATIM)
+      list(APPEND docs ${man}/${program}.1)
+    endif()
+  endforeach()
+  add_custom_target(kvtraj_docs ALL DEPENDS ${docs})
+  install(DIRECTORY ${man}/ DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 FILES_MATCHING PATTERN "*.1")
+  install(FILES ${man}/kvt.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+          RENAME kvt)
+endfunction()
