@@ -46,5 +46,7 @@ class CMakeBuild(build_ext):
         shutil.copyfile(built[0], target)
 
 
+# setuptools' own folders stay out of the CMake build folder build/.
 setup(version=project_version(), ext_modules=[Extension("kvtraj._core", sources=[])],
-      cmdclass={"build_ext": CMakeBuild})
+      cmdclass={"build_ext": CMakeBuild},
+      options={"build": {"build_base": str(ROOT / "build-pip" / "setuptools")}})

@@ -118,7 +118,11 @@ function(kvtraj_usage_docs)
     string(REPLACE "|" ";" entry "${entry}")
     list(GET entry 0 program)
     list(GET entry 1 summary)
-    list(SUBLIST entry 2 -1 args)
+    set(args "")
+    list(LENGTH entry length)
+    if(length GREATER 2)
+      list(GET entry 2 args)
+    endif()
     if(TARGET ${program})
       add_custom_command(OUTPUT ${man}/${program}.1
                          COMMAND ${CMAKE_COMMAND} -DMODE=page -DPROGRAM=$<TARGET_FILE:${program}>
