@@ -32,26 +32,38 @@ function(kvtraj_export name headers)
   install(TARGETS ${name} EXPORT kvtrajTargets
           ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
           LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
-  install(FILES ${headers} DESTINATION ${KVTRAJ_INSTALL_INCLUDEDIR}/${folder})
+  if(headers)
+    install(FILES ${headers} DESTINATION ${KVTRAJ_INSTALL_INCLUDEDIR}/${folder})
+  endif()
 endfunction()
 
-# The module libraries in link order for static linking: every library before those it needs.
-# Modules are registered after their dependencies; a dependency registered later is a mistake
-# that would break `pkg-config --static` links, so it stops the configuration.
+# The module libraries in link order for static linking: every library before those it needs
+# (a topological sort of their links to one another).
 function(kvtraj_link_order out)
-  get_property(libraries GLOBAL PROPERTY KVTRAJ_LIBRARIES)
-  set(seen)
-  foreach(library IN LISTS libraries)
-    get_target_property(depends ${library} LINK_LIBRARIES)
-    foreach(dep IN LISTS depends)
-      if(dep IN_LIST libraries AND NOT dep IN_LIST seen)
-        message(FATAL_ERROR "kvtraj: module ${library} needs ${dep}, which is added after it")
+  get_property(pending GLOBAL PROPERTY KVTRAJ_LIBRARIES)
+  set(order)
+  while(pending)
+    set(placed)
+    foreach(library IN LISTS pending)
+      get_target_property(depends ${library} LINK_LIBRARIES)
+      set(ready TRUE)
+      foreach(dep IN LISTS depends)
+        if(dep IN_LIST pending)
+          set(ready FALSE)
+        endif()
+      endforeach()
+      if(ready)
+        list(APPEND placed ${library})
       endif()
     endforeach()
-    list(APPEND seen ${library})
-  endforeach()
-  list(REVERSE seen)
-  set(${out} ${seen} PARENT_SCOPE)
+    if(NOT placed)
+      message(FATAL_ERROR "kvtraj: these modules need one another in a cycle: ${pending}")
+    endif()
+    list(APPEND order ${placed})
+    list(REMOVE_ITEM pending ${placed})
+  endwhile()
+  list(REVERSE order)
+  set(${out} ${order} PARENT_SCOPE)
 endfunction()
 
 # -lfoo for a library file /path/libfoo.so, the flag itself for anything else.
