@@ -3,6 +3,7 @@
 #include <array>
 
 #include "fmtreaders/fmtreaders.hpp"
+#include "frames/coded_source.hpp"
 #include "frames/frames.hpp"
 #include "support/fatal.hpp"
 #include "trajsrc/trajsrc.hpp"
@@ -77,6 +78,7 @@ void check_atoms(std::int32_t natoms, const std::string& name) {
 
 std::unique_ptr<FrameSource> FrameSource::open_file(const std::string& name, std::int32_t natoms) {
   init_readers_once();
+  if (is_coded_file(name)) return open_coded_file(name);
   trajectory traj = xopen(name, natoms);
   traj.natoms = std::max(traj.natoms, natoms);
   check_atoms(traj.natoms, name);

@@ -210,6 +210,17 @@ std::vector<float> fit_weights(const FramePlan& plan, std::string_view text);
 // whole like the frames when images are repaired and the structure has a cell.
 std::vector<float> reference_structure(const FramePlan& plan, const std::string& path);
 
+// Stored atoms [first, first + count) of one residue.
+struct AtomRun {
+  std::int32_t first = 0;
+  std::int32_t count = 0;
+};
+// The solvent among the stored atoms, one run per residue: those of `selection` (fatal when it
+// selects nothing), or by default water and monatomic ions by residue name (SOL, WAT, HOH,
+// TIP3, NA, CL, ...). None without a topology.
+std::vector<AtomRun> solvent_runs(const FramePlan& plan,
+                                  std::optional<std::string_view> selection = std::nullopt);
+
 }  // namespace kvtraj
 
 #pragma GCC visibility pop

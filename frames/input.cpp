@@ -24,12 +24,16 @@ PbcMode choose_pbc(const InputOptions& o, bool topology, bool cells) {
   return o.default_pbc;
 }
 
-// The bonds molecules are made of: the topology's, or guessed from the first frame.
-std::vector<std::array<std::int32_t, 2>> bonds_of(const Topology& top, std::span<const float> frame,
-                                                  const UnitCell& cell, bool has_box) {
+// The bonds molecules are made of: the topology's, or guessed from the first frame, only those of
+// the molecules that hold kept atoms.
+std::vector<Bond> bonds_of(const FramePlan& plan, std::span<const float> frame,
+                           const UnitCell& cell, bool has_box) {
+  const Topology& top = *plan.topology;
   if (top.has_bonds) return top.bonds;
   const PeriodicBox box(cell);
-  return guess_bonds(top, frame, has_box && box.valid() ? &box : nullptr);
+  const std::span<const std::int32_t> around =
+      plan.all_kept ? std::span<const std::int32_t>() : plan.kept;
+  return guess_bonds(top, frame, has_box && box.valid() ? &box : nullptr, around);
 }
 
 // The molecules of the selection split across the box edges in a frame.
@@ -151,7 +155,7 @@ std::unique_ptr<Input> Input::open(const InputOptions& o) {
   }
   // Without a repair the molecules only serve the warning about split ones.
   if (topology && (plan->pbc != PbcMode::none || cells)) {
-    const auto bonds = bonds_of(*plan->topology, first, source->cell(), cells);
+    const auto bonds = bonds_of(*plan, first, source->cell(), cells);
     plan->molecules.emplace(source->natoms(), bonds, plan->kept);
   }
 

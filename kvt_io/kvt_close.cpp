@@ -1,5 +1,5 @@
-// kvtclose: the whole handle written as a KVT4 or KVT6 stream, through a temporary file that
-// replaces the target only when every write succeeded.
+// kvtclose: the whole handle written as a KVT4 or KVT6 stream (or KVT7: KVT4 and a coded part),
+// through a temporary file that replaces the target only when every write succeeded.
 #include <cerrno>
 #include <cstring>
 
@@ -90,6 +90,10 @@ void release_arrays(kvtfile& kvtf) {
 }  // namespace
 
 std::int32_t kvtclose(kvtfile& kvtf) {
+  return kvtclose(kvtf, {});
+}
+
+std::int32_t kvtclose(kvtfile& kvtf, const std::function<bool(std::FILE*)>& append) {
   if (!kvt::arrays_match(kvtf)) die("kvtclose: the handle holds no arrays (closed?)");
   if (kvtf.quality > 0.0f) kvtf.quality = kvt::quality_percentage(kvtf.quality, kvtf.evals);
   auto file = ReplacingFile::create(kvtf.filename);
@@ -100,6 +104,7 @@ std::int32_t kvtclose(kvtfile& kvtf) {
   BlockWriter out(file->get());
   write_header(out, kvtf);
   write_vectors(out, kvtf);
+  if (append && out.status() == 0 && !append(file->get())) out.fail();
   if (!file->commit()) out.fail();
   kvtf.status = out.status();
   release_arrays(kvtf);

@@ -63,6 +63,8 @@ std::vector<AtomRecord> decode_atom_records(std::span<const char> bytes);
 void read_text(kvtfile& kvtf);
 void read_records(kvtfile& kvtf);
 void read_stream(kvtfile& kvtf);
+// KVT7: the KVT4 layout by read_stream, then the coded part's header and index.
+void read_bounded(kvtfile& kvtf);
 
 // Ends the program with " <filename>: <what>" on standard error.
 [[noreturn]] void die_file(const kvtfile& kvtf, std::string_view what);

@@ -9,6 +9,10 @@
 //  - `kvtopen` reads a whole file of any version (KVT0 and KVT5 text, KVT2 fixed records, KVT4
 //    and KVT6 streams) into a new handle. Header counts are checked against the file size before
 //    anything is allocated.
+//  - KVT7 files (written by the bounded compressor, pca/bounded.hpp) hold the KVT4 layout followed
+//    by a coded part (codec/codec.hpp, docs/kvt7.md): `kvtopen` reads the first and the index of
+//    the second, and `kvtframes` decodes their frames, each coordinate within the file's maximum
+//    error of the frames that were compressed.
 //  - The queries rebuild snapshots and answer questions from the handle in memory. Indices count
 //    from 1; an index outside its range ends the program with a message naming the range.
 //
@@ -19,6 +23,9 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -30,6 +37,10 @@
 #pragma GCC visibility push(default)  // the installed interface, exported by shared builds
 
 namespace kvtraj {
+
+namespace codec {
+struct Section;
+}
 
 struct kvtfile {
   std::string filename;  // no trailing blanks
@@ -45,6 +56,9 @@ struct kvtfile {
   // The atoms' identities (number, name, residue number and name, chain): none, or one per atom.
   // Read from KVT4/KVT6 files whose atom-record flag is 1; written when there is one per atom.
   std::vector<AtomRecord> atoms;
+  // KVT7: where the coded part starts, and its header and index (null for other versions).
+  std::uint64_t coded_offset = 0;
+  std::shared_ptr<const codec::Section> coded;
 };
 
 // A handle for a new KVT4 file holding `avg` (3 * natoms reals); nothing touches the disk.
@@ -61,6 +75,10 @@ std::int32_t kvtwrite(kvtfile& kvtf, std::int32_t ivec, std::span<const float> e
 // handle's arrays. Returns 0 when every write succeeded, otherwise a non-zero error code; on
 // failure an existing file of that name is left as it was.
 std::int32_t kvtclose(kvtfile& kvtf);
+// The same, and `append` writes what follows the KVT4 layout (a KVT7 file's coded part, with the
+// handle's magic set to "KVT7") to the file before it replaces the target; it returns false when
+// a write failed.
+std::int32_t kvtclose(kvtfile& kvtf, const std::function<bool(std::FILE*)>& append);
 
 // Reads a whole KVT file. `status` is 0 when it was read completely; a read error or end of file
 // inside a vector block leaves it non-zero (negative at end of file) with the vectors before the
@@ -84,6 +102,28 @@ std::vector<float> kvtsnap(const kvtfile& kvtf, std::int32_t iframe,
 void kvtsnap(const kvtfile& kvtf, std::int32_t iframe, std::span<float> out,
              std::optional<std::int32_t> first = std::nullopt,
              std::optional<std::int32_t> last = std::nullopt);
+
+// The frames of a KVT7 file as coded, exact to within its maximum error (kvtsnap gives the
+// principal-component rebuild instead). A reader decodes one block at a time and keeps it, so
+// that reading frames in order decodes each block once; use one reader per thread. Damage is
+// fatal, naming the file.
+class kvtframes {
+ public:
+  explicit kvtframes(const kvtfile& kvtf);  // fatal when the handle holds no coded part
+  ~kvtframes();
+  kvtframes(const kvtframes&) = delete;
+  kvtframes& operator=(const kvtframes&) = delete;
+  // Frame `iframe` (1..nframes) into 3N reals; fatal outside that range.
+  void read(std::int32_t iframe, std::span<float> out);
+  double max_error() const;
+
+ private:
+  const kvtfile& kvtf_;
+  std::FILE* file_ = nullptr;
+  std::int64_t block_ = -1;  // held in frames_
+  std::vector<float> frames_;
+  std::vector<std::uint8_t> bytes_;
+};
 
 // Mahalanobis distance of every snapshot over the first `nv` vectors (0..nvecs).
 std::vector<float> kvtmaha(const kvtfile& kvtf, std::int32_t nv);

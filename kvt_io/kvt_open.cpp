@@ -23,6 +23,7 @@ Reader reader_for(std::string_view magic) {
   if (magic == "KVT0" || magic == "KVT5") return kvt::read_text;
   if (magic == "KVT4" || magic == "KVT6") return kvt::read_stream;
   if (magic == "KVT2") return kvt::read_records;
+  if (magic == "KVT7") return kvt::read_bounded;
   return nullptr;
 }
 

@@ -59,6 +59,9 @@ std::int32_t choose_vectors(std::span<const float> eigenvalues, double total, st
     }
     return static_cast<std::int32_t>(choice.value);
   }
+  if (choice.kind == VectorChoice::at_most) {
+    return static_cast<std::int32_t>(std::min<double>(choice.value, rank));
+  }
   double captured = 0.0;
   for (std::int32_t k = 0; k < rank; ++k) {
     const bool enough = choice.kind == VectorChoice::quality

@@ -101,7 +101,8 @@ Components analyse(FrameReader& reader, const Options& options, const ProgressFn
   c.natoms = reader.natoms();
   c.frames = frames;
   c.solver = pick_solver(options.solver, n, frames, share.several, budget);
-  const bool counted = options.choice.kind == VectorChoice::count;
+  const bool counted =
+      options.choice.kind == VectorChoice::count || options.choice.kind == VectorChoice::at_most;
   const auto wanted = counted ? static_cast<std::int32_t>(options.choice.value) : 0;
   // A budget too small is refused before the first pass.
   if (c.solver == Solver::randomized) {

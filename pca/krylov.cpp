@@ -14,6 +14,7 @@
 #include "pca/parallel.hpp"
 #include "pca/solvers.hpp"
 #include "support/fatal.hpp"
+#include "support/messages.hpp"
 
 namespace kvtraj::pca {
 namespace {
@@ -232,7 +233,9 @@ KrylovSize krylov_size(std::int64_t n, std::int64_t frames, std::int64_t block_f
   // vectors.
   const std::int64_t room =
       budget - std::max(2, parts) * block_frames * n * 4 - (parts + 2) * size.block * n * 4;
-  size.columns = std::min({reachable, size.block * kMaxPasses,
+  // The basis holds the random start block besides the range of C (at most `frames` wide): with
+  // no more columns than frames it could not span that range when frames are few.
+  size.columns = std::min({std::min(n, frames + size.block), size.block * kMaxPasses,
                            std::max<std::int64_t>(room / (4 * (2 * n + frames)), 0)});
   if (size.columns < std::min(2 * size.block, reachable)) {
     die("pca: a memory budget of " + std::to_string(budget >> 20) +
@@ -268,6 +271,7 @@ Solution solve_randomized(FrameStream& stream, Centre& centre, Reducer& reducer,
   Solution s;
   Ritz r;
   std::int64_t width = b;
+  bool done = false;
   for (int pass = 1;; ++pass) {
     multiply(stream, centre, reducer, basis, width, pass, pass == 1 ? &s.total : nullptr);
     extend_projection(cores, basis, width);
@@ -280,7 +284,7 @@ Solution solve_randomized(FrameStream& stream, Centre& centre, Reducer& reducer,
         std::min<std::int64_t>(std::max<std::int64_t>(s.kept + kOversampling, b), basis.m));
     const Residuals res = residuals(cores, basis, r, watched);
     const double tolerance = kResidual * r.values[0];
-    bool done = true;
+    done = true;
     for (std::int32_t c = 0; c < s.kept; ++c) done = done && res.norms[c] <= tolerance;
     // The next block: the residuals of the pairs that have not converged (they span the same
     // new directions as C times the newest block, less those that no longer matter), made
@@ -298,6 +302,11 @@ Solution solve_randomized(FrameStream& stream, Centre& centre, Reducer& reducer,
       std::copy_n(res.vectors.begin() + open[c] * n, n, next.begin() + c * n);
     }
     orthonormalise(cores, basis.q, basis.m, next, n, width);
+  }
+  if (!done) {
+    warn("pca: the randomized solver stopped at " + std::to_string(basis.m) +
+         " basis vectors before the kept ones converged; the smaller eigenvalues may be too "
+         "low (more --memory, or --solver exact, helps)");
   }
   if (s.kept > 0) {
     s.vectors = ritz_vectors(cores, basis.q, n, r, basis.m, s.kept);

@@ -85,7 +85,8 @@ class Reducer {
 
 // How many vectors to keep.
 struct VectorChoice {
-  enum Kind { count, quality, rmsd } kind = quality;
+  // at_most: K, or all the snapshots hold when they hold fewer
+  enum Kind { count, quality, rmsd, at_most } kind = quality;
   double value = 90.0;  // K, a percentage of the variance, or an RMS error in Å
 };
 

@@ -75,18 +75,18 @@ CellGrid::CellGrid(std::span<const float> coords, double cutoff, const PeriodicB
     }
   }
   // Counting sort of the atoms by cell.
-  std::vector<std::size_t> cell_of(n);
+  cell_of_.resize(n);
   start_.assign(shape_[0] * shape_[1] * shape_[2] + 1, 0);
   for (std::size_t i = 0; i < n; ++i) {
-    cell_of[i] =
+    cell_of_[i] =
         slot(unit[i][0], shape_[0]) +
         shape_[0] * (slot(unit[i][1], shape_[1]) + shape_[1] * slot(unit[i][2], shape_[2]));
-    ++start_[cell_of[i] + 1];
+    ++start_[cell_of_[i] + 1];
   }
   for (std::size_t c = 1; c < start_.size(); ++c) start_[c] += start_[c - 1];
   atoms_.resize(n);
   std::vector<std::size_t> fill(start_.begin(), start_.end() - 1);
-  for (std::size_t i = 0; i < n; ++i) atoms_[fill[cell_of[i]]++] = static_cast<std::int32_t>(i);
+  for (std::size_t i = 0; i < n; ++i) atoms_[fill[cell_of_[i]]++] = static_cast<std::int32_t>(i);
 }
 
 std::size_t CellGrid::neighbours(std::size_t cell, std::array<std::size_t, 27>& out) const {

@@ -43,6 +43,18 @@ class CellGrid {
     }
   }
 
+  // Calls visit(j) for every atom j other than `atom` in its cell or in the neighbouring ones.
+  template <class Visit>
+  void for_each_near(std::int32_t atom, Visit&& visit) const {
+    std::array<std::size_t, 27> near{};
+    const std::size_t count = neighbours(cell_of_[static_cast<std::size_t>(atom)], near);
+    for (std::size_t n = 0; n < count; ++n) {
+      for (const std::int32_t j : members(near[n])) {
+        if (j != atom) visit(j);
+      }
+    }
+  }
+
  private:
   std::size_t cell_count() const { return start_.size() - 1; }
   std::span<const std::int32_t> members(std::size_t cell) const {
@@ -54,8 +66,9 @@ class CellGrid {
 
   std::array<std::size_t, 3> shape_{1, 1, 1};
   bool periodic_ = false;
-  std::vector<std::size_t> start_;   // cell c holds atoms_[start_[c] .. start_[c + 1])
-  std::vector<std::int32_t> atoms_;  // atom indices, cell after cell
+  std::vector<std::size_t> start_;    // cell c holds atoms_[start_[c] .. start_[c + 1])
+  std::vector<std::int32_t> atoms_;   // atom indices, cell after cell
+  std::vector<std::size_t> cell_of_;  // each atom's cell
 };
 
 }  // namespace kvtraj

@@ -51,14 +51,16 @@ class PeriodicBox {
 // Bonds by distance, as MDAnalysis's guess_bonds makes them: atoms i and j are bonded when their
 // shortest distance under `box` (or the plain distance without one) is below
 // 0.55 × (r_i + r_j) and above 0.1 Å, r the van der Waals radius of the atom's type (MDAnalysis's
-// table, keyed by the type exactly as written). `coords` holds 3 × natoms reals. A cell list
-// keeps it linear in the atom count. The pairs come sorted, each as (lower, higher) 0-based
-// indices. A type the table lacks ends through `die` with a line naming it (MDAnalysis raises
-// there too), as do a coordinate count that does not match, a position that is not finite and
-// an invalid box.
-std::vector<std::array<std::int32_t, 2>> guess_bonds(const Topology& top,
-                                                     std::span<const float> coords,
-                                                     const PeriodicBox* box);
+// table, keyed by the type exactly as written; a type it lacks counts as 0, with one warning
+// naming it). `coords` holds 3 × natoms reals. A cell list keeps it linear in the atom count.
+// With `around` (0-based atoms), only the bonds of the molecules that hold those atoms are
+// guessed, at a cost that grows with those molecules: what a selection of a protein in water
+// needs. The pairs come sorted and unique, each as (lower, higher) 0-based indices. A coordinate
+// count that does not match, a position that is not finite, an invalid box and an atom of
+// `around` outside the system end through `die`.
+using Bond = std::array<std::int32_t, 2>;
+std::vector<Bond> guess_bonds(const Topology& top, std::span<const float> coords,
+                              const PeriodicBox* box, std::span<const std::int32_t> around = {});
 
 // The molecules (connected groups of the bond graph) that hold at least one of a set of atoms,
 // each with the order in which make_whole places its atoms: every atom after the first is

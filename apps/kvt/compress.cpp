@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "apps/kvt/bounded.hpp"
 #include "apps/kvt/kvt_app.hpp"
 #include "apps/kvt/output_format.hpp"
 #include "clopts/clopts.hpp"
@@ -107,14 +108,15 @@ void print_summary(const std::string& out, const Input& input, const pca::Summar
 
 int run_compress(Team& team) {
   static constexpr std::array<std::string_view, 3> kFlags = {"--kvt6", "--no-fit", "--quiet"};
-  static constexpr std::array<std::string_view, 18> kValued = {
-      "-i",       "-o",      "--album",  "--natoms",     "--vectors", "--quality",
-      "--rmsd",   "--title", "--solver", "--memory",     "--threads", "--top",
-      "--select", "--index", "--pbc",    "--fit-select", "--ref",     "--write-top"};
+  static constexpr std::array<std::string_view, 20> kValued = {
+      "-i",      "-o",           "--album",  "--natoms",    "--vectors",   "--quality", "--rmsd",
+      "--title", "--solver",     "--memory", "--threads",   "--top",       "--select",  "--index",
+      "--pbc",   "--fit-select", "--ref",    "--write-top", "--max-error", "--solvent"};
   check_arguments(kFlags, kValued);
   const std::string out = required_text("-o", "the KVT file to write");
   pca::Options options;
-  options.choice = vector_choice();
+  const auto max_error = max_error_option();
+  if (!max_error) options.choice = vector_choice();
   options.solver = solver_option();
   options.memory_bytes = memory_option();
   options.threads = threads_option();
@@ -138,12 +140,22 @@ int run_compress(Team& team) {
 
   Progress progress(!getflag("--quiet") && team.rank() == 0);
   InputFrames reader(*input);
-  pca::Components c = pca::analyse(reader, options, progress.callback(), team.reducer());
+  const std::optional<pca::BoundedOptions> bounded = bounded_options(max_error, *input);
+  pca::Components c =
+      pca::analyse(reader, bounded ? pca::bounded_analysis(options, *bounded) : options,
+                   progress.callback(), team.reducer());
   team.gather(c, options.first, options.last);
   if (team.rank() != 0) return 0;
-  const pca::Summary summary = pca::write(c, out, options, progress.callback());
+  if (!bounded) {
+    const pca::Summary summary = pca::write(c, out, options, progress.callback());
+    if (topology_out) write_topology(*topology_out, options, c);
+    print_summary(out, *input, summary);
+    return 0;
+  }
+  const pca::BoundedSummary summary =
+      pca::write_bounded(c, reader, out, options, *bounded, progress.callback());
   if (topology_out) write_topology(*topology_out, options, c);
-  print_summary(out, *input, summary);
+  print_bounded_summary(out, input->describe(), summary);
   return 0;
 }
 

@@ -3,6 +3,7 @@
 #include <array>
 #include <numeric>
 
+#include "apps/kvt/bounded.hpp"
 #include "apps/kvt/kvt_app.hpp"
 #include "apps/kvt/output_format.hpp"
 #include "clopts/clopts.hpp"
@@ -117,9 +118,10 @@ int run_expand() {
   progress.begin("writing " + out, (range.last - range.first) / range.stride + 1);
   std::vector<float> snapshot(3 * static_cast<std::size_t>(kvtf.natoms));
   std::vector<float> chosen(all ? 0 : 3 * atoms.written.size());
+  SnapshotSource source(kvtf, vectors, text_option("--vectors").has_value());
   std::int64_t done = 0;
   for (std::int64_t i = range.first; i <= range.last; i += range.stride) {
-    kvtsnap(kvtf, static_cast<std::int32_t>(i), snapshot, vectors.first, vectors.last);
+    source.read(static_cast<std::int32_t>(i), snapshot);
     if (!all) {
       for (std::size_t k = 0; k < atoms.written.size(); ++k) {
         const auto from = snapshot.begin() + 3 * static_cast<std::ptrdiff_t>(atoms.written[k]);

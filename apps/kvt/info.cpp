@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "apps/kvt/bounded.hpp"
 #include "apps/kvt/kvt_app.hpp"
 #include "fmtreaders/fmtreaders.hpp"
 #include "kvt_io/kvt_io.hpp"
@@ -14,7 +15,8 @@ namespace {
 constexpr std::int32_t kKvtUnit = 22;
 
 bool is_kvt(const std::string& path) {
-  static constexpr std::array<const char*, 5> kMagics = {"KVT0", "KVT2", "KVT4", "KVT5", "KVT6"};
+  static constexpr std::array<const char*, 6> kMagics = {"KVT0", "KVT2", "KVT4",
+                                                         "KVT5", "KVT6", "KVT7"};
   char magic[4] = {};
   FilePtr f = open_file(path, "rb");
   if (!f || !read_exact(f.get(), magic, 4)) return false;
@@ -48,6 +50,7 @@ void kvt_info(const std::string& path) {
         "were read)\n",
         kvtf.status);
   }
+  if (kvtf.coded) print_coded_info(kvtf, file_size(path).value_or(0));
   double stored = 0.0;
   for (float e : kvtf.evals) stored += e;
   // A positive quality comes back as the total variance of the trajectory.

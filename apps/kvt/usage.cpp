@@ -18,7 +18,7 @@ constexpr std::array<Usage, 6> kUsages = {{
      "                     [--fit-select SEL | --ref FILE] [--write-top FILE.pdb]]\n"
      "                    [--vectors K | --quality PCT | --rmsd A] [--kvt6] [--title TEXT]\n"
      "                    [--no-fit] [--solver exact|randomized|auto] [--memory MB]\n"
-     "                    [--threads T] [--quiet]\n"
+     "                    [--threads T] [--max-error E [--solvent SEL]] [--quiet]\n"
      "  Stores a trajectory in principal-component form. TRAJ may carry a frame selection,\n"
      "  e.g. 'run.dcd(1:500:2)'; --album reads the files of a list instead. Snapshots are\n"
      "  fitted onto the first, then onto their average until it moves less than 1e-4 A\n"
@@ -45,7 +45,12 @@ constexpr std::array<Usage, 6> kUsages = {{
      "  otherwise none). The frames are then decoded once into the temporary copy.\n"
      "  --fit-select fits on some of the stored atoms (the fit moves all of them); --ref fits\n"
      "  every frame once onto a PDB or GRO structure of the topology's atoms instead of the\n"
-     "  iterated average. --write-top writes the stored atoms with the average as a PDB.\n"},
+     "  iterated average. --write-top writes the stored atoms with the average as a PDB.\n"
+     "  --max-error E writes KVT7: every coordinate of every frame as read (after --select\n"
+     "  and --pbc) comes back within E angstrom, float32 rounding included; the vectors kept\n"
+     "  (none, or up to 32, or K with --vectors) are those that make the smallest file\n"
+     "  (docs/kvt7.md). With --top, the solvent (water and ions by residue name, or the atoms\n"
+     "  of --solvent SEL) is coded from its own past, molecule by molecule, without them.\n"},
     {"expand",
      "usage: kvt expand -i IN.kvt -o OUT [--frames SEL] [--vectors FIRST:LAST] [--precision P]\n"
      "                  [--top FILE [--select SEL] [--index FILE.ndx]] [--quiet]\n"
@@ -53,7 +58,9 @@ constexpr std::array<Usage, 6> kUsages = {{
      "  NetCDF), .pdb or .gro, by OUT's extension. SEL is a selection such as 10:50:5;\n"
      "  --vectors K uses vectors 1..K. XTC output keeps P grid steps per nm (default 1000).\n"
      "  PDB and GRO need atom names: the file's atom records, or --top (the stored atoms, or\n"
-     "  the system they were selected from); --select writes only some of the atoms.\n"},
+     "  the system they were selected from); --select writes only some of the atoms. The\n"
+     "  frames of a KVT7 file are its coded frames (within its maximum error) unless\n"
+     "  --vectors is given.\n"},
     {"convert",
      "usage: kvt convert -i TRAJ -o OUT [--album LIST] [--natoms N] [--title TEXT]\n"
      "                   [--top FILE [--select SEL] [--index FILE.ndx] [--pbc MODE]]\n"
@@ -65,8 +72,9 @@ constexpr std::array<Usage, 6> kUsages = {{
     {"info",
      "usage: kvt info FILE [--natoms N] [--top FILE [--select SEL] [--index FILE.ndx]]\n"
      "  For a KVT file: version, title, counts, quality, the eigenvalue table and the atom\n"
-     "  records. For a trajectory: its type, atoms, frames and whether it has a box; with\n"
-     "  --top, the topology and what --select keeps.\n"},
+     "  records; for KVT7 also the maximum error and the shares of model, transforms,\n"
+     "  residuals and index. For a trajectory: its type, atoms, frames and whether it has a\n"
+     "  box; with --top, the topology and what --select keeps.\n"},
     {"query",
      "usage: kvt query -i IN.kvt (--avg | --evals | --evec K | --proj K | --scores I |\n"
      "                 --snap I [--vectors FIRST:LAST] | --maha NV | --fluc K)\n"

@@ -13,7 +13,7 @@ from kvtraj import _core
 
 
 def open(path):
-    """Reads the whole KVT file at `path` (any version: KVT0, KVT2, KVT4, KVT5, KVT6)."""
+    """Reads the whole KVT file at `path` (any version: KVT0, KVT2, KVT4, KVT5, KVT6, KVT7)."""
     return KVT(path)
 
 
@@ -21,15 +21,20 @@ class KVT:
     def __init__(self, path):
         self.path = os.fspath(path)
         self._file = _core.kvtopen(self.path)
+        # KVT7: snapshots without `vectors` are the coded frames, exact within max_error.
+        self._coded = _core.coded_frames(self._file) if self._file.magic == "KVT7" else None
 
     natoms = property(lambda self: self._file.natoms)
     nframes = property(lambda self: self._file.nframes)
     nvecs = property(lambda self: self._file.nvecs)
     title = property(lambda self: self._file.title)
-    # The layout's magic: "KVT0", "KVT2", "KVT4", "KVT5" or "KVT6".
+    # The layout's magic: "KVT0", "KVT2", "KVT4", "KVT5", "KVT6" or "KVT7".
     version = property(lambda self: self._file.magic)
     # The total variance of the trajectory when the file records it, else the stored value (0).
     quality = property(lambda self: self._file.quality)
+
+    # KVT7: the maximum error (Å) of every coordinate of the coded frames; None otherwise.
+    max_error = property(lambda self: self._coded.max_error if self._coded else None)
 
     # (N, 3), (K,), (K, N, 3) and (F, K) float32, read-only.
     average = property(lambda self: self._file.average)
@@ -56,7 +61,7 @@ class KVT:
     def __iter__(self):
         out = np.empty((self.natoms, 3), dtype=np.float32)
         for i in range(self.nframes):
-            self._file.snapshot_into(i + 1, out)
+            self.snapshot_into(i, out)
             yield out.copy()
 
     def __getitem__(self, index):
@@ -70,7 +75,7 @@ class KVT:
 
     def snapshot(self, i, vectors=None):
         """Snapshot i (N, 3) rebuilt from `vectors`: None for all, K for the first K, or a
-        slice of vector indices (step 1)."""
+        slice of vector indices (step 1). For KVT7 files, None gives the coded frame."""
         return self.snapshots([self._frame(i)], vectors)[0]
 
     def snapshots(self, frames=slice(None), vectors=None):
@@ -80,11 +85,15 @@ class KVT:
             picked = range(self.nframes)[frames]
         else:
             picked = [self._frame(i) for i in np.asarray(frames, dtype=np.int64).ravel()]
+        if self._coded and vectors is None:
+            return self._coded.read([i + 1 for i in picked])
         first, last = self._vector_range(vectors)
         return self._file.snapshots([i + 1 for i in picked], first, last)
 
     def snapshot_into(self, i, out, vectors=None):
         """Snapshot i written into `out`, a writeable C-contiguous float32 array of N x 3."""
+        if self._coded and vectors is None:
+            return self._coded.read_into(self._frame(i) + 1, out)
         first, last = self._vector_range(vectors)
         self._file.snapshot_into(self._frame(i) + 1, out, first, last)
 

@@ -13,5 +13,7 @@ void bind_kvt_file(pybind11::module_& m);
 void bind_trajectories(pybind11::module_& m);
 void bind_compress(pybind11::module_& m);
 void bind_topology(pybind11::module_& m);
+// KVT7 frames as coded, within the file's maximum error.
+void bind_bounded(pybind11::module_& m);
 
 }  // namespace kvtraj::python

@@ -6,6 +6,7 @@ PYBIND11_MODULE(_core, m) {
   m.doc() = "kvtraj C++ modules (use the kvtraj package rather than this module)";
   kvtraj::python::bind_host(m);
   kvtraj::python::bind_kvt_file(m);
+  kvtraj::python::bind_bounded(m);
   kvtraj::python::bind_trajectories(m);
   kvtraj::python::bind_compress(m);
   kvtraj::python::bind_topology(m);

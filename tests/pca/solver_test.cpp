@@ -67,6 +67,15 @@ TEST(Randomized, AgreesWithExactOnRealMd) {
   expect_agreement(reader, true);
 }
 
+// Twenty frames: the basis must hold the random start block besides the range they span.
+TEST(Randomized, AgreesWithExactOnFewFrames) {
+  std::int32_t natoms = 0;
+  auto frames = sample_frames(natoms);
+  frames.resize(static_cast<std::size_t>(3 * natoms) * 20);
+  MemoryReader reader(std::move(frames), natoms);
+  expect_agreement(reader, true);
+}
+
 TEST(Randomized, AgreesWithExactOnASlowlyDecayingSpectrum) {
   MemoryReader reader(known_spectrum(300, 2000, 400, 0.02f, 3), 300);
   expect_agreement(reader, false);

@@ -6,15 +6,15 @@
 #include <map>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "support/messages.hpp"
 #include "tests/testsupport/testsupport.hpp"
 #include "topology/periodic.hpp"
 
 namespace kvtraj {
 namespace {
-
-using Bond = std::array<std::int32_t, 2>;
 
 // MDAnalysis 2.4's radii (topology/tables.py) of the types used here.
 const std::map<std::string, double> kRadius{
@@ -42,6 +42,28 @@ std::vector<Bond> all_pairs(const std::vector<std::string>& types, const std::ve
     }
   }
   return bonds;
+}
+
+// The bonds of the connected groups that hold one of `seeds`.
+std::vector<Bond> bonds_around(const std::vector<Bond>& bonds, std::size_t n,
+                               const std::vector<std::int32_t>& seeds) {
+  std::vector<std::size_t> root(n);
+  for (std::size_t i = 0; i < n; ++i) root[i] = i;
+  auto find = [&](std::size_t i) {
+    while (root[i] != i) i = root[i] = root[root[i]];
+    return i;
+  };
+  for (const Bond& b : bonds) root[find(std::size_t(b[0]))] = find(std::size_t(b[1]));
+  std::vector<Bond> kept;
+  for (const Bond& b : bonds) {
+    for (const std::int32_t a : seeds) {
+      if (find(std::size_t(a)) == find(std::size_t(b[0]))) {
+        kept.push_back(b);
+        break;
+      }
+    }
+  }
+  return kept;
 }
 
 // n atoms of random types at random fractional coordinates in [lo, hi) of the cell.
@@ -83,6 +105,11 @@ TEST(GuessBonds, CellListFindsWhatAllPairsFind) {
     const auto want = all_pairs(s.types, s.x, &box);
     EXPECT_EQ(guess_bonds(with_types(s.types), s.x, &box), want) << c.cell.a;
     EXPECT_GT(want.size(), std::size_t(c.atoms) / 4) << c.cell.a;
+    // Around two atoms (one twice): the bonds of their molecules only.
+    const std::vector<std::int32_t> seeds{0, c.atoms / 2, 0};
+    EXPECT_EQ(guess_bonds(with_types(s.types), s.x, &box, seeds),
+              bonds_around(want, s.types.size(), seeds))
+        << c.cell.a;
     // Without the box only the plain distances count.
     EXPECT_EQ(guess_bonds(with_types(s.types), s.x, nullptr), all_pairs(s.types, s.x, nullptr));
   }
@@ -99,10 +126,30 @@ TEST(GuessBonds, SparseAtomsAndTheLowerBound) {
   EXPECT_TRUE(guess_bonds(Topology{}, {}, nullptr).empty());
 }
 
+// A type without a radius counts as 0 and is named once, only when its atoms were looked at.
+TEST(GuessBonds, UnknownTypesHaveNoRadius) {
+  std::string warnings;
+  const MessageSink previous = set_message_sink([&](const Message& m) {
+    if (m.kind == MessageKind::warning) warnings += std::string(m.text) + "\n";
+  });
+  // O, its virtual site 0.5 Å away (below 0.55 × 1.52), then C and MW 1.2 Å apart (above
+  // 0.55 × 1.70), far from the water.
+  const Topology top = with_types({"O", "MW", "C", "MW"});
+  const std::vector<float> x{0, 0, 0, 0.5f, 0, 0, 10, 0, 0, 11.2f, 0, 0};
+  const auto all = guess_bonds(top, x, nullptr);
+  const std::string all_warnings = std::exchange(warnings, "");
+  const auto around_c = guess_bonds(top, x, nullptr, std::vector<std::int32_t>{2});
+  set_message_sink(previous);
+  EXPECT_EQ(all, (std::vector<Bond>{{0, 1}}));
+  EXPECT_EQ(all_warnings,
+            "guess_bonds: no van der Waals radius for the atom types 'MW' (types are looked up "
+            "as written, e.g. C, N, O, H, S); they are taken as 0\n");
+  EXPECT_TRUE(around_c.empty());
+  EXPECT_EQ(warnings, "");
+}
+
 TEST(GuessBonds, RefusesWhatItCannotUse) {
   const std::vector<float> x{0, 0, 0, 1, 0, 0, 2, 0, 0};
-  KVTRAJ_EXPECT_FATAL(guess_bonds(with_types({"C", "CT", "OW"}), x, nullptr),
-                      "guess_bonds: no van der Waals radius for the atom types 'CT', 'OW'");
   KVTRAJ_EXPECT_FATAL(guess_bonds(with_types({"C", "C"}), x, nullptr),
                       "guess_bonds: 9 coordinates for 2 atoms");
   const std::vector<float> nan{0, 0, 0, 1, std::nanf(""), 0, 2, 0, 0};
@@ -111,6 +158,8 @@ TEST(GuessBonds, RefusesWhatItCannotUse) {
   const PeriodicBox flat(UnitCell{10.0f, 10.0f, 10.0f, 90.0f, 90.0f, 0.0f});
   KVTRAJ_EXPECT_FATAL(guess_bonds(with_types({"C", "C", "C"}), x, &flat),
                       "guess_bonds: the periodic box is not a valid cell");
+  KVTRAJ_EXPECT_FATAL(guess_bonds(with_types({"C", "C", "C"}), x, nullptr, std::vector{3}),
+                      "guess_bonds: atom index 3 out of range");
 }
 
 }  // namespace

@@ -19,8 +19,6 @@
 namespace kvtraj {
 namespace {
 
-using Bond = std::array<std::int32_t, 2>;
-
 struct Xtc {
   trajectory traj;
   std::vector<float> frame;

@@ -14,7 +14,6 @@ namespace kvtraj {
 namespace {
 
 using Vec = std::array<double, 3>;
-using Bond = std::array<std::int32_t, 2>;
 
 double dot(const Vec& u, const Vec& v) {
   return u[0] * v[0] + u[1] * v[1] + u[2] * v[2];

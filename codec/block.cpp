@@ -1,0 +1,288 @@
+// Blocks: the walk over a block's frames that encoder and decoder share, the block's header,
+// stored transforms and checksum, and the encoder's choice of mode and its verification.
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+
+#include "codec/bytes.hpp"
+#include "codec/entropy.hpp"
+#include "codec/predict.hpp"
+#include "support/fatal.hpp"
+
+namespace kvtraj::codec {
+namespace {
+
+constexpr double kRotScale = 1048576.0;
+constexpr double kTransScale = 256.0;
+constexpr std::int64_t kRotLimit = 2097152;
+constexpr std::int64_t kTransLimit = 16777216;
+
+struct Layout {
+  Mode mode = Mode::time;
+  int shift = 0;
+  double step = 1.0;
+};
+
+// One coordinate's recipe in a block: whether the model gives its base, and its terms as
+// positions in the residual array of walk (previous frame first, then the current one).
+struct Recipe {
+  bool from_model = false;
+  int nrefs = 0;
+  std::array<std::size_t, kMaxRefs> at{};
+  std::array<std::int64_t, kMaxRefs> weight{};
+};
+
+std::vector<Recipe> recipes(const Plan& plan, bool pca, std::size_t n) {
+  std::vector<Recipe> out(n);
+  const int table = pca ? 1 : 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const AtomPlan& ap = plan.atoms[i / 3];
+    Recipe& r = out[i];
+    r.from_model = pca && !ap.time_only;
+    r.nrefs = ap.nrefs[table];
+    for (int k = 0; k < r.nrefs; ++k) {
+      const Ref ref = ap.refs[table][k];
+      r.at[k] = ref.source == 0 ? i : n + i - 3 * std::size_t{ref.source};
+      r.weight[k] = ref.weight;
+    }
+  }
+  return out;
+}
+
+// Walks the frames of a block in coding order. For each coordinate it forms the prediction
+// and asks side.value(context, prediction, index) for the coordinate's grid integer (the
+// encoder returns the input's and records the residual, the decoder reads the residual).
+template <class Side>
+void walk(const Model& model, const Plan& plan, const Layout& layout, std::int64_t first,
+          std::int64_t count, std::span<const Transform> transforms, Side& side) {
+  const std::size_t n = 3 * static_cast<std::size_t>(model.natoms);
+  const bool pca = layout.mode == Mode::pca;
+  const std::vector<Recipe> recipe = recipes(plan, pca, n);
+  // d: residuals before correction, of the previous frame [0, n) and this one [n, 2n).
+  std::vector<std::int64_t> q_prev(n), q_cur(n), d(2 * n), r_prev(n), base(n);
+  std::vector<double> work(pca ? n : 0);
+  for (std::int64_t t = 0; t < count; ++t) {
+    if (pca)
+      pca_grid(model, transforms[static_cast<std::size_t>(t)], first + t, layout.step, work, base);
+    const std::size_t at = static_cast<std::size_t>(t) * n;
+    if (t == 0) {  // key frame: the model, or the atom before
+      for (std::size_t i = 0; i < n; ++i) {
+        const bool from_model = recipe[i].from_model;
+        const std::int64_t b = from_model ? base[i] : (i >= 3 ? q_cur[i - 3] : 0);
+        q_cur[i] = side.value(kKeyContext, b, at + i);
+        d[n + i] = from_model ? q_cur[i] - b : 0;
+      }
+    } else {
+      for (std::size_t i = 0; i < n; ++i) {
+        const Recipe& r = recipe[i];
+        const std::int64_t b = r.from_model ? base[i] : q_prev[i];
+        std::int64_t sum = 0;
+        for (int k = 0; k < r.nrefs; ++k) sum += r.weight[k] * d[r.at[k]];
+        const Correction corr = correct(sum);
+        const int ctx = context_of(corr.third, r_prev[i], layout.shift);
+        q_cur[i] = side.value(ctx, b + corr.offset, at + i);
+        d[n + i] = q_cur[i] - b;
+        r_prev[i] = d[n + i] - corr.offset;
+      }
+    }
+    std::swap(q_prev, q_cur);
+    std::copy(d.begin() + static_cast<std::ptrdiff_t>(n), d.end(), d.begin());
+  }
+}
+
+std::uint64_t checksum(std::span<const float> values) {
+  std::uint64_t h = 0xcbf29ce484222325ull;
+  for (float v : values) h = (h ^ std::bit_cast<std::uint32_t>(v)) * 0x100000001b3ull;
+  return h;
+}
+
+void rebuild(std::span<const std::int64_t> q, double step, std::span<float> out) {
+  for (std::size_t i = 0; i < q.size(); ++i) {
+    out[i] = static_cast<float>(static_cast<double>(q[i]) * step);
+  }
+}
+
+// Transforms as zigzag varints of the differences of their grid integers from frame to frame.
+std::vector<std::uint8_t> write_transforms(std::span<const Transform> transforms) {
+  ByteWriter out;
+  std::array<std::int64_t, 12> last{};
+  for (const Transform& t : transforms) {
+    for (int i = 0; i < 12; ++i) {
+      const double v = i < 9 ? t.rot[i] * kRotScale : t.trans[i - 9] * kTransScale;
+      const auto g = static_cast<std::int64_t>(v);  // exact: the transform is stored
+      out.put_varint(zigzag(g - last[i]));
+      last[i] = g;
+    }
+  }
+  return std::move(out.bytes());
+}
+
+std::vector<Transform> read_transforms(ByteReader& in, std::int64_t count) {
+  ByteReader t(in.get_sized(), in.what());
+  // Each frame takes at least 12 bytes: a count beyond the data is damage, not an allocation.
+  if (t.left() / 12 < static_cast<std::uint64_t>(count)) t.damaged("the transforms are short");
+  std::vector<Transform> out(static_cast<std::size_t>(count));
+  std::array<std::int64_t, 12> last{};
+  for (Transform& tr : out) {
+    for (int i = 0; i < 12; ++i) {
+      last[i] += unzigzag(t.get_varint());
+      const std::int64_t limit = i < 9 ? kRotLimit : kTransLimit;
+      if (last[i] < -limit || last[i] > limit) t.damaged("a transform is out of range");
+      if (i < 9)
+        tr.rot[i] = static_cast<float>(static_cast<double>(last[i]) / kRotScale);
+      else
+        tr.trans[i - 9] = static_cast<float>(static_cast<double>(last[i]) / kTransScale);
+    }
+  }
+  return out;
+}
+
+class EncodeSide {
+ public:
+  explicit EncodeSide(std::span<const std::int64_t> q) : q_(q), coder_(kContexts) {}
+  std::int64_t value(int ctx, std::int64_t predicted, std::size_t index) {
+    coder_.add(ctx, q_[index] - predicted);
+    return q_[index];
+  }
+  ContextEncoder& coder() { return coder_; }
+
+ private:
+  std::span<const std::int64_t> q_;
+  ContextEncoder coder_;
+};
+
+class DecodeSide {
+ public:
+  DecodeSide(ByteReader& in, std::span<std::int64_t> q) : q_(q), coder_(in, kContexts) {}
+  std::int64_t value(int ctx, std::int64_t predicted, std::size_t index) {
+    const std::int64_t v = predicted + coder_.next(ctx);
+    if (v > kMaxGridValue || v < -kMaxGridValue) out_of_range_ = true;
+    return q_[index] = std::clamp(v, -kMaxGridValue, kMaxGridValue);
+  }
+  bool clean() const { return !out_of_range_ && coder_.ended_cleanly(); }
+
+ private:
+  std::span<std::int64_t> q_;
+  ContextDecoder coder_;
+  bool out_of_range_ = false;
+};
+
+// The context scale: residuals one frame back are compared after shifting by about the bit
+// length of a typical frame-to-frame change.
+int context_shift(std::span<const std::int64_t> q, std::size_t n, std::int64_t count) {
+  if (count < 2) return 0;
+  const std::size_t frames = static_cast<std::size_t>(std::min<std::int64_t>(count, 8));
+  std::uint64_t total = 0;
+  for (std::size_t i = n; i < frames * n; ++i)
+    total += static_cast<std::uint64_t>(std::llabs(q[i] - q[i - n]));
+  const std::uint64_t mean = total / ((frames - 1) * n);
+  return std::max(0, static_cast<int>(std::bit_width(mean)) - 2);
+}
+
+struct Trial {
+  Layout layout;
+  std::vector<std::uint8_t> bytes;
+  double bits = 0.0;
+};
+
+Trial trial(const Model& model, const Plan& plan, const Layout& layout, const BlockInput& in,
+            std::span<const std::int64_t> q, std::span<const Transform> stored_t) {
+  EncodeSide side(q);
+  walk(model, plan, layout, in.first, in.count, stored_t, side);
+  Trial t{layout, {}, side.coder().estimated_bits()};
+  ByteWriter out;
+  side.coder().finish(out);
+  t.bytes = std::move(out.bytes());
+  return t;
+}
+
+}  // namespace
+
+EncodedBlock encode_block(const Model& model, const Plan& plan, const BlockInput& in,
+                          double max_error) {
+  const std::size_t n = 3 * static_cast<std::size_t>(model.natoms);
+  double largest = 0.0;
+  for (float v : in.frames) {
+    if (!std::isfinite(v))
+      die("a coordinate is not a finite number (frame " + std::to_string(in.first + 1) +
+          " of the block)");
+    largest = std::max(largest, std::fabs(static_cast<double>(v)));
+  }
+  Layout layout;
+  layout.step = grid_step(max_error, largest);
+  std::vector<std::int64_t> q(in.frames.size());
+  for (std::size_t i = 0; i < q.size(); ++i) {
+    q[i] = static_cast<std::int64_t>(
+        std::floor(static_cast<double>(in.frames[i]) / layout.step + 0.5));
+  }
+  layout.shift = context_shift(q, n, in.count);
+  Trial best = trial(model, plan, layout, in, q, {});
+  std::vector<Transform> stored_t;
+  if (!in.transforms.empty()) {
+    for (const Transform& t : in.transforms) stored_t.push_back(stored(t));
+    Layout pca = layout;
+    pca.mode = Mode::pca;
+    Trial alt = trial(model, plan, pca, in, q, stored_t);
+    if (alt.bytes.size() + 24 * static_cast<std::size_t>(in.count) < best.bytes.size())
+      best = std::move(alt);
+  }
+
+  std::vector<float> rebuilt(q.size());
+  rebuild(q, layout.step, rebuilt);
+  ByteWriter out;
+  out.put(static_cast<std::uint32_t>(in.count));
+  out.put(static_cast<std::uint8_t>(best.layout.mode));
+  out.put(static_cast<std::uint8_t>(best.layout.shift));
+  out.put(std::uint16_t{0});
+  out.put(layout.step);
+  out.put(checksum(rebuilt));
+  EncodedBlock block;
+  block.mode = best.layout.mode;
+  if (best.layout.mode == Mode::pca) {
+    const auto tb = write_transforms(stored_t);
+    out.put_sized(tb);
+    block.transform_bytes = static_cast<std::uint32_t>(tb.size() + 4);
+  }
+  out.put_bytes(best.bytes);
+  block.bytes = std::move(out.bytes());
+
+  // Verify what is written: decode it and hold every coordinate to the bound.
+  std::vector<float> check(q.size());
+  decode_block(model, plan, block.bytes, in.first, in.count, check, "the block just encoded");
+  for (std::size_t i = 0; i < check.size(); ++i) {
+    const double dev = std::fabs(static_cast<double>(check[i]) - static_cast<double>(in.frames[i]));
+    block.max_deviation = std::max(block.max_deviation, dev);
+  }
+  if (!(block.max_deviation <= max_error)) {
+    die("internal error: a coordinate of frame " + std::to_string(in.first + 1) +
+        " is off by more than the maximum error");
+  }
+  return block;
+}
+
+void decode_block(const Model& model, const Plan& plan, std::span<const std::uint8_t> bytes,
+                  std::int64_t first, std::int64_t count, std::span<float> out,
+                  std::string_view what) {
+  ByteReader in(bytes, what);
+  if (in.get<std::uint32_t>() != static_cast<std::uint64_t>(count)) in.damaged("wrong frame count");
+  Layout layout;
+  const auto mode = in.get<std::uint8_t>();
+  layout.shift = in.get<std::uint8_t>();
+  in.get<std::uint16_t>();
+  layout.step = in.get<double>();
+  const auto sum = in.get<std::uint64_t>();
+  if (mode > 1 || layout.shift > 40) in.damaged("unknown mode");
+  if (!(layout.step > 0.0) || !(layout.step < 1.0e6)) in.damaged("grid step out of range");
+  layout.mode = static_cast<Mode>(mode);
+  std::vector<Transform> transforms;
+  if (layout.mode == Mode::pca) transforms = read_transforms(in, count);
+  std::vector<std::int64_t> q(out.size());
+  DecodeSide side(in, q);
+  walk(model, plan, layout, first, count, transforms, side);
+  if (!side.clean() || in.left() != 0) in.damaged("the coded values do not fit the streams");
+  rebuild(q, layout.step, out);
+  if (checksum(out) != sum) in.damaged("checksum mismatch");
+}
+
+}  // namespace kvtraj::codec

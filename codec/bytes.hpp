@@ -1,0 +1,100 @@
+// Little-endian byte buffers for the coded part: a growing writer, a bounds-checked reader that
+// reports damage through `die` instead of reading past its end, LEB128 varints, and bit packing
+// (least significant bit first) for the frequency codes and the extra bits of large values.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kvtraj::codec {
+
+class ByteWriter {
+ public:
+  template <class T>
+  void put(T value) {
+    const std::size_t at = bytes_.size();
+    bytes_.resize(at + sizeof value);
+    std::memcpy(bytes_.data() + at, &value, sizeof value);
+  }
+  void put_bytes(std::span<const std::uint8_t> data) {
+    bytes_.insert(bytes_.end(), data.begin(), data.end());
+  }
+  void put_varint(std::uint64_t value);
+  // A section of `data` preceded by its size as a 32-bit count.
+  void put_sized(std::span<const std::uint8_t> data);
+  std::vector<std::uint8_t>& bytes() { return bytes_; }
+
+ private:
+  std::vector<std::uint8_t> bytes_;
+};
+
+// Reads a byte range it does not own; every read past the end ends through `die` with
+// "<what>: damaged block (<reason>)".
+class ByteReader {
+ public:
+  ByteReader(std::span<const std::uint8_t> data, std::string_view what)
+      : data_(data), what_(what) {}
+  template <class T>
+  T get() {
+    T value;
+    std::memcpy(&value, take(sizeof value).data(), sizeof value);
+    return value;
+  }
+  std::span<const std::uint8_t> take(std::size_t bytes);
+  std::uint64_t get_varint();
+  // A section written by put_sized.
+  std::span<const std::uint8_t> get_sized() { return take(get<std::uint32_t>()); }
+  std::size_t left() const { return data_.size() - at_; }
+  [[noreturn]] void damaged(std::string_view reason) const;
+  std::string_view what() const { return what_; }
+
+ private:
+  std::span<const std::uint8_t> data_;
+  std::size_t at_ = 0;
+  std::string_view what_;
+};
+
+class BitWriter {
+ public:
+  void put(std::uint64_t value, int bits);  // bits 0..57
+  // The bits so far, the last byte padded with zeros.
+  std::vector<std::uint8_t> finish();
+
+ private:
+  std::vector<std::uint8_t> bytes_;
+  std::uint64_t acc_ = 0;
+  int held_ = 0;
+};
+
+// Reads bits written by BitWriter; past the end it reads zeros and remembers that it overran,
+// which the caller reports as damage (the hot loop tests once, at the end).
+class BitReader {
+ public:
+  explicit BitReader(std::span<const std::uint8_t> data) : data_(data) { refill(); }
+  std::uint64_t get(int bits) {  // bits 0..57
+    if (held_ < bits) refill();
+    if (held_ < bits) {  // past the end: zeros
+      overran_ = true;
+      held_ = bits;
+    }
+    const std::uint64_t v = acc_ & ((std::uint64_t{1} << bits) - 1);
+    acc_ >>= bits;
+    held_ -= bits;
+    return v;
+  }
+  bool overran() const { return overran_; }
+
+ private:
+  void refill();
+  std::span<const std::uint8_t> data_;
+  std::size_t at_ = 0;
+  std::uint64_t acc_ = 0;
+  int held_ = 0;
+  bool overran_ = false;
+};
+
+}  // namespace kvtraj::codec

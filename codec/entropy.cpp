@@ -1,0 +1,184 @@
+// Tokens, frequency tables and the rANS coder.
+#include "codec/entropy.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+
+namespace kvtraj::codec {
+namespace {
+
+constexpr int kLevelBits = 6;
+constexpr std::uint32_t kLow = 1u << 23;
+
+// The weight of level c (1..63): 2^((c - 1) / 2) in steps of a factor of about 1.41, times 16.
+std::uint64_t level_weight(int c) {
+  return c % 2 == 1 ? std::uint64_t{16} << ((c - 1) / 2) : std::uint64_t{24} << ((c - 2) / 2);
+}
+
+// The level whose weight is nearest to 16 * count on a logarithmic scale.
+std::uint8_t level_of(std::uint32_t count) {
+  if (count == 0) return 0;
+  const double target = std::log2(16.0 * count);
+  int best = 1;
+  for (int c = 2; c < 64; ++c) {
+    if (std::abs(std::log2(static_cast<double>(level_weight(c))) - target) <
+        std::abs(std::log2(static_cast<double>(level_weight(best))) - target)) {
+      best = c;
+    }
+  }
+  return static_cast<std::uint8_t>(best);
+}
+
+}  // namespace
+
+Token tokenize(std::uint64_t u) {
+  if (u < 16) return {static_cast<int>(u), 0, 0};
+  const int n = std::bit_width(u) - 1;  // 4 and up
+  const auto mantissa = static_cast<int>((u >> (n - 2)) & 3);
+  return {16 + 4 * (n - 4) + mantissa, n - 2, u & ((std::uint64_t{1} << (n - 2)) - 1)};
+}
+
+std::array<std::uint16_t, kTokens> frequencies_from_levels(std::span<const std::uint8_t> levels) {
+  std::array<std::uint64_t, kTokens> weight{};
+  std::uint64_t total = 0;
+  for (std::size_t s = 0; s < levels.size() && s < kTokens; ++s) {
+    if (levels[s] != 0) weight[s] = level_weight(levels[s]);
+    total += weight[s];
+  }
+  std::array<std::uint16_t, kTokens> freq{};
+  if (total == 0) {
+    freq[0] = kProbScale;
+    return freq;
+  }
+  std::int64_t sum = 0;
+  for (int s = 0; s < kTokens; ++s) {
+    if (weight[s] == 0) continue;
+    freq[s] =
+        static_cast<std::uint16_t>(std::max<std::uint64_t>(1, weight[s] * kProbScale / total));
+    sum += freq[s];
+  }
+  // Settle the rounding on the largest frequencies (the first of equals), one step at a time
+  // when taking away, so that no present token drops below 1.
+  while (sum != kProbScale) {
+    const auto top =
+        static_cast<std::size_t>(std::max_element(freq.begin(), freq.end()) - freq.begin());
+    if (sum < kProbScale) {
+      freq[top] = static_cast<std::uint16_t>(freq[top] + (kProbScale - sum));
+      sum = kProbScale;
+    } else {
+      const std::int64_t take = std::min<std::int64_t>(freq[top] - 1, sum - kProbScale);
+      freq[top] = static_cast<std::uint16_t>(freq[top] - take);
+      sum -= take;
+    }
+  }
+  return freq;
+}
+
+void ContextEncoder::add(int context, std::int64_t value) {
+  const Token t = tokenize(zigzag(value));
+  ++counts_[static_cast<std::size_t>(context)][static_cast<std::size_t>(t.token)];
+  symbols_.push_back(static_cast<std::uint16_t>(context * kTokens + t.token));
+  if (t.bits > 0) extra_.put(t.extra, t.bits);
+  extra_bits_ += static_cast<std::uint64_t>(t.bits);
+}
+
+double ContextEncoder::estimated_bits() const {
+  double bits = static_cast<double>(extra_bits_);
+  for (const auto& counts : counts_) {
+    double n = 0.0;
+    for (std::uint32_t c : counts) n += c;
+    for (std::uint32_t c : counts) {
+      if (c > 0) bits -= c * std::log2(c / n);
+    }
+  }
+  return bits;
+}
+
+void ContextEncoder::finish(ByteWriter& out) {
+  // Tables: per context the count of levels that follow (8 bits), then 6 bits per level.
+  BitWriter table_bits;
+  std::vector<std::array<std::uint16_t, kTokens>> freq;
+  std::vector<std::array<std::uint32_t, kTokens>> start(counts_.size());
+  for (std::size_t c = 0; c < counts_.size(); ++c) {
+    std::array<std::uint8_t, kTokens> levels{};
+    int used = 0;
+    for (int s = 0; s < kTokens; ++s) {
+      levels[s] = level_of(counts_[c][s]);
+      if (levels[s] != 0) used = s + 1;
+    }
+    table_bits.put(static_cast<std::uint64_t>(used), 8);
+    for (int s = 0; s < used; ++s) table_bits.put(levels[s], kLevelBits);
+    freq.push_back(frequencies_from_levels(std::span(levels).first(used)));
+    std::uint32_t at = 0;
+    for (int s = 0; s < kTokens; ++s) {
+      start[c][s] = at;
+      at += freq.back()[s];
+    }
+  }
+  out.put_sized(table_bits.finish());
+
+  // rANS runs backwards over the symbols; its bytes are reversed so that decoding reads forward.
+  std::vector<std::uint8_t> stream;
+  std::uint32_t state[2] = {kLow, kLow};
+  for (std::size_t i = symbols_.size(); i-- > 0;) {
+    std::uint32_t& x = state[i & 1];
+    const std::size_t c = symbols_[i] / kTokens, s = symbols_[i] % kTokens;
+    const std::uint32_t f = freq[c][s];
+    const std::uint32_t limit = ((kLow >> kProbBits) << 8) * f;
+    while (x >= limit) {
+      stream.push_back(static_cast<std::uint8_t>(x));
+      x >>= 8;
+    }
+    x = ((x / f) << kProbBits) + (x % f) + start[c][s];
+  }
+  // The decoder reads state 0, then state 1, each little-endian.
+  for (int k = 1; k >= 0; --k) {
+    for (int shift = 24; shift >= 0; shift -= 8) {
+      stream.push_back(static_cast<std::uint8_t>(state[k] >> shift));
+    }
+  }
+  std::reverse(stream.begin(), stream.end());
+  out.put_sized(stream);
+  out.put_sized(extra_.finish());
+}
+
+ContextDecoder::ContextDecoder(ByteReader& in, int contexts)
+    : tables_(static_cast<std::size_t>(contexts)), extra_({}) {
+  BitReader table_bits(in.get_sized());
+  for (Table& t : tables_) {
+    const auto used = static_cast<std::size_t>(table_bits.get(8));
+    if (used > kTokens) in.damaged("a frequency table is too long");
+    std::array<std::uint8_t, kTokens> levels{};
+    for (std::size_t s = 0; s < used; ++s)
+      levels[s] = static_cast<std::uint8_t>(table_bits.get(kLevelBits));
+    const auto freq = frequencies_from_levels(std::span(levels).first(used));
+    std::uint32_t at = 0;
+    for (std::size_t s = 0; s < kTokens; ++s) {
+      t.start[s] = static_cast<std::uint16_t>(at);
+      // Buckets whose first slot falls in this token's range.
+      for (std::uint32_t b = (at + (1u << kBucketBits) - 1) >> kBucketBits;
+           (b << kBucketBits) < at + freq[s]; ++b)
+        t.bucket[b] = static_cast<std::uint8_t>(s);
+      at += freq[s];
+    }
+    t.start[kTokens] = static_cast<std::uint16_t>(at);
+  }
+  if (table_bits.overran()) in.damaged("the frequency tables end early");
+  stream_ = in.get_sized();
+  if (stream_.size() < 8) in.damaged("the coded stream is too short");
+  for (int k = 0; k < 2; ++k) {
+    for (int i = 0; i < 4; ++i)
+      state_[k] |= static_cast<std::uint32_t>(stream_[4 * k + i]) << (8 * i);
+    if (state_[k] < kLow) in.damaged("the coder's state is out of range");
+  }
+  at_ = 8;
+  extra_ = BitReader(in.get_sized());
+}
+
+bool ContextDecoder::ended_cleanly() const {
+  return !overran_ && !extra_.overran() && state_[0] == kLow && state_[1] == kLow &&
+         at_ == stream_.size();
+}
+
+}  // namespace kvtraj::codec

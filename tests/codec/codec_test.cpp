@@ -1,0 +1,237 @@
+// The codec's stages on their own: the grid holds the bound at every magnitude float32 allows
+// and refuses the rest, the entropy coder round-trips any values and goes below a bit per value,
+// blocks pick the model when it predicts better, and damage to a block is always reported.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "codec/codec.hpp"
+#include "codec/entropy.hpp"
+#include "support/fatal.hpp"
+#include "tests/testsupport/testsupport.hpp"
+
+namespace kvtraj::codec {
+namespace {
+
+// A random walk of `natoms` atoms around `centre`, steps of `sigma` Å per frame.
+std::vector<float> walk_frames(std::int32_t natoms, std::int64_t frames, double centre,
+                               double sigma, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::normal_distribution<double> normal;
+  std::vector<double> x(3 * static_cast<std::size_t>(natoms));
+  for (double& v : x) v = centre + 3.0 * normal(rng);
+  std::vector<float> out;
+  for (std::int64_t f = 0; f < frames; ++f) {
+    for (double& v : x) {
+      v += sigma * normal(rng);
+      out.push_back(static_cast<float>(v));
+    }
+  }
+  return out;
+}
+
+double max_deviation(std::span<const float> a, std::span<const float> b) {
+  double worst = 0.0;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    worst = std::max(worst, std::fabs(double(a[i]) - b[i]));
+  return worst;
+}
+
+// Encodes the frames as one time-mode block with a plan chosen on them and decodes it back.
+std::vector<float> round_trip(std::span<const float> frames, std::int32_t natoms, double e,
+                              std::size_t* bytes = nullptr) {
+  Model m;
+  m.natoms = natoms;
+  const auto count = static_cast<std::int64_t>(frames.size() / (3 * natoms));
+  double largest = 0.0;
+  for (float v : frames) largest = std::max(largest, std::fabs(double(v)));
+  const Plan plan = choose_plan(m, frames, 0, count, {}, grid_step(e, largest), {});
+  const EncodedBlock b = encode_block(m, plan, {0, count, frames, {}}, e);
+  if (bytes) *bytes = b.bytes.size();
+  std::vector<float> out(frames.size());
+  decode_block(m, plan, b.bytes, 0, count, out, "test");
+  return out;
+}
+
+class CodecTest : public ::testing::Test {
+ protected:
+  void SetUp() override { set_fatal_action(throw_fatal_error); }
+};
+
+TEST_F(CodecTest, EveryCoordinateIsWithinTheBoundAtEveryMagnitudeAndError) {
+  for (const double centre : {0.0, 9990.0, -9990.0}) {
+    for (const double e : {1e-3, 0.005, 0.05, 0.5, 10.0}) {
+      const auto x = walk_frames(7, 12, centre, 0.3, 5);
+      const auto y = round_trip(x, 7, e);
+      EXPECT_LE(max_deviation(x, y), e) << "centre " << centre << " E " << e;
+    }
+  }
+  // Small errors where float32 still resolves them.
+  const auto x = walk_frames(5, 10, 1.0, 0.01, 6);
+  EXPECT_LE(max_deviation(x, round_trip(x, 5, 1e-4)), 1e-4);
+  // Values sitting on the edges of grid cells, and the largest float spacing the bound allows.
+  std::vector<float> edges;
+  for (int i = 0; i < 30; ++i) edges.push_back(static_cast<float>(0.01 * i + 0.005));
+  EXPECT_LE(max_deviation(edges, round_trip(edges, 5, 0.005)), 0.005);
+  EXPECT_LT(grid_step(0.005, 1e4), 0.01);
+}
+
+TEST_F(CodecTest, RefusesErrorsThatAreNotPositiveOrTooSmallForFloat32) {
+  KVTRAJ_EXPECT_FATAL(check_max_error(-0.1), "positive number");
+  KVTRAJ_EXPECT_FATAL(check_max_error(std::nan("")), "positive number");
+  KVTRAJ_EXPECT_FATAL(check_max_error(0.0), "positive number");
+  // At 10^4 Å float32 steps are 2^-10 Å: 10^-4 Å cannot be promised there.
+  KVTRAJ_EXPECT_FATAL(grid_step(1e-4, 1e4), "too small for coordinates of 10000");
+  const std::vector<float> far{1e4f, -1e4f, 1e4f, 1e4f, -1e4f, 1e4f};
+  KVTRAJ_EXPECT_FATAL(round_trip(far, 1, 1e-4), "too small");
+  std::vector<float> bad = walk_frames(2, 4, 0.0, 0.1, 1);
+  bad[7] = std::numeric_limits<float>::infinity();
+  KVTRAJ_EXPECT_FATAL(round_trip(bad, 2, 0.01), "not a finite number");
+}
+
+TEST_F(CodecTest, EntropyCoderRoundTripsExtremesAndCodesRunsOfZerosBelowOneBit) {
+  std::mt19937 rng(3);
+  std::vector<std::pair<int, std::int64_t>> values;
+  for (int i = 0; i < 20000; ++i) {
+    const int ctx = i % 3;
+    std::int64_t v = rng() % 100 < 97 ? 0 : static_cast<std::int64_t>(rng() % 7) - 3;
+    if (i % 1000 == 999)
+      v = (i % 2000 == 999) ? (std::int64_t{1} << 32) - 1 : -(std::int64_t{1} << 32);
+    values.emplace_back(ctx, v);
+  }
+  ContextEncoder enc(3);
+  for (auto [c, v] : values) enc.add(c, v);
+  ByteWriter w;
+  enc.finish(w);
+  EXPECT_LT(w.bytes().size(), values.size() / 8 * 3 / 4) << "about 0.3 bits a value expected";
+  ByteReader r(w.bytes(), "test");
+  ContextDecoder dec(r, 3);
+  for (auto [c, v] : values) ASSERT_EQ(dec.next(c), v);
+  EXPECT_TRUE(dec.ended_cleanly());
+  EXPECT_EQ(r.left(), 0u);
+}
+
+TEST_F(CodecTest, FrequencyTablesAlwaysFillTheRangeAndKeepEveryPresentToken) {
+  std::mt19937 rng(9);
+  for (int trial = 0; trial < 200; ++trial) {
+    std::vector<std::uint8_t> levels(kTokens);
+    for (auto& l : levels) l = rng() % 3 == 0 ? 0 : static_cast<std::uint8_t>(1 + rng() % 63);
+    if (trial == 0) std::fill(levels.begin(), levels.end(), 63);
+    if (trial == 1) levels.assign({63, 1, 1});
+    const auto f = frequencies_from_levels(levels);
+    std::uint32_t sum = 0;
+    for (std::size_t s = 0; s < kTokens; ++s) {
+      sum += f[s];
+      if (s < levels.size()) {
+        EXPECT_EQ(levels[s] != 0, f[s] != 0) << "token " << s;
+      }
+    }
+    EXPECT_EQ(sum, kProbScale);
+  }
+}
+
+// Frames that are a structure moved along two modes and rotated at random: the model predicts
+// them, their previous frame does not.
+struct Rotated {
+  std::vector<float> frames;
+  std::vector<Transform> transforms;
+  std::vector<float> average, vectors, proj;
+};
+Rotated rotated_frames(std::int32_t natoms, std::int64_t count) {
+  std::mt19937 rng(11);
+  std::normal_distribution<double> normal;
+  const std::size_t n = 3 * static_cast<std::size_t>(natoms);
+  Rotated r;
+  for (std::size_t i = 0; i < n; ++i) r.average.push_back(static_cast<float>(5.0 * normal(rng)));
+  for (std::size_t i = 0; i < 2 * n; ++i)
+    r.vectors.push_back(static_cast<float>(normal(rng) / std::sqrt(double(n))));
+  r.proj.resize(static_cast<std::size_t>(2 * count));
+  for (float& p : r.proj) p = static_cast<float>(4.0 * normal(rng));
+  for (std::int64_t f = 0; f < count; ++f) {
+    const double a = normal(rng), c = std::cos(a), s = std::sin(a);
+    Transform t;  // fitted = rot x + trans, a rotation about z
+    t.rot = {float(c), float(s), 0, float(-s), float(c), 0, 0, 0, 1};
+    t.trans = {float(normal(rng)), float(normal(rng)), 0};
+    t = stored(t);
+    r.transforms.push_back(t);
+    for (std::size_t i = 0; i < n; i += 3) {
+      double y[3];
+      for (int j = 0; j < 3; ++j) {
+        y[j] = r.average[i + j] + r.vectors[i + j] * r.proj[f] +
+               r.vectors[n + i + j] * r.proj[count + f] - t.trans[j];
+      }
+      for (int j = 0; j < 3; ++j) {  // x = rotᵀ (fitted - trans), plus noise
+        const double x = t.rot[3 * j] * y[0] + t.rot[3 * j + 1] * y[1] + t.rot[3 * j + 2] * y[2];
+        r.frames.push_back(static_cast<float>(x + 0.02 * normal(rng)));
+      }
+    }
+  }
+  return r;
+}
+
+TEST_F(CodecTest, BlocksPredictFromTheModelWhenItPaysAndTheBoundStillHolds) {
+  const std::int32_t natoms = 40;
+  const std::int64_t count = 30;
+  const Rotated r = rotated_frames(natoms, count);
+  const Model model{natoms, 2, count, r.average, r.vectors, r.proj};
+  const double e = 0.01, step = grid_step(e, 100.0);
+  const Plan plan = choose_plan(model, r.frames, 0, count, r.transforms, step, {});
+  const EncodedBlock with = encode_block(model, plan, {0, count, r.frames, r.transforms}, e);
+  const EncodedBlock without = encode_block(model, plan, {0, count, r.frames, {}}, e);
+  EXPECT_EQ(with.mode, Mode::pca);
+  EXPECT_EQ(without.mode, Mode::time);
+  EXPECT_LT(with.bytes.size() * 2, without.bytes.size());
+  EXPECT_GT(with.transform_bytes, 0u);
+  std::vector<float> out(r.frames.size());
+  decode_block(model, plan, with.bytes, 0, count, out, "test");
+  EXPECT_LE(max_deviation(r.frames, out), e);
+  // A group is coded from its own past, its references inside it.
+  const AtomGroup group{10, 3};
+  const Plan grouped =
+      choose_plan(model, r.frames, 0, count, r.transforms, step, std::span(&group, 1));
+  for (std::int32_t a = 10; a < 13; ++a) {
+    const AtomPlan& p = grouped.atoms[a];
+    EXPECT_TRUE(p.time_only);
+    for (int t = 0; t < 2; ++t) {
+      for (int k = 0; k < p.nrefs[t]; ++k) EXPECT_LE(p.refs[t][k].source, a - 10);
+    }
+  }
+  EXPECT_FALSE(grouped.atoms[20].time_only);
+}
+
+TEST_F(CodecTest, DamagedOrTruncatedBlocksAreReportedNeverDecodedIntoOtherFrames) {
+  const std::int32_t natoms = 12;
+  const auto x = walk_frames(natoms, 16, 0.0, 0.2, 4);
+  Model m;
+  m.natoms = natoms;
+  const double e = 0.01;
+  const Plan plan = choose_plan(m, x, 0, 16, {}, grid_step(e, 50.0), {});
+  const EncodedBlock b = encode_block(m, plan, {0, 16, x, {}}, e);
+  std::vector<float> good(x.size()), out(x.size());
+  decode_block(m, plan, b.bytes, 0, 16, good, "test");
+  int reported = 0;
+  for (std::size_t at = 0; at < b.bytes.size(); ++at) {
+    for (const std::uint8_t flip : {0x01, 0x80, 0xff}) {
+      std::vector<std::uint8_t> bad = b.bytes;
+      bad[at] ^= flip;
+      const auto outcome =
+          testing::catch_fatal([&] { decode_block(m, plan, bad, 0, 16, out, "blk"); });
+      if (outcome.raised) {
+        ++reported;
+        EXPECT_THAT(outcome.texts, ::testing::HasSubstr("blk: damaged block"));
+      } else {
+        EXPECT_EQ(out, good) << "byte " << at << " decoded into other frames";
+      }
+    }
+  }
+  EXPECT_GT(reported, static_cast<int>(b.bytes.size()));
+  for (std::size_t cut = 0; cut < b.bytes.size(); ++cut) {
+    KVTRAJ_EXPECT_FATAL(decode_block(m, plan, std::span(b.bytes).first(cut), 0, 16, out, "blk"),
+                        "damaged block");
+  }
+}
+
+}  // namespace
+}  // namespace kvtraj::codec
