@@ -10,7 +10,7 @@ set(KVTRAJ_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/kvtraj
 # Installed consumers include "kvt_io/kvt_io.hpp" as the tree does, from include/kvtraj.
 set(KVTRAJ_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/kvtraj)
 
-# Installed programs and the Python extension find the shared libraries beside them.
+# Installed programs of a shared build find the libraries in the library folder.
 if(KVTRAJ_SHARED_LIBS)
   file(RELATIVE_PATH _kvtraj_bin_to_lib ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
   set(CMAKE_INSTALL_RPATH "$ORIGIN/${_kvtraj_bin_to_lib}")

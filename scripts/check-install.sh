@@ -105,21 +105,22 @@ sudo=""
 (cd "$build" && cpack -G DEB -B "$work/deb" >/dev/null)
 deb=$(echo "$work"/deb/kvtraj_*.deb)
 dpkg-deb -f "$deb" Depends
-dpkg-query -W kvtraj >/dev/null 2>&1 && fail "kvtraj is already installed"
+if dpkg-query -W -f='${Status}' kvtraj 2>/dev/null | grep -q "ok installed"; then
+  fail "kvtraj is already installed"
+fi
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "$deb" >/dev/null
-status=0
-(
-  cd "$work"
-  unset PYTHONPATH
-  /usr/bin/kvt --help >/dev/null
-  /usr/bin/kvt compress -i "$sample" -o deb.kvt --vectors 4 --threads 1 --quiet >/dev/null
-  /usr/bin/kvt query -i deb.kvt --evals | cmp -s - ref.txt || fail "/usr/bin/kvt finds other eigenvalues"
-  /usr/bin/kvt info deb.kvt >/dev/null
-  /usr/bin/python3 -c 'import kvtraj; assert kvtraj.__file__.startswith("/usr/lib/python3/")'
-  man -w kvt-compress >/dev/null
-  [ -f /usr/share/bash-completion/completions/kvt ] || fail "no bash completion"
-) || status=1
-DEBIAN_FRONTEND=noninteractive $sudo apt-get remove -y -qq kvtraj >/dev/null
+remove_package() { DEBIAN_FRONTEND=noninteractive $sudo apt-get purge -y -qq kvtraj >/dev/null; }
+trap 'remove_package; rm -rf "$work"' EXIT
+cd "$work"
+unset PYTHONPATH
+/usr/bin/kvt --help >/dev/null
+/usr/bin/kvt compress -i "$sample" -o deb.kvt --vectors 4 --threads 1 --quiet >/dev/null
+/usr/bin/kvt query -i deb.kvt --evals | cmp -s - ref.txt || fail "/usr/bin/kvt finds other eigenvalues"
+/usr/bin/kvt info deb.kvt >/dev/null
+/usr/bin/python3 -c 'import kvtraj; assert kvtraj.__file__.startswith("/usr/lib/python3/")'
+man -w kvt-compress >/dev/null
+[ -f /usr/share/bash-completion/completions/kvt ] || fail "no bash completion"
+remove_package
+trap 'rm -rf "$work"' EXIT
 [ ! -e /usr/bin/kvt ] || fail "/usr/bin/kvt is left after removal"
-[ $status -eq 0 ] || fail "the installed package does not work"
 echo "deb: $(basename "$deb") installs, runs from /usr and is removed"
