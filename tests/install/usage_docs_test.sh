@@ -40,7 +40,7 @@ expect() {
   [ "$got" = "$want" ] || fail "completing '$*': got '$got', want '$want'"
 }
 expect "compress convert" kvt co
-expect "--solver" kvt compress --sol
+expect "--kvt6" kvt compress --kv
 expect "randomized" kvt compress --solver r
 expect "--evals --evec" kvt query --ev
 expect "" kvt select --sol
