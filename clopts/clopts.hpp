@@ -18,6 +18,8 @@
 
 #include "support/fixed_text.hpp"
 
+#pragma GCC visibility push(default)  // the installed interface, exported by shared builds
+
 namespace kvtraj {
 
 // args[0] is the program name, as argv[0].
@@ -36,3 +38,5 @@ bool getiarg(std::string_view flag, std::int32_t& value);
 bool getrarg(std::string_view flag, float& value);
 
 }  // namespace kvtraj
+
+#pragma GCC visibility pop

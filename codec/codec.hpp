@@ -23,6 +23,8 @@
 #include <string_view>
 #include <vector>
 
+#pragma GCC visibility push(default)  // the installed interface, exported by shared builds
+
 namespace kvtraj::codec {
 
 // The principal-component model blocks may predict from: frame i (0-based) of the file is
@@ -163,3 +165,5 @@ Section read_section(std::FILE* file, std::uint64_t offset, std::uint64_t file_b
                      std::int32_t natoms, std::int64_t nframes, std::string_view what);
 
 }  // namespace kvtraj::codec
+
+#pragma GCC visibility pop

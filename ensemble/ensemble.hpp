@@ -9,6 +9,8 @@
 #include <optional>
 #include <span>
 
+#pragma GCC visibility push(default)  // the installed interface, exported by shared builds
+
 namespace kvtraj {
 
 // avg = mean of the snapshots (3 x natoms reals), summed in single precision and scaled by the
@@ -24,3 +26,5 @@ void trajfit(std::span<float> traj, std::span<const float> ref, std::int32_t nat
              std::optional<std::span<const float>> weights = std::nullopt);
 
 }  // namespace kvtraj
+
+#pragma GCC visibility pop

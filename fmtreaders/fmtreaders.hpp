@@ -19,6 +19,8 @@
 #include <span>
 #include <string_view>
 
+#pragma GCC visibility push(default)  // the installed interface, exported by shared builds
+
 namespace kvtraj {
 
 // ---------------------------------------------------------------- the handle table
@@ -106,3 +108,5 @@ void dcdreadnext(std::int32_t handle, std::span<float> coords, std::int32_t nato
                  std::span<float> box, std::int32_t& status);
 
 }  // namespace kvtraj
+
+#pragma GCC visibility pop

@@ -17,6 +17,8 @@
 #include <string_view>
 #include <vector>
 
+#pragma GCC visibility push(default)  // the installed interface, exported by shared builds
+
 namespace kvtraj::xtc {
 
 inline constexpr std::int32_t kMagic = 1995;
@@ -70,3 +72,5 @@ class Encoder {
 };
 
 }  // namespace kvtraj::xtc
+
+#pragma GCC visibility pop

@@ -31,6 +31,8 @@
 #include "support/files.hpp"
 #include "support/unit_cell.hpp"
 
+#pragma GCC visibility push(default)  // the installed interface, exported by shared builds
+
 namespace kvtraj {
 
 enum class TrajectoryFormat { dcd, binpos, crd, crdbox, xtc, trr, netcdf, pdb, gro };
@@ -119,3 +121,5 @@ class StampedTrr {
 std::uint64_t dcd_file_size(std::int64_t natoms, std::int64_t nframes, bool with_cell);
 
 }  // namespace kvtraj
+
+#pragma GCC visibility pop

@@ -31,6 +31,8 @@
 #include "topology/periodic.hpp"
 #include "topology/topology.hpp"
 
+#pragma GCC visibility push(default)  // the installed interface, exported by shared builds
+
 namespace kvtraj {
 
 // A trajectory file with an optional selection, or an album list, snapshot by snapshot.
@@ -220,3 +222,5 @@ std::vector<AtomRun> solvent_runs(const FramePlan& plan,
                                   std::optional<std::string_view> selection = std::nullopt);
 
 }  // namespace kvtraj
+
+#pragma GCC visibility pop

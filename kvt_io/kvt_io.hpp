@@ -34,6 +34,8 @@
 
 #include "support/atom_record.hpp"
 
+#pragma GCC visibility push(default)  // the installed interface, exported by shared builds
+
 namespace kvtraj {
 
 namespace codec {
@@ -129,3 +131,5 @@ std::vector<float> kvtmaha(const kvtfile& kvtf, std::int32_t nv);
 std::vector<float> kvtfluc(const kvtfile& kvtf, std::int32_t ivec);
 
 }  // namespace kvtraj
+
+#pragma GCC visibility pop

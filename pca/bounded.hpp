@@ -14,6 +14,8 @@
 #include "codec/codec.hpp"
 #include "pca/pca.hpp"
 
+#pragma GCC visibility push(default)  // the installed interface, exported by shared builds
+
 namespace kvtraj::pca {
 
 // Vectors computed for the choice of how many to keep when nothing fixes it.
@@ -48,3 +50,5 @@ BoundedSummary compress_bounded(FrameReader& reader, const std::string& output,
                                 const ProgressFn& progress = {});
 
 }  // namespace kvtraj::pca
+
+#pragma GCC visibility pop

@@ -21,6 +21,8 @@
 
 #include "support/atom_record.hpp"
 
+#pragma GCC visibility push(default)  // the installed interface, exported by shared builds
+
 namespace kvtraj::pca {
 
 // Frames of a trajectory, 3 * natoms reals each, numbered from 0.
@@ -182,3 +184,5 @@ std::int32_t choose_vectors(std::span<const float> eigenvalues, double total, st
                             std::int32_t natoms, const VectorChoice& choice);
 
 }  // namespace kvtraj::pca
+
+#pragma GCC visibility pop

@@ -10,6 +10,8 @@
 #include <array>
 #include <string_view>
 
+#pragma GCC visibility push(default)  // the installed interface, exported by shared builds
+
 namespace kvtraj {
 
 inline constexpr std::size_t kCodeLength = 5;
@@ -21,3 +23,5 @@ float stor(std::string_view code);
 std::array<char, kCodeLength> rtos(float value);
 
 }  // namespace kvtraj
+
+#pragma GCC visibility pop

@@ -4,11 +4,14 @@
 set -euo pipefail
 
 # The second line is the NetCDF C library (AMBER NetCDF), the third the Python package and its
-# tests, the fourth Open MPI for kvt-mpi.
+# tests, the fourth Open MPI for kvt-mpi, the fifth what installing and packaging use (pip in a
+# virtual environment, pkg-config, the man pages, cpack's dpkg-shlibdeps).
 packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libopenblas-dev liblapacke-dev
           libnetcdf-dev
           pybind11-dev python3-pybind11 python3-dev python3-numpy python3-pytest
-          libopenmpi-dev openmpi-bin clang-format git)
+          libopenmpi-dev openmpi-bin
+          python3-venv python3-setuptools python3-wheel pkg-config groff-base man-db dpkg-dev file
+          clang-format git)
 # Peers that interoperability tests compare with; those tests skip when they are absent
 # (gromacs: `gmx check` of the XTC files kvt writes).
 if [ "${KVTRAJ_WITH_PEERS:-0}" = 1 ]; then

@@ -10,6 +10,8 @@
 
 #include <cstdint>
 
+#pragma GCC visibility push(default)  // the installed interface, exported by shared builds
+
 namespace kvtraj {
 
 // Element (i, j), 0-based, is data[i * row_stride + j * col_stride]: row_stride steps down a
@@ -63,3 +65,5 @@ void evals(VectorView w, ConstMatrixView a);
 void evecs(MatrixView z, ConstMatrixView a, std::int32_t nvec);
 
 }  // namespace kvtraj
+
+#pragma GCC visibility pop

@@ -17,6 +17,8 @@
 #include <cstdint>
 #include <span>
 
+#pragma GCC visibility push(default)  // the installed interface, exported by shared builds
+
 namespace kvtraj {
 
 using Matrix3d = std::array<double, 9>;  // 3 x 3, column-major: (i,j) at i + 3j (0-based)
@@ -52,3 +54,5 @@ void superposew(std::int32_t n, std::span<const float> reference, std::span<cons
                 std::span<const float> weights);
 
 }  // namespace kvtraj
+
+#pragma GCC visibility pop

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#pragma GCC visibility push(default)  // the installed interface, exported by shared builds
+
 namespace kvtraj {
 
 struct AtomRecord {
@@ -17,3 +19,5 @@ struct AtomRecord {
 };
 
 }  // namespace kvtraj
+
+#pragma GCC visibility pop

@@ -16,6 +16,8 @@
 
 #include "support/messages.hpp"
 
+#pragma GCC visibility push(default)  // the installed interface, exported by shared builds
+
 namespace kvtraj {
 
 // The final action of `die`: receives the exit status and the message already printed. The
@@ -53,3 +55,5 @@ std::vector<T> allocate_or_die(std::size_t n) {
 }
 
 }  // namespace kvtraj
+
+#pragma GCC visibility pop

@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 
+#pragma GCC visibility push(default)  // the installed interface, exported by shared builds
+
 namespace kvtraj {
 
 struct FileCloser {
@@ -53,3 +55,5 @@ class ReplacingFile {
 };
 
 }  // namespace kvtraj
+
+#pragma GCC visibility pop

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#pragma GCC visibility push(default)  // the installed interface, exported by shared builds
+
 namespace kvtraj {
 
 inline constexpr std::size_t kNameLength = 160;  // file names
@@ -22,3 +24,5 @@ std::string fit_text(std::string_view text, std::size_t length);
 bool same_text(std::string_view a, std::string_view b);
 
 }  // namespace kvtraj
+
+#pragma GCC visibility pop

@@ -15,6 +15,8 @@
 
 #include "support/files.hpp"
 
+#pragma GCC visibility push(default)  // the installed interface, exported by shared builds
+
 namespace kvtraj {
 
 // Statuses of formatted reading: 0 success, negative end of file, positive bad data or a
@@ -106,3 +108,5 @@ class FormattedReader {
 };
 
 }  // namespace kvtraj
+
+#pragma GCC visibility pop

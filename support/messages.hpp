@@ -12,6 +12,8 @@
 #include <functional>
 #include <string_view>
 
+#pragma GCC visibility push(default)  // the installed interface, exported by shared builds
+
 namespace kvtraj {
 
 enum class MessageKind {
@@ -66,3 +68,5 @@ class SinkInFront {
 };
 
 }  // namespace kvtraj
+
+#pragma GCC visibility pop

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <optional>
 
+#pragma GCC visibility push(default)  // the installed interface, exported by shared builds
+
 namespace kvtraj {
 
 // a * b, or nothing when the product does not fit in 64 bits (or either factor is negative).
@@ -13,3 +15,5 @@ std::optional<std::uint64_t> checked_mul(std::int64_t a, std::int64_t b);
 std::optional<std::uint64_t> checked_add(std::uint64_t a, std::uint64_t b);
 
 }  // namespace kvtraj
+
+#pragma GCC visibility pop

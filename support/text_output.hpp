@@ -4,6 +4,8 @@
 
 #include <array>
 
+#pragma GCC visibility push(default)  // the installed interface, exported by shared builds
+
 namespace kvtraj {
 
 // `value` written as "%8.3f" into `field`; false when it is not finite or needs more than the
@@ -15,3 +17,5 @@ using PositionFields = std::array<std::array<char, 16>, 3>;
 int format_position(const std::array<double, 3>& xyz, double scale, PositionFields& fields);
 
 }  // namespace kvtraj
+
+#pragma GCC visibility pop

@@ -7,6 +7,8 @@
 #include <array>
 #include <span>
 
+#pragma GCC visibility push(default)  // the installed interface, exported by shared builds
+
 namespace kvtraj {
 
 struct UnitCell {
@@ -32,3 +34,5 @@ std::array<double, 9> box_vectors(const UnitCell& cell);
 UnitCell cell_from_box_vectors(const std::array<double, 9>& rows);
 
 }  // namespace kvtraj
+
+#pragma GCC visibility pop

@@ -14,6 +14,8 @@
 #include "support/files.hpp"
 #include "support/text_output.hpp"
 
+#pragma GCC visibility push(default)  // the installed interface, exported by shared builds
+
 namespace kvtraj {
 
 // Outcome of reading the "*" and "Blob b, step s" lines that open a node-trajectory record.
@@ -72,3 +74,5 @@ struct ConverterFiles {
 ConverterFiles open_converter_files(const char* input, const char* output, const char* kind);
 
 }  // namespace kvtraj
+
+#pragma GCC visibility pop

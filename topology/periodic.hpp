@@ -15,6 +15,8 @@
 #include "support/unit_cell.hpp"
 #include "topology/topology.hpp"
 
+#pragma GCC visibility push(default)  // the installed interface, exported by shared builds
+
 namespace kvtraj {
 
 enum class PbcMode { none, whole, nojump };
@@ -110,3 +112,5 @@ void step_unwrapped(std::span<const std::int32_t> atoms, std::span<const float> 
                     const PeriodicBox& box, std::span<float> previous, std::span<float> unwrapped);
 
 }  // namespace kvtraj
+
+#pragma GCC visibility pop

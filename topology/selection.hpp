@@ -28,6 +28,8 @@
 
 #include "topology/topology.hpp"
 
+#pragma GCC visibility push(default)  // the installed interface, exported by shared builds
+
 namespace kvtraj {
 
 namespace atomsel {
@@ -54,3 +56,5 @@ std::vector<std::int32_t> select_atoms(const Topology& top, std::string_view tex
                                        const IndexGroups* groups = nullptr);
 
 }  // namespace kvtraj
+
+#pragma GCC visibility pop

@@ -27,6 +27,8 @@
 #include "support/atom_record.hpp"
 #include "support/unit_cell.hpp"
 
+#pragma GCC visibility push(default)  // the installed interface, exported by shared builds
+
 namespace kvtraj {
 
 // A text attribute of every atom, kept as an index into the attribute's distinct values: a
@@ -114,3 +116,5 @@ std::string guess_element(std::string_view name);
 float guess_mass(std::string_view type);
 
 }  // namespace kvtraj
+
+#pragma GCC visibility pop

@@ -15,6 +15,8 @@
 #include <string_view>
 #include <vector>
 
+#pragma GCC visibility push(default)  // the installed interface, exported by shared builds
+
 namespace kvtraj {
 
 // One open trajectory. Copied by callers; `unit` names its open reader handle.
@@ -84,3 +86,5 @@ album xalbopen(std::int32_t unit, std::string_view listname, std::int32_t& natom
 void xalbsnap(album& alb, std::span<float> coords, std::int32_t i);
 
 }  // namespace kvtraj
+
+#pragma GCC visibility pop
