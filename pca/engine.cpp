@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <string>
 
@@ -149,7 +150,7 @@ Summary write(const Components& c, const std::string& output, const Options& opt
   if (progress) progress(ProgressEvent{"writing " + output, 0, 0, false});
   const std::int32_t status = kvtclose(kvtf);
   if (progress) progress(ProgressEvent{"writing " + output, 0, 0, true});
-  if (status != 0) die(output + ": the KVT file could not be written");
+  if (status != 0) die(output + ": the KVT file could not be written: " + std::strerror(status));
 
   Summary s;
   s.natoms = c.natoms;

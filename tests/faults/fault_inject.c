@@ -2,7 +2,8 @@
 // write, pwrite, fsync, rename, close, ftruncate and malloc, and makes the N-th call of one of
 // them fail. Only calls on files below KVT_FAULT_DIR count (by path for open and rename, by the
 // descriptor's path otherwise), so that the loader, /proc and the terminal are left alone;
-// malloc counts every call once the library is loaded.
+// malloc counts every call once the run has touched one of those files (allocations of the
+// libraries' start-up, before main, are not the program's to handle).
 //
 //   KVT_FAULT_DIR     the folder whose files count (required for any I/O call to count)
 //   KVT_FAULT_CALL    the call to fail: open, read, pread, write, pwrite, fsync, rename, close,
@@ -47,7 +48,8 @@ static unsigned long target_n;
 static int fault_errno = EIO;
 static int fault_short;
 static unsigned long fired;
-static int armed;  // set once the environment is read: calls before that do not count
+static int armed;        // set once the environment is read: calls before that do not count
+static int files_begun;  // set at the first counted I/O call: allocations count from then on
 static char dir[4096];
 static size_t dir_length;
 
@@ -128,7 +130,8 @@ static int fd_watched_now(int fd) {
 
 // Counts a call that concerns the watched files; true when this one must fail.
 static int strike(enum call c) {
-  if (!armed) return 0;
+  if (!armed || (c == c_malloc && !files_begun)) return 0;
+  if (c != c_malloc) files_begun = 1;
   const unsigned long n = __atomic_add_fetch(&counts[c], 1, __ATOMIC_RELAXED);
   if ((int)c != target || n != target_n) return 0;
   fired = n;

@@ -37,9 +37,17 @@ class Scenario:
     """One command: the inputs copied into the folder, the arguments (with {w} the folder) and
     the output it writes (None when its result is standard output)."""
 
-    def __init__(self, name, program, args, inputs, output=None):
+    def __init__(self, name, program, args, inputs, output=None, also=(), own_messages=False,
+                 library_io=False):
         self.name, self.program, self.args = name, program, args
         self.inputs, self.output = inputs, output
+        self.also = list(also)  # further outputs, made old beforehand too
+        # The node programs keep the messages and statuses they were specified with (several
+        # lines, on either stream; status 255 for some): the reason must still be among them.
+        self.own_messages = own_messages
+        # The NetCDF library makes its own system calls, which retry neither EINTR nor short
+        # counts: there such a fault may end the run as a failure would (reported apart).
+        self.library_io = library_io
 
     def argv(self, work):
         return [self.program] + [a.format(w=work) for a in self.args]
@@ -64,10 +72,10 @@ def scenarios(o):
     for ext in o.formats:
         out.append(Scenario(f"convert-{ext}", o.kvt,
                             ["convert", "-i", "{w}/in.dcd", "-o", "{w}/out." + ext, "--quiet"],
-                            dcd, "out." + ext))
+                            dcd, "out." + ext, library_io=ext == "nc"))
         out.append(Scenario(f"expand-{ext}", o.kvt,
                             ["expand", "-i", "{w}/in.kvt", "-o", "{w}/out." + ext, "--quiet"],
-                            kvt_in, "out." + ext))
+                            kvt_in, "out." + ext, library_io=ext == "nc"))
     out.append(Scenario("convert-xtc-input", o.kvt,
                         ["convert", "-i", "{w}/in.xtc", "-o", "{w}/out.dcd", "--quiet"],
                         [(f"{d}/gmx_peptide10.xtc", "in.xtc")], "out.dcd"))
@@ -78,10 +86,12 @@ def scenarios(o):
         t, td = o.tools, f"{d}/tools"
         out.append(Scenario("blobgrid", f"{t}/blobgrid",
                             ["2", "2", "2", "{w}/out.nodes", "{w}/out.topology"], [],
-                            "out.nodes"))
-        for prog, ext in [("blobcrd", "crd"), ("blobxyz", "xyz"), ("blobpdb", "pdb")]:
+                            "out.topology", also=["out.nodes"], own_messages=True))
+        for prog, ext, src in [("blobcrd", "crd", "nodes_state"), ("blobxyz", "xyz", "nodes_plain"),
+                               ("blobpdb", "pdb", "nodes_plain")]:
             out.append(Scenario(prog, f"{t}/{prog}", ["{w}/in.txt", "{w}/out." + ext],
-                                [(f"{td}/nodes_state.txt", "in.txt")], "out." + ext))
+                                [(f"{td}/{src}.txt", "in.txt")], "out." + ext,
+                                own_messages=True))
     return [s for s in out if any(fnmatch.fnmatch(s.name, p) for p in o.only)]
 
 
@@ -98,8 +108,8 @@ def prepare(o, s, work):
     if any(a.endswith("/in.kvt") for a in s.args):
         subprocess.run([o.kvt, "compress", "-i", f"{work}/in.dcd", "-o", f"{work}/in.kvt",
                         "--vectors", "4", "--quiet"], check=True, stdout=subprocess.DEVNULL)
-    if s.output:
-        with open(f"{work}/{s.output}", "wb") as f:
+    for name in ([s.output] if s.output else []) + s.also:
+        with open(f"{work}/{name}", "wb") as f:
             f.write(OLD_OUTPUT)
     return set(os.listdir(work))
 
@@ -161,21 +171,31 @@ def judge(s, r, ref, error):
         return "left %s" % " ".join(r.leftovers)
     if "AddressSanitizer" in r.stderr or "runtime error" in r.stderr:
         return "sanitizer report"
+    if error in RETRIED and r.status != 0 and s.library_io:
+        lines = r.stderr.strip().splitlines()
+        if r.status == 1 and len(lines) == 1 and r.output == OLD_OUTPUT:
+            return "KNOWN"  # ended as a failure should: one line, the old output kept
     if error in RETRIED or r.status == 0:
         if r.status != 0:
             return "status %d, not retried: %s" % (r.status, r.stderr.strip())
         if r.output != ref.output or r.stdout != ref.stdout:
             return "status 0 with a different output"
         return None
+    reason = os.strerror(FAILURES[error]) if error in FAILURES else "memory"
+    if s.own_messages:
+        text = r.stderr + r.stdout.decode(errors="replace")
+        # Their "could not open" lines were specified without a reason; memory is no file's.
+        if r.status not in (1, 255) or (error != "ENOMEM" and reason not in text):
+            return "status %d without the reason: %s" % (r.status, text.strip())
+        return None if r.output == OLD_OUTPUT else "old output not kept"
     if r.status != 1:
         return "status %d: %s" % (r.status, r.stderr.strip())
     lines = r.stderr.strip().splitlines()
     if len(lines) != 1:
         return "%d lines: %s" % (len(lines), " | ".join(lines))
-    reason = os.strerror(FAILURES[error]) if error in FAILURES else "memory"
-    if reason not in lines[0]:
+    if reason.lower() not in lines[0].lower():
         return "no reason (%s): %s" % (reason, lines[0])
-    if error in FAILURES and "/" not in lines[0]:
+    if error != "ENOMEM" and "/" not in lines[0]:
         return "no file named: %s" % lines[0]
     if s.output and r.output != OLD_OUTPUT:
         return "old output not kept: %s" % lines[0]
@@ -187,7 +207,7 @@ def sweep(o, s):
     if ref.status != 0:
         print(f"{s.name}: the run without faults fails: {ref.stderr.strip()}")
         return 1
-    bad = runs = 0
+    bad = runs = known = 0
     plan = [(c, e) for c in IO_CALLS for e in list(FAILURES) + RETRIED
             if (e != "ENOSPC" or c in ("write", "pwrite", "fsync", "ftruncate"))
             and (e != "short" or c in TRANSFERS)]
@@ -202,11 +222,14 @@ def sweep(o, s):
             if "fired" not in r.report:
                 continue  # fewer calls in this run (threads): nothing was failed
             fault = judge(s, r, ref, error)
-            if fault:
+            if fault == "KNOWN":
+                known += 1
+            elif fault:
                 bad += 1
                 print(f"FAULT {s.name}: {call} #{n}/{total} {error}: {fault}")
     calls = " ".join(f"{c} {ref.report.get(c, 0)}" for c in IO_CALLS + ["malloc"])
-    print(f"{s.name}: {runs} runs, {bad} broke the rule ({calls})")
+    library = f", {known} failed in the NetCDF library's own calls" if known else ""
+    print(f"{s.name}: {runs} runs, {bad} broke the rule{library} ({calls})")
     return bad
 
 
