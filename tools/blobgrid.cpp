@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "support/files.hpp"
+#include "support/interrupts.hpp"
 #include "support/sizes.hpp"
 
 namespace {
@@ -137,6 +138,7 @@ bool write_file(const char* path, const char* kind, const Mesh& mesh,
 }  // namespace
 
 int main(int argc, char** argv) {
+  kvtraj::stop_on_signals("blobgrid");
   if (argc != 6) {
     print_usage();
     return kFailure;

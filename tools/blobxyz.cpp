@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "support/files.hpp"
+#include "support/interrupts.hpp"
 #include "tools/node_trajectory.hpp"
 
 namespace {
@@ -15,6 +16,7 @@ constexpr int kFailure = -1;
 }  // namespace
 
 int main(int argc, char** argv) {
+  kvtraj::stop_on_signals("blobxyz");
   if (argc != 3) {
     std::printf("Usage: ./blobxyz [INPUT TRAJECTORY FNAME] [XYZ OUTPUT FNAME]\n");
     return kFailure;

@@ -8,6 +8,7 @@
 #include "apps/kvt/kvt_app.hpp"
 #include "clopts/clopts.hpp"
 #include "support/fatal.hpp"
+#include "support/interrupts.hpp"
 #include "support/messages.hpp"
 
 namespace {
@@ -57,6 +58,7 @@ void route_module_texts(bool verbose) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  kvtraj::stop_on_signals("kvt");
   kvtraj::set_arguments(argc, argv);
   route_module_texts(kvtraj::getflag("--verbose"));
   // Fatal conditions of the modules unwind, so that partial outputs are removed; their
