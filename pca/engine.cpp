@@ -109,6 +109,10 @@ Components analyse(FrameReader& reader, const Options& options, const ProgressFn
     krylov_size(n, frames, stream.block_frames(), stream.max_parts(), budget, wanted);
   }
   if (c.solver == Solver::exact) stream.set_block_frames(exact_block_frames(n));
+  const std::uint64_t block_bytes = 2 * 4 * static_cast<std::uint64_t>(stream.block_frames() * n);
+  require_address_space(
+      (c.solver == Solver::exact ? exact_bytes(n, frames, share.several) : 0) + block_bytes,
+      cores.count());
   // The randomized solver's first pass finds the average itself.
   Centre centre = find_centre(stream, fit_spec(options, n), cores, reduce, share.several,
                               c.solver == Solver::randomized);
