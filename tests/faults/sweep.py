@@ -161,8 +161,8 @@ def spread(total, sample):
     return sorted({1 + round(i * (total - 1) / (sample - 1)) for i in range(sample)})
 
 
-def judge(s, r, ref, error):
-    """What broke the rule, or None."""
+def judge(s, r, ref, error, o):
+    """What broke the rule, or None; KNOWN for the NetCDF library's own limits."""
     if r.status == "hang":
         return "no end within %d s" % TIMEOUT
     if r.status < 0:
@@ -179,6 +179,9 @@ def judge(s, r, ref, error):
         if r.status != 0:
             return "status %d, not retried: %s" % (r.status, r.stderr.strip())
         if r.output != ref.output or r.stdout != ref.stdout:
+            # The library takes a short read of its own file for zeros (docs/faults.md).
+            if s.library_io and error == "short" and o.known_library_damage:
+                return "KNOWN"
             return "status 0 with a different output"
         return None
     reason = os.strerror(FAILURES[error]) if error in FAILURES else "memory"
@@ -221,14 +224,14 @@ def sweep(o, s):
             runs += 1
             if "fired" not in r.report:
                 continue  # fewer calls in this run (threads): nothing was failed
-            fault = judge(s, r, ref, error)
+            fault = judge(s, r, ref, error, o)
             if fault == "KNOWN":
                 known += 1
             elif fault:
                 bad += 1
                 print(f"FAULT {s.name}: {call} #{n}/{total} {error}: {fault}")
     calls = " ".join(f"{c} {ref.report.get(c, 0)}" for c in IO_CALLS + ["malloc"])
-    library = f", {known} failed in the NetCDF library's own calls" if known else ""
+    library = f", {known} met the NetCDF library's limits" if known else ""
     print(f"{s.name}: {runs} runs, {bad} broke the rule{library} ({calls})")
     return bad
 
@@ -244,6 +247,8 @@ def main():
     ap.add_argument("--malloc", type=int, default=20, help="allocations failed per command")
     ap.add_argument("--only", default="*", help="comma-separated name patterns")
     ap.add_argument("--scratch", default=None)
+    ap.add_argument("--known-library-damage", action="store_true",
+                    help="count the NetCDF library's damaged file after a short read apart")
     o = ap.parse_args()
     o.formats = o.formats.split(",")
     o.only = o.only.split(",")
