@@ -1,4 +1,5 @@
 #include <cstdlib>
+#include <new>
 
 #include "support/fatal.hpp"
 #include "support/interrupts.hpp"
@@ -37,6 +38,10 @@ void die(std::FILE* stream, std::string_view line) {
 
 void die(std::string_view line) {
   die(stderr, line);
+}
+
+void die_when_out_of_memory() {
+  std::set_new_handler([] { die("out of memory"); });
 }
 
 }  // namespace kvtraj

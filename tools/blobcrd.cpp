@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "support/fatal.hpp"
 #include "support/interrupts.hpp"
 #include "tools/node_trajectory.hpp"
 
@@ -16,6 +17,7 @@ constexpr int kBadInput = -1;
 
 int main(int argc, char** argv) {
   kvtraj::stop_on_signals("blobcrd");
+  kvtraj::die_when_out_of_memory();
   if (argc != 3) {
     std::printf("Usage: blobcrd [INPUT NODE TRAJECTORY FILE] [OUTPUT X FILE]\n");
     return 1;

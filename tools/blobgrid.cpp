@@ -10,6 +10,7 @@
 #include <functional>
 #include <optional>
 
+#include "support/fatal.hpp"
 #include "support/files.hpp"
 #include "support/interrupts.hpp"
 #include "support/sizes.hpp"
@@ -139,6 +140,7 @@ bool write_file(const char* path, const char* kind, const Mesh& mesh,
 
 int main(int argc, char** argv) {
   kvtraj::stop_on_signals("blobgrid");
+  kvtraj::die_when_out_of_memory();
   if (argc != 6) {
     print_usage();
     return kFailure;

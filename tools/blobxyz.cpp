@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "support/fatal.hpp"
 #include "support/files.hpp"
 #include "support/interrupts.hpp"
 #include "tools/node_trajectory.hpp"
@@ -17,6 +18,7 @@ constexpr int kFailure = -1;
 
 int main(int argc, char** argv) {
   kvtraj::stop_on_signals("blobxyz");
+  kvtraj::die_when_out_of_memory();
   if (argc != 3) {
     std::printf("Usage: ./blobxyz [INPUT TRAJECTORY FNAME] [XYZ OUTPUT FNAME]\n");
     return kFailure;

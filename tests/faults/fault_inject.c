@@ -10,7 +10,8 @@
 //                     ftruncate or malloc
 //   KVT_FAULT_N       which call of that kind fails (from 1); 0 or unset: count only
 //   KVT_FAULT_ERROR   EIO, ENOSPC, EINTR, ENOMEM, or "short" (half the bytes are moved)
-//   KVT_FAULT_REPORT  file to which "CALL COUNT" lines and "fired CALL N" are appended at exit
+//   KVT_FAULT_REPORT  file to which "fired CALL N" is appended when the fault fires and
+//                     "CALL COUNT" lines at exit
 //
 // C, so that it depends on nothing but the C library.
 #define _GNU_SOURCE
@@ -47,7 +48,6 @@ static int target = -1;
 static unsigned long target_n;
 static int fault_errno = EIO;
 static int fault_short;
-static unsigned long fired;
 static int armed;        // set once the environment is read: calls before that do not count
 static int files_begun;  // set at the first counted I/O call: allocations count from then on
 static char dir[4096];
@@ -85,23 +85,26 @@ static void configure(void) {
   armed = 1;
 }
 
-// Appends with raw system calls: the run may be failing its own writes at this point.
-static void report(void) {
+// Appends `text` to the report with raw system calls: the run may be failing its own writes.
+static void append_to_report(const char* text) {
   const char* path = getenv("KVT_FAULT_REPORT");
   if (!path) return;
-  armed = 0;
   const int fd = (int)syscall(SYS_openat, AT_FDCWD, path, O_WRONLY | O_CREAT | O_APPEND, 0644);
   if (fd < 0) return;
-  char line[128];
-  for (int i = 0; i < c_count; ++i) {
-    const int len = snprintf(line, sizeof line, "%s %lu\n", names[i], counts[i]);
-    syscall(SYS_write, fd, line, (size_t)len);
-  }
-  if (fired) {
-    const int len = snprintf(line, sizeof line, "fired %s %lu\n", names[target], fired);
-    syscall(SYS_write, fd, line, (size_t)len);
-  }
+  syscall(SYS_write, fd, text, strlen(text));
   syscall(SYS_close, fd);
+}
+
+// The counts, at exit. A program that ends without exit handlers (_exit) reports no counts,
+// but its fault was reported when it fired.
+static void report(void) {
+  armed = 0;
+  char lines[c_count * 32];
+  size_t used = 0;
+  for (int i = 0; i < c_count; ++i) {
+    used += (size_t)snprintf(lines + used, sizeof lines - used, "%s %lu\n", names[i], counts[i]);
+  }
+  append_to_report(lines);
 }
 
 static int below_dir(const char* path) {
@@ -134,7 +137,9 @@ static int strike(enum call c) {
   if (c != c_malloc) files_begun = 1;
   const unsigned long n = __atomic_add_fetch(&counts[c], 1, __ATOMIC_RELAXED);
   if ((int)c != target || n != target_n) return 0;
-  fired = n;
+  char line[64];
+  snprintf(line, sizeof line, "fired %s %lu\n", names[c], n);
+  append_to_report(line);
   return 1;
 }
 
