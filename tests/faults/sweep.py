@@ -158,6 +158,8 @@ def spread(total, sample):
     """All of 1..total, or `sample` of them spread evenly, first and last included."""
     if sample <= 0 or total <= sample:
         return list(range(1, total + 1))
+    if sample == 1:
+        return [total]
     return sorted({1 + round(i * (total - 1) / (sample - 1)) for i in range(sample)})
 
 
