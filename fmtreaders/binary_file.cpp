@@ -1,6 +1,7 @@
 #include "fmtreaders/binary_file.hpp"
 #include "support/fatal.hpp"
 #include "support/fortran_input.hpp"
+#include "support/system_io.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -19,9 +20,11 @@ constexpr std::size_t kReadAhead = 256 * 1024;
 }  // namespace
 
 std::optional<BinaryFile> BinaryFile::open(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = open_retrying(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // A missing file is the formats' to report; a file that exists and fails to open is not.
+  if (fd < 0 && errno != ENOENT) die_of_errno(path, "could not be opened", errno);
   if (fd < 0) return std::nullopt;
-  return BinaryFile(fd);
+  return BinaryFile(fd, path);
 }
 
 BinaryFile BinaryFile::over(std::span<const char> bytes) {
@@ -30,6 +33,7 @@ BinaryFile BinaryFile::over(std::span<const char> bytes) {
 
 BinaryFile::BinaryFile(BinaryFile&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)),
+      name_(std::move(other.name_)),
       memory_(other.memory_),
       position_(other.position_),
       size_(other.size_),
@@ -42,6 +46,7 @@ BinaryFile& BinaryFile::operator=(BinaryFile&& other) noexcept {
   if (this != &other) {
     if (fd_ >= 0) ::close(fd_);
     fd_ = std::exchange(other.fd_, -1);
+    name_ = std::move(other.name_);
     memory_ = other.memory_;
     position_ = other.position_;
     size_ = other.size_;
@@ -64,14 +69,10 @@ std::size_t BinaryFile::read_at(std::uint64_t offset, char* out, std::size_t byt
     std::memcpy(out, memory_.data() + offset, n);
     return n;
   }
-  std::size_t got = 0;
-  while (got < bytes) {
-    const ssize_t n = ::pread(fd_, out + got, bytes - got, static_cast<off_t>(offset + got));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    got += static_cast<std::size_t>(n);
-  }
-  return got;
+  // A failure is not the end of the file: the formats would report a damaged file instead.
+  const std::int64_t got = pread_fully(fd_, out, bytes, offset);
+  if (got < 0) die_of_errno(name_, "could not be read", errno);
+  return static_cast<std::size_t>(got);
 }
 
 bool BinaryFile::read(void* data, std::size_t bytes, std::size_t& got) {

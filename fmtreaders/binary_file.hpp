@@ -2,8 +2,9 @@
 // explicit position, with exact reads and the file's size, so that counts read from the file can
 // be checked against what the file can hold before anything is allocated or read.
 //
-// Reads go through positioned reads, so a seek costs nothing until the next read. A read that
-// continues where the previous one ended fills a read-ahead buffer of fixed size (sequential
+// A read that fails (not the end of the file) is fatal, with the file's name and the system's
+// reason. Reads go through positioned reads, so a seek costs nothing until the next read. A read
+// that continues where the previous one ended fills a read-ahead buffer of fixed size (sequential
 // reading then costs one system call per buffer, not per frame); a read after a jump reads just
 // its own bytes, so random access does not pay for read-ahead it will not use.
 //
@@ -15,6 +16,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/fortran_input.hpp"
@@ -23,7 +25,7 @@ namespace kvtraj::readers {
 
 class BinaryFile {
  public:
-  // Nothing when the file cannot be opened.
+  // Nothing when the file does not exist; any other failure to open it is fatal.
   static std::optional<BinaryFile> open(const std::string& path);
   // Reads `bytes`, which must outlive the reader.
   static BinaryFile over(std::span<const char> bytes);
@@ -63,14 +65,16 @@ class BinaryFile {
   void measure();
 
  private:
-  explicit BinaryFile(int fd) : fd_(fd) { measure(); }
+  BinaryFile(int fd, std::string name) : fd_(fd), name_(std::move(name)) { measure(); }
   explicit BinaryFile(std::span<const char> bytes) : memory_(bytes) { measure(); }
   // Points `data` at the next `bytes` bytes inside the read-ahead buffer, refilling it for a
   // sequential read; false when they cannot be served from it (a jump outside it).
   bool view_ahead(std::size_t bytes, const char*& data);
-  // Positioned read of up to `bytes` bytes at `offset`, retried until done or end of file.
+  // Positioned read of up to `bytes` bytes at `offset`, retried until done or end of file; a
+  // failed read is fatal.
   std::size_t read_at(std::uint64_t offset, char* out, std::size_t bytes) const;
   int fd_ = -1;
+  std::string name_;              // the file's name, for messages
   std::span<const char> memory_;  // the bytes read when there is no file
   std::uint64_t position_ = 0;
   std::uint64_t size_ = 0;

@@ -1,5 +1,6 @@
 // The handle table `handcom` and the dispatch of opens, reads and closes to the readers.
 #include <mutex>
+#include <new>
 #include <string>
 
 #include "fmtreaders/parked_reader.hpp"
@@ -269,7 +270,13 @@ void f77_molfile_close_read(std::int32_t handle, std::int32_t& status) {
   const std::int32_t type = f77_molfile_type(handle);
   if (type >= kTypeBinpos) {
     SlotState& slot = slots[slot_index(handle)];
-    parked.park(std::move(slot.reader), slot.path, slot.stamp, type);
+    // Parking saves a later open of the same file; without the memory for it (closing runs in
+    // destructors, where an exception would end the program) the reader is simply closed.
+    try {
+      parked.park(std::move(slot.reader), slot.path, slot.stamp, type);
+    } catch (const std::bad_alloc&) {
+      slot.reader.reset();
+    }
   }
   readers::release_slot(handle);
   status = 0;

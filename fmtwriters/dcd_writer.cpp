@@ -82,7 +82,8 @@ class DcdWriter final : public TrajectoryWriter {
     const bool ok = std::fwrite(&count, 4, 1, file()) == 1 &&
                     std::fseek(file(), kStepCountOffset, SEEK_SET) == 0 &&
                     std::fwrite(&count, 4, 1, file()) == 1 && std::fseek(file(), 0, SEEK_END) == 0;
-    return ok || fail("cannot record the frame count in the DCD header");
+    return ok || fail(path() +
+                      ": cannot record the frame count in the DCD header: " + std::strerror(errno));
   }
 
   std::vector<char> frame_;

@@ -79,6 +79,7 @@ class TrajectoryWriter {
   // coordinate field").
   bool fail_unfit(double value, std::string_view field);
   std::FILE* file() const { return out_->get(); }
+  const std::string& path() const { return path_; }
   std::int32_t natoms() const { return natoms_; }
   bool with_cell() const { return with_cell_; }
 

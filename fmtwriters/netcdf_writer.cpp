@@ -57,7 +57,7 @@ class NetcdfWriter final : public TrajectoryWriter {
   }
 
   bool check(int status) {
-    return status == NC_NOERR || fail(data_path_ + ": NetCDF: " + nc_strerror(status));
+    return status == NC_NOERR || fail(path() + ": NetCDF: " + nc_strerror(status));
   }
 
   bool text(int var, const char* name, const std::string& value) {

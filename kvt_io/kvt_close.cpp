@@ -105,7 +105,8 @@ std::int32_t kvtclose(kvtfile& kvtf, const std::function<bool(std::FILE*)>& appe
   write_header(out, kvtf);
   write_vectors(out, kvtf);
   if (append && out.status() == 0 && !append(file->get())) out.fail();
-  if (!file->commit()) out.fail();
+  // A failed write is final: the file is then never committed (and its temporary goes with it).
+  if (out.status() == 0 && !file->commit()) out.fail();
   kvtf.status = out.status();
   release_arrays(kvtf);
   return kvtf.status;

@@ -1,4 +1,7 @@
 // kvtopen: the layout is chosen by the first four bytes of the file, then read whole.
+#include <cerrno>
+#include <cstring>
+
 #include "kvt_io/kvt_internal.hpp"
 #include "support/fatal.hpp"
 #include "support/files.hpp"
@@ -9,7 +12,7 @@ namespace {
 
 std::string read_magic(const kvtfile& kvtf) {
   FilePtr f = open_file(kvtf.filename, "rb");
-  if (!f) kvt::die_file(kvtf, "cannot open the file");
+  if (!f) kvt::die_file(kvtf, std::string("cannot open the file: ") + std::strerror(errno));
   char magic[4];
   if (!read_exact(f.get(), magic, sizeof magic)) {
     kvt::die_file(kvtf, std::ferror(f.get()) ? "cannot read the file" : "too short for a kvt file");

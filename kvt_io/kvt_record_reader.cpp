@@ -2,6 +2,8 @@
 // header, whose first count is 3N (coordinates, not atoms), and the average; record 1 + k holds
 // vector k. Only the content of a record needs to be present, not its unused tail.
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include "kvt_io/kvt_internal.hpp"
 #include "support/files.hpp"
@@ -37,7 +39,7 @@ int read_vector(kvtfile& kvtf, std::FILE* f, std::uint64_t record_bytes, std::si
 
 void read_records(kvtfile& kvtf) {
   FilePtr f = open_file(kvtf.filename, "rb");
-  if (!f) die_file(kvtf, "cannot open the file");
+  if (!f) die_file(kvtf, std::string("cannot open the file: ") + std::strerror(errno));
   char header[kCommonHeaderBytes];
   kvtf.status = read_status(f.get(), header, sizeof header);
   if (kvtf.status != 0) return;

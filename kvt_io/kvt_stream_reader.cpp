@@ -1,5 +1,8 @@
 // The KVT4 and KVT6 streams: a 116-byte header, optional 16-byte atom records, the average,
 // then one block per vector (reals, or for KVT6 an offset, a scale and 16-bit codes).
+#include <cerrno>
+#include <cstring>
+
 #include "kvt_io/kvt_internal.hpp"
 #include "support/fatal.hpp"
 #include "support/files.hpp"
@@ -60,7 +63,7 @@ int read_vector(kvtfile& kvtf, std::FILE* f, std::size_t k, std::vector<std::int
 
 void read_stream(kvtfile& kvtf) {
   FilePtr f = open_file(kvtf.filename, "rb");
-  if (!f) die_file(kvtf, "cannot open the file");
+  if (!f) die_file(kvtf, std::string("cannot open the file: ") + std::strerror(errno));
   const bool atom_records = read_header(kvtf, f.get());
   allocate_for_file(kvtf, size_of_file(kvtf));
   if (atom_records) kvtf.status = read_atom_records(kvtf, f.get());

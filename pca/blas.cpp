@@ -1,5 +1,8 @@
 #include "pca/blas.hpp"
 
+#include <sys/mman.h>
+#include <sys/resource.h>
+
 #include <limits>
 #include <string>
 
@@ -34,6 +37,21 @@ void gemm(char ta, char tb, std::int64_t m, std::int64_t n, std::int64_t k, doub
 
 void set_blas_threads(int threads) {
   if (openblas_set_num_threads != nullptr) openblas_set_num_threads(threads);
+}
+
+void require_address_space(std::uint64_t bytes, int threads) {
+  // OpenBLAS maps one 128 MiB buffer per thread that calls it; a margin for the rest.
+  constexpr std::uint64_t kBlasBuffer = std::uint64_t{128} << 20;
+  const std::uint64_t total = bytes + kBlasBuffer * static_cast<std::uint64_t>(threads + 1);
+  rlimit limit{};
+  if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return;
+  void* room = mmap(nullptr, total, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (room == MAP_FAILED) {
+    die("out of memory: " + std::to_string(total >> 20) +
+        " MiB of address space asked for the solver, the blocks and BLAS, beyond the limit of " +
+        std::to_string(limit.rlim_cur >> 20) + " MiB (ulimit -v)");
+  }
+  munmap(room, total);
 }
 
 void check_info(const char* routine, lapack_int info) {

@@ -37,6 +37,12 @@ void gemm(char ta, char tb, std::int64_t m, std::int64_t n, std::int64_t k, doub
 // Threads BLAS may use (OpenBLAS); ignored by other BLAS libraries.
 void set_blas_threads(int threads);
 
+// Under an address-space limit (ulimit -v), OpenBLAS spins forever when it cannot map its
+// buffers. Before the work starts, this maps `bytes` (what the solver and the blocks need) plus
+// room for the buffers of `threads` BLAS threads, without touching them, and ends the run with
+// "out of memory: ..." and the size when that fails.
+void require_address_space(std::uint64_t bytes, int threads);
+
 // Ends the computation when a LAPACK routine reports failure.
 void check_info(const char* routine, lapack_int info);
 

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <string>
 
@@ -109,6 +110,10 @@ Components analyse(FrameReader& reader, const Options& options, const ProgressFn
     krylov_size(n, frames, stream.block_frames(), stream.max_parts(), budget, wanted);
   }
   if (c.solver == Solver::exact) stream.set_block_frames(exact_block_frames(n));
+  const std::uint64_t block_bytes = 2 * 4 * static_cast<std::uint64_t>(stream.block_frames() * n);
+  require_address_space(
+      (c.solver == Solver::exact ? exact_bytes(n, frames, share.several) : 0) + block_bytes,
+      cores.count());
   // The randomized solver's first pass finds the average itself.
   Centre centre = find_centre(stream, fit_spec(options, n), cores, reduce, share.several,
                               c.solver == Solver::randomized);
@@ -150,7 +155,7 @@ Summary write(const Components& c, const std::string& output, const Options& opt
   if (progress) progress(ProgressEvent{"writing " + output, 0, 0, false});
   const std::int32_t status = kvtclose(kvtf);
   if (progress) progress(ProgressEvent{"writing " + output, 0, 0, true});
-  if (status != 0) die(output + ": the KVT file could not be written");
+  if (status != 0) die(output + ": the KVT file could not be written: " + std::strerror(status));
 
   Summary s;
   s.natoms = c.natoms;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdlib>
 #include <exception>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "support/fatal.hpp"
+#include "support/system_io.hpp"
 
 namespace kvtraj::pca {
 namespace {
@@ -69,45 +71,30 @@ FrameStream::~FrameStream() {
 void FrameStream::open_spill() {
   std::string name = temp_dir() + "/kvtraj-spill-XXXXXX";
   spill_ = mkstemp(name.data());
-  if (spill_ < 0) die(reader_.name() + ": no temporary file could be made in " + temp_dir());
+  if (spill_ < 0) {
+    die_of_errno(reader_.name(), "no temporary file could be made in " + temp_dir(), errno);
+  }
   // Unlinked at once: the copy disappears however the program ends.
   unlink(name.c_str());
 }
 
-namespace {
-
-// Moves `bytes` bytes at file offset `at` with pread or pwrite, whatever the partial transfers.
-template <class Transfer, class Bytes>
-bool transfer_all(Transfer transfer, int fd, Bytes* data, std::size_t bytes, off_t at) {
-  while (bytes > 0) {
-    const ssize_t done = transfer(fd, data, bytes, at);
-    if (done <= 0) return false;
-    data += done;
-    bytes -= static_cast<std::size_t>(done);
-    at += done;
-  }
-  return true;
-}
-
-}  // namespace
-
 void FrameStream::read_block(FrameReader& reader, std::int64_t offset, std::int64_t count,
                              std::span<float> out) {
   const auto values = static_cast<std::size_t>(count * n_);
-  const auto at = static_cast<off_t>(offset * n_ * 4);
+  const auto at = static_cast<std::uint64_t>(offset * n_ * 4);
   auto* bytes = reinterpret_cast<char*>(out.data());
   if (spilled_) {
-    if (!transfer_all(pread, spill_, bytes, values * 4, at)) {
-      die(reader_.name() + ": the temporary copy in " + temp_dir() + " could not be read");
+    const std::int64_t got = pread_fully(spill_, bytes, values * 4, at);
+    if (got != static_cast<std::int64_t>(values * 4)) {
+      die_of_errno(reader_.name(), "the temporary copy in " + temp_dir() + " could not be read",
+                   got < 0 ? errno : EIO);
     }
     correct(offset, count, out);
     return;
   }
   reader.read(first_ + offset, count, out.first(values));
-  if (spill_ >= 0 &&
-      !transfer_all(pwrite, spill_, static_cast<const char*>(bytes), values * 4, at)) {
-    die(reader_.name() + ": the temporary copy could not be written in " + temp_dir() +
-        " (disk full?)");
+  if (spill_ >= 0 && !pwrite_fully(spill_, bytes, values * 4, at)) {
+    die_of_errno(reader_.name(), "the temporary copy could not be written in " + temp_dir(), errno);
   }
 }
 

@@ -1,12 +1,16 @@
 #include <cstdlib>
+#include <new>
 
 #include "support/fatal.hpp"
+#include "support/interrupts.hpp"
 #include "support/messages.hpp"
 
 namespace kvtraj {
 namespace {
 
-void exit_process(int status, std::string_view /*message*/) {
+// std::exit runs no destructors of the stack: the outputs' temporaries are removed here.
+[[noreturn]] void exit_process(int status, std::string_view /*message*/) {
+  remove_temporaries();
   std::exit(status);
 }
 
@@ -29,11 +33,15 @@ void die(std::FILE* stream, std::string_view line) {
   std::fflush(stdout);
   std::fflush(stderr);
   fatal_action(1, line);
-  std::exit(1);  // an action that returns still ends the program
+  exit_process(1, line);  // an action that returns still ends the program
 }
 
 void die(std::string_view line) {
   die(stderr, line);
+}
+
+void die_when_out_of_memory() {
+  std::set_new_handler([] { die("out of memory"); });
 }
 
 }  // namespace kvtraj

@@ -41,6 +41,10 @@ struct FatalError : std::runtime_error {
 // The same on standard error.
 [[noreturn]] void die(std::string_view line);
 
+// Makes a failed allocation anywhere (operator new) fatal with "out of memory", through `die`,
+// for programs that do not catch std::bad_alloc themselves.
+void die_when_out_of_memory();
+
 // A vector of n value-initialised elements; a failed allocation is fatal with the module's
 // "Memory allocation error" rather than an uncaught exception.
 template <class T>

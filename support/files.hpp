@@ -1,5 +1,11 @@
 // Files: owning FILE handles, existence and size, exact reads, and output that replaces its
 // target only once it is complete.
+//
+// The streams are the C library's FILE over our own system calls (support/system_io.hpp), so
+// that interrupted calls and partial transfers are retried wherever the formats read or write.
+// A read that fails is fatal at once, with the file's name and the system's reason (a format
+// would otherwise take the missing bytes for a damaged file); a write that fails marks the
+// stream, keeps its reason in errno and stops a ReplacingFile from being committed.
 #pragma once
 
 #include <cstddef>
@@ -13,12 +19,16 @@
 
 namespace kvtraj {
 
+// The descriptor under a stream and the first failure seen on it (files.cpp).
+struct FileChannel;
+
 struct FileCloser {
   void operator()(std::FILE* f) const noexcept { std::fclose(f); }
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-// std::fopen with an owning result (null on failure, errno set).
+// A stream for reading ("r", "rb") or for writing a new file ("w", "wb"); null on failure, errno
+// set. A file to read that exists but cannot be opened (not ENOENT) is fatal, as a failed read.
 FilePtr open_file(const std::string& path, const char* mode);
 bool file_exists(const std::string& path);
 // Size in bytes of a regular file, or nothing.
@@ -42,14 +52,19 @@ class ReplacingFile {
   // The name the data goes to until `commit`: the temporary file, or the target when it is
   // written directly. For libraries that write by name (NetCDF) instead of through get().
   const std::string& data_path() const { return temp_.empty() ? target_ : temp_; }
-  // True when every write reached the file and it now stands under the target's name. On
-  // failure the target is untouched (for a regular file) and errno describes the failure.
+  // True when every write reached the file, which was synced to the disk and now stands under
+  // the target's name. On failure the target is untouched (for a regular file) and errno
+  // describes the first failure.
   bool commit();
 
  private:
-  ReplacingFile(std::string target, std::string temp, std::FILE* file);
+  explicit ReplacingFile(const std::string& target);
+  // Wraps `fd` in the stream; false (errno set, the descriptor closed) when that fails.
+  bool attach(int fd);
   std::string target_;
-  std::string temp_;  // empty when writing directly to the target
+  std::string temp_;                // empty when writing directly to the target
+  int temp_slot_ = -1;              // the temporary's entry among those a signal removes
+  FileChannel* channel_ = nullptr;  // the stream's descriptor and first failure, until it is closed
   std::FILE* file_ = nullptr;
   std::unique_ptr<char[]> buffer_;  // the stream's buffer, alive until it is closed
 };

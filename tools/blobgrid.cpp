@@ -10,7 +10,9 @@
 #include <functional>
 #include <optional>
 
+#include "support/fatal.hpp"
 #include "support/files.hpp"
+#include "support/interrupts.hpp"
 #include "support/sizes.hpp"
 
 namespace {
@@ -137,6 +139,8 @@ bool write_file(const char* path, const char* kind, const Mesh& mesh,
 }  // namespace
 
 int main(int argc, char** argv) {
+  kvtraj::stop_on_signals("blobgrid");
+  kvtraj::die_when_out_of_memory();
   if (argc != 6) {
     print_usage();
     return kFailure;

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "support/fatal.hpp"
+#include "support/interrupts.hpp"
 #include "tools/node_trajectory.hpp"
 
 namespace {
@@ -14,6 +16,8 @@ constexpr int kBadInput = -1;
 }  // namespace
 
 int main(int argc, char** argv) {
+  kvtraj::stop_on_signals("blobpdb");
+  kvtraj::die_when_out_of_memory();
   if (argc != 3) {
     std::printf("Usage: ./blobpdb [INPUT VORTAN_TRAJECTORY FILE] [OUTPUT PDB FILE]\n");
     return 1;

@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "support/fatal.hpp"
 #include "support/files.hpp"
+#include "support/interrupts.hpp"
 #include "tools/node_trajectory.hpp"
 
 namespace {
@@ -15,6 +17,8 @@ constexpr int kFailure = -1;
 }  // namespace
 
 int main(int argc, char** argv) {
+  kvtraj::stop_on_signals("blobxyz");
+  kvtraj::die_when_out_of_memory();
   if (argc != 3) {
     std::printf("Usage: ./blobxyz [INPUT TRAJECTORY FNAME] [XYZ OUTPUT FNAME]\n");
     return kFailure;

@@ -12,6 +12,7 @@
 #include "apps/kvt/kvt_app.hpp"
 #include "clopts/clopts.hpp"
 #include "support/fatal.hpp"
+#include "support/interrupts.hpp"
 #include "support/messages.hpp"
 
 namespace {
@@ -80,6 +81,8 @@ int run(MpiTeam& team, int argc, char** argv) {
 
 int main(int argc, char** argv) {
   MPI_Init(&argc, &argv);
+  // A signal ends this rank at once; mpirun then ends the others, which do the same.
+  kvtraj::stop_on_signals("kvt-mpi");
   int status = 1;
   {
     MpiTeam team;

@@ -2,12 +2,14 @@
 // select atoms of a topology.
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <new>
 #include <string>
 
 #include "apps/kvt/kvt_app.hpp"
 #include "clopts/clopts.hpp"
 #include "support/fatal.hpp"
+#include "support/interrupts.hpp"
 #include "support/messages.hpp"
 
 namespace {
@@ -58,14 +60,8 @@ void route_module_texts(bool verbose) {
   });
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  kvtraj::set_arguments(argc, argv);
-  route_module_texts(kvtraj::getflag("--verbose"));
-  // Fatal conditions of the modules unwind, so that partial outputs are removed; their
-  // message is already written through the sink.
-  kvtraj::set_fatal_action(kvtraj::throw_fatal_error);
+// The command's status; failures are reported here.
+int run(int argc, char** argv) {
   try {
     const int status = dispatch(argc, argv);
     if (std::fflush(stdout) != 0) fail("standard output could not be written");
@@ -79,4 +75,21 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "kvt: out of memory\n");
   }
   return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  kvtraj::stop_on_signals("kvt");
+  kvtraj::set_arguments(argc, argv);
+  route_module_texts(kvtraj::getflag("--verbose"));
+  // Fatal conditions of the modules unwind, so that partial outputs are removed; their
+  // message is already written through the sink.
+  kvtraj::set_fatal_action(kvtraj::throw_fatal_error);
+  const int status = run(argc, argv);
+  if (status == 0) return 0;
+  // A failed run skips the libraries' exit handlers: when the address space ran out, OpenBLAS's
+  // waits forever for threads that cannot get their buffers. Everything was unwound already.
+  std::fflush(nullptr);
+  std::_Exit(status);
 }

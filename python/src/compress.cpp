@@ -80,8 +80,8 @@ void fit_options(const Request& r, const Input& input, pca::Options& options) {
   if (!r.ref.empty()) options.reference = reference_structure(input.plan(), r.ref);
 }
 
-// Calls `progress` with the lock taken; an exception it raises stops the engine (which removes
-// what it wrote) and is raised again once the engine has unwound.
+// Calls `progress` with the lock taken; an exception it raises, or a signal's (KeyboardInterrupt),
+// stops the engine (which removes what it wrote) and is raised again once it has unwound.
 py::dict run(const Request& r,
              const std::function<void(std::string, std::int64_t, std::int64_t)>& progress) {
   pca::Options options;
@@ -98,18 +98,18 @@ py::dict run(const Request& r,
   options.title = r.title.empty() ? "kvtraj.compress of " + input->name() : r.title;
   InputFrames frames(*input);
   std::optional<py::error_already_set> raised;
-  pca::ProgressFn report;
-  if (progress) {
-    report = [&](const pca::ProgressEvent& e) {
-      py::gil_scoped_acquire gil;
-      try {
-        progress(std::string(e.pass), e.done, e.total);
-      } catch (py::error_already_set& error) {
-        raised.emplace(std::move(error));
-        throw FatalError(1, "kvtraj.compress: stopped by the progress callback");
-      }
-    };
-  }
+  // Every block also looks for a signal the interpreter has caught (Ctrl-C): its exception
+  // (KeyboardInterrupt) stops the engine as one from the callback does.
+  const pca::ProgressFn report = [&](const pca::ProgressEvent& e) {
+    py::gil_scoped_acquire gil;
+    try {
+      if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+      if (progress) progress(std::string(e.pass), e.done, e.total);
+    } catch (py::error_already_set& error) {
+      raised.emplace(std::move(error));
+      throw FatalError(1, "kvtraj.compress: stopped by the progress callback or a signal");
+    }
+  };
   pca::Summary summary;
   try {
     py::gil_scoped_release unlocked;

@@ -1,5 +1,12 @@
 """kvtraj.compress against kvt compress on the same input, its progress reports, and its
-failures: a raised callback or a bad input leaves no output file."""
+failures: a raised callback, Ctrl-C or a bad input leaves no output file."""
+import os
+import signal
+import subprocess
+import sys
+import textwrap
+import time
+
 import numpy as np
 import pytest
 
@@ -45,3 +52,34 @@ def test_failures_leave_no_output(data, tmp_path):
     with pytest.raises(ValueError, match="too large"):  # MB to bytes would overflow
         kvtraj.compress(data / "peptide10.dcd", out, memory=2**62)
     assert list(tmp_path.iterdir()) == []
+
+
+def test_ctrl_c_raises_keyboard_interrupt_within_a_second(data, tmp_path):
+    """A real SIGINT to an interpreter compressing a long album: KeyboardInterrupt, no thread
+    left, no output and no temporary copy left."""
+    sample = data.parents[1] / "data" / "sample.dcd"
+    album = tmp_path / "album"
+    album.write_text(f"{sample}\n" * 100)
+    (tmp_path / "tmp").mkdir()
+    script = textwrap.dedent(f"""
+        import threading, time, kvtraj
+        print("started", flush=True)
+        try:
+            kvtraj.compress({str(album)!r}, {str(tmp_path / "out.kvt")!r}, album=True, vectors=4)
+        except KeyboardInterrupt:
+            print("interrupted", time.monotonic(), threading.active_count(), flush=True)
+    """)
+    env = dict(os.environ, TMPDIR=str(tmp_path / "tmp"))
+    child = subprocess.Popen([sys.executable, "-c", script], stdout=subprocess.PIPE, text=True,
+                             env=env)
+    assert child.stdout.readline() == "started\n"
+    time.sleep(0.5)
+    sent = time.monotonic()
+    child.send_signal(signal.SIGINT)
+    out, _ = child.communicate(timeout=30)
+    word, caught, threads = out.split()
+    assert word == "interrupted"
+    assert float(caught) - sent < 1.0
+    assert threads == "1"
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["album", "tmp"]
+    assert list((tmp_path / "tmp").iterdir()) == []

@@ -78,11 +78,13 @@ TEST(Blobcrd, DamagedHeaderBeforeTheEndIsAFailure) {
 }
 
 TEST(Blobcrd, UnreadableInputIsAFailure) {
-  // A directory opens for reading but every read fails.
+  // A directory opens for reading but every read fails: a read error, not damaged input, so
+  // no output is made and the system's reason is given.
   TempDir dir;
   const Conversion c = convert_file(BLOBCRD, dir.root(), dir);
-  EXPECT_EQ(c.run.status, kBadInput);
-  EXPECT_EQ(c.run.out, announced(c) + kHeaderError + "0\n");
+  EXPECT_EQ(c.run.status, 1);
+  EXPECT_EQ(c.run.err, dir.root() + ": could not be read: Is a directory\n");
+  EXPECT_EQ(c.output, "");
 }
 
 TEST(Blobcrd, CountAndNodeLineErrors) {
