@@ -18,7 +18,7 @@ class ByteWriter {
   void put(T value) {
     std::uint8_t raw[sizeof value];
     std::memcpy(raw, &value, sizeof value);
-    bytes_.insert(bytes_.end(), raw, raw + sizeof value);
+    for (const std::uint8_t byte : raw) bytes_.push_back(byte);
   }
   void put_bytes(std::span<const std::uint8_t> data) {
     bytes_.insert(bytes_.end(), data.begin(), data.end());
