@@ -39,7 +39,7 @@ expect() {
   got=$(complete_words "$@")
   [ "$got" = "$want" ] || fail "completing '$*': got '$got', want '$want'"
 }
-expect "compress convert" kvt co
+expect "compress compare" kvt comp
 expect "--kvt6" kvt compress --kv
 expect "randomized" kvt compress --solver r
 expect "--evals --evec" kvt query --ev
