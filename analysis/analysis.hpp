@@ -22,6 +22,8 @@
 #include "pca/pca.hpp"
 #include "support/atom_record.hpp"
 
+#pragma GCC visibility push(default)  // the installed interface, exported by shared builds
+
 namespace kvtraj::analysis {
 
 // Vectors first..last of a file (from 1, inclusive).
@@ -105,3 +107,5 @@ void write_nmd(const std::string& path, const kvtfile& kvtf, std::int32_t count)
 bool write_gromacs(const std::string& prefix, const kvtfile& kvtf);
 
 }  // namespace kvtraj::analysis
+
+#pragma GCC visibility pop

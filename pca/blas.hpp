@@ -21,6 +21,8 @@ void sgemm_(const char* transa, const char* transb, const int* m, const int* n, 
 void openblas_set_num_threads(int threads) __attribute__((weak));
 }
 
+#pragma GCC visibility push(default)  // shared with the analysis library: exported by shared builds
+
 namespace kvtraj::pca {
 
 // n as a LAPACK integer; a size beyond 32 bits is fatal (the caller checked its budget first).
@@ -66,3 +68,5 @@ void with_workspace(const char* routine, std::vector<Real>& work, std::vector<la
 }
 
 }  // namespace kvtraj::pca
+
+#pragma GCC visibility pop

@@ -11,6 +11,8 @@
 #include "pca/pca.hpp"
 #include "pca/stream.hpp"
 
+#pragma GCC visibility push(default)  // shared with the analysis library: exported by shared builds
+
 namespace kvtraj::pca {
 
 // How the frames are fitted: onto the first frame and then the iterated average, or onto a given
@@ -56,3 +58,5 @@ Centre find_centre(FrameStream& stream, const FitSpec& spec, Cores& cores, Reduc
                    bool shared = false, bool defer_average = false);
 
 }  // namespace kvtraj::pca
+
+#pragma GCC visibility pop

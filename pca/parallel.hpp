@@ -18,6 +18,8 @@
 #include <span>
 #include <vector>
 
+#pragma GCC visibility push(default)  // shared with the analysis library: exported by shared builds
+
 namespace kvtraj::pca {
 
 // Runs fn(t, failed) for t = 0 .. threads - 1 at once, fn(0, ...) on the calling thread. Once one
@@ -102,3 +104,5 @@ void gemm_inner_sum(Cores& cores, std::int64_t m, std::int64_t cols, std::int64_
                     const float* a, std::int64_t lda, const float* b, std::int64_t ldb, float* c);
 
 }  // namespace kvtraj::pca
+
+#pragma GCC visibility pop

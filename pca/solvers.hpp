@@ -13,6 +13,8 @@
 #include "pca/pca.hpp"
 #include "pca/stream.hpp"
 
+#pragma GCC visibility push(default)  // shared with the analysis library: exported by shared builds
+
 namespace kvtraj::pca {
 
 struct Solution {
@@ -57,3 +59,5 @@ std::vector<float> project(FrameStream& stream, const Centre& centre,
                            std::span<const float> vectors, std::int32_t kept);
 
 }  // namespace kvtraj::pca
+
+#pragma GCC visibility pop

@@ -22,6 +22,8 @@
 #include "pca/parallel.hpp"
 #include "pca/pca.hpp"
 
+#pragma GCC visibility push(default)  // shared with the analysis library: exported by shared builds
+
 namespace kvtraj::pca {
 
 class FrameStream {
@@ -113,3 +115,5 @@ class FrameStream {
 };
 
 }  // namespace kvtraj::pca
+
+#pragma GCC visibility pop

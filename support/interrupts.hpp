@@ -10,6 +10,8 @@
 
 #include <string>
 
+#pragma GCC visibility push(default)  // the installed interface, exported by shared builds
+
 namespace kvtraj {
 
 // Installs the handlers; the line written is "PROGRAM: interrupted by SIGTERM" (or SIGINT,
@@ -25,3 +27,5 @@ void forget_temporary(int slot);
 void remove_temporaries();
 
 }  // namespace kvtraj
+
+#pragma GCC visibility pop

@@ -13,6 +13,8 @@
 #include <string>
 #include <string_view>
 
+#pragma GCC visibility push(default)  // the installed interface, exported by shared builds
+
 namespace kvtraj {
 
 int open_retrying(const char* path, int flags, mode_t mode = 0);
@@ -30,3 +32,5 @@ int rename_retrying(const char* from, const char* to);
 [[noreturn]] void die_of_errno(const std::string& name, std::string_view what, int err);
 
 }  // namespace kvtraj
+
+#pragma GCC visibility pop
