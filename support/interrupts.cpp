@@ -22,6 +22,8 @@ struct Slot {
 
 std::array<Slot, kSlots> slots;
 char prefix[64] = "kvtraj";
+constexpr int kNotSettled = -1;
+std::atomic<int> settled_status{kNotSettled};
 
 const char* signal_name(int sig) {
   switch (sig) {
@@ -42,6 +44,8 @@ void put(const char* text) {
 // Only async-signal-safe calls: unlink, write, _exit.
 void on_signal(int sig) {
   remove_temporaries();
+  const int settled = settled_status.load();
+  if (settled != kNotSettled) ::_exit(settled);
   put(prefix);
   put(": interrupted by ");
   put(signal_name(sig));
@@ -57,6 +61,10 @@ void stop_on_signals(const char* program) {
   action.sa_handler = on_signal;
   sigfillset(&action.sa_mask);  // one handler at a time
   for (const int sig : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(sig, &action, nullptr);
+}
+
+void end_quietly_on_signals(int status) {
+  settled_status.store(status);
 }
 
 int remember_temporary(const std::string& path) {

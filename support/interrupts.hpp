@@ -18,6 +18,11 @@ namespace kvtraj {
 // SIGHUP).
 void stop_on_signals(const char* program);
 
+// For the end of a run whose outcome has been reported: a signal from now on still removes
+// the temporaries but ends the process with `status` and writes nothing (an MPI launcher ends
+// the other ranks of a job that one rank's failure has already explained).
+void end_quietly_on_signals(int status);
+
 // Remembers `path` as a file to remove if a signal ends the program. Returns the slot to pass
 // to `forget_temporary` once the file is gone or renamed, or -1 when every slot is taken.
 int remember_temporary(const std::string& path);

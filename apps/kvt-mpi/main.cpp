@@ -92,6 +92,8 @@ int main(int argc, char** argv) {
     kvtraj::set_fatal_action(kvtraj::throw_fatal_error);
     status = run(team, argc, argv);
   }
+  // The outcome is printed; once a failed rank exits, mpirun ends the others with SIGTERM.
+  kvtraj::end_quietly_on_signals(status);
   std::fflush(stdout);
   MPI_Finalize();
   return status;

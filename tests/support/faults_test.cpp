@@ -79,5 +79,21 @@ TEST(Temporaries, RemovedWhileRememberedOnly) {
   EXPECT_FALSE(file_exists(dir.path("removed")));
 }
 
+// A signal after the outcome is reported ends with that outcome's status, silently, and still
+// removes the temporaries.
+TEST(Temporaries, SignalAfterTheOutcomeEndsQuietlyWithItsStatus) {
+  TempDir dir;
+  write_file(dir.path("partial"), "1");
+  EXPECT_EXIT(
+      {
+        stop_on_signals("prog");
+        remember_temporary(dir.path("partial"));
+        end_quietly_on_signals(3);
+        std::raise(SIGTERM);
+      },
+      ::testing::ExitedWithCode(3), "^$");
+  EXPECT_FALSE(file_exists(dir.path("partial")));
+}
+
 }  // namespace
 }  // namespace kvtraj
