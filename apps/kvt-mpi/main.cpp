@@ -36,7 +36,7 @@ int dispatch(MpiTeam& team, int argc, char** argv) {
     kvtraj::app::fail("the only command is compress (see kvt-mpi --help)");
   }
   if (help) {
-    if (team.rank() == 0) kvtraj::app::print_usage(stdout, "compress");
+    if (team.rank() == 0) kvtraj::app::print_usage_as(stdout, "compress", "kvt-mpi");
     return 0;
   }
   return kvtraj::app::run_compress(team);

@@ -54,8 +54,10 @@ int run_compare();
 int run_modes();
 int run_export();
 
-// Usage texts: the program's, or a command's (empty command: the program's).
+// Usage texts: the program's, or a command's (empty command: the program's). A command's text
+// may be printed under another program's name (kvt-mpi), its lines aligned to that name.
 void print_usage(std::FILE* stream, std::string_view command);
+void print_usage_as(std::FILE* stream, std::string_view command, std::string_view program);
 bool is_command(std::string_view command);
 
 // ---------------------------------------------------------------- options

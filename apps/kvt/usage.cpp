@@ -1,5 +1,7 @@
+#include <algorithm>
 #include <array>
 #include <cstdio>
+#include <string>
 
 #include "apps/kvt/kvt_app.hpp"
 
@@ -155,6 +157,27 @@ void print_usage(std::FILE* stream, std::string_view command) {
     }
   }
   std::fwrite(kProgramUsage.data(), 1, kProgramUsage.size(), stream);
+}
+
+void print_usage_as(std::FILE* stream, std::string_view command, std::string_view program) {
+  std::string text;
+  for (const Usage& u : kUsages) {
+    if (u.command == command) text = u.text;
+  }
+  constexpr std::string_view kOwn = "usage: kvt ";
+  if (!text.starts_with(kOwn)) return print_usage(stream, command);
+  // The synopsis' continuation lines are indented under the first line's arguments: shift them
+  // as far as the program's name is longer. Descriptions (indented less) stay.
+  const std::string shift(program.size() - std::min<std::size_t>(program.size(), 3), ' ');
+  const std::string synopsis_indent(kOwn.size(), ' ');
+  std::string out = "usage: " + std::string(program) + ' ';
+  for (std::size_t i = kOwn.size(); i < text.size(); ++i) {
+    out += text[i];
+    if (text[i] == '\n' && text.compare(i + 1, synopsis_indent.size(), synopsis_indent) == 0) {
+      out += shift;
+    }
+  }
+  std::fwrite(out.data(), 1, out.size(), stream);
 }
 
 }  // namespace kvtraj::app
