@@ -79,6 +79,14 @@ def scenarios(o):
     out.append(Scenario("convert-xtc-input", o.kvt,
                         ["convert", "-i", "{w}/in.xtc", "-o", "{w}/out.dcd", "--quiet"],
                         [(f"{d}/gmx_peptide10.xtc", "in.xtc")], "out.dcd"))
+    nc = [(f"{d}/peptide10_mdtraj.nc", "in.nc")]
+    out.append(Scenario("compress-nc-input", o.kvt,
+                        ["compress", "-i", "{w}/in.nc", "-o", "{w}/out.kvt", "--vectors", "4",
+                         "--quiet"], nc, "out.kvt", library_io=True))
+    out.append(Scenario("convert-nc-input", o.kvt,
+                        ["convert", "-i", "{w}/in.nc", "-o", "{w}/out.dcd", "--quiet"], nc,
+                        "out.dcd", library_io=True))
+    out.append(Scenario("info-nc", o.kvt, ["info", "{w}/in.nc"], nc, library_io=True))
     out.append(Scenario("info-dcd", o.kvt, ["info", "{w}/in.dcd"], dcd))
     out.append(Scenario("info-kvt", o.kvt, ["info", "{w}/in.kvt"], kvt_in))
     out.append(Scenario("query", o.kvt, ["query", "-i", "{w}/in.kvt", "--snap", "3"], kvt_in))
