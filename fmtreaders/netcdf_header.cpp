@@ -1,21 +1,22 @@
 // The classic NetCDF header, big-endian: "CDF" and a version byte (1, 2 or 5), the record
 // count, then three lists — dimensions, global attributes, variables — each either absent (two
 // zero words) or a tag and a count. Counts and lengths are 4 bytes, 8 in CDF-5; names and values
-// are padded to 4 bytes. A variable holds its name, dimension ids, attributes, type, slice size
-// and begin offset (4 bytes in CDF-1, 8 otherwise).
+// are padded to 4 bytes. A variable holds its name, dimension ids, attributes, type, size and
+// begin offset (4 bytes in CDF-1, 8 otherwise). Data follows: the fixed-size variables, then the
+// records, each holding one slice of every record variable (those whose first dimension is the
+// unlimited one) in the order they are declared.
 #include "fmtreaders/netcdf_header.hpp"
 
-#include <algorithm>
 #include <array>
 #include <cstring>
-#include <vector>
+#include <string>
+
+#include "support/netcdf_classic.hpp"
 
 namespace kvtraj::readers {
 namespace {
 
-constexpr std::uint32_t kDimensionTag = 10;
-constexpr std::uint32_t kVariableTag = 11;
-constexpr std::uint32_t kAttributeTag = 12;
+constexpr std::uint64_t kMaxAttributeText = 4096;
 
 // Reads the header's words, failing (and staying failed) at the end of the file.
 class HeaderCursor {
@@ -40,6 +41,15 @@ class HeaderCursor {
     if (bytes > file_.remaining()) ok_ = false;
     if (ok_) file_.seek(file_.position() + (bytes + 3) / 4 * 4);
   }
+  // Reads `bytes` bytes of text padded to 4, which the file must hold.
+  std::string text(std::uint64_t bytes) {
+    if (bytes > file_.remaining()) ok_ = false;
+    if (!ok_) return {};
+    std::string s(bytes, '\0');
+    if (!file_.read(s.data(), s.size())) ok_ = false;
+    if (ok_) file_.seek(file_.position() + (4 - bytes % 4) % 4);
+    return s;
+  }
   // A count of items of at least `least` bytes each, refused when the file cannot hold them.
   std::uint64_t items(std::uint64_t least) {
     const std::uint64_t n = count();
@@ -55,11 +65,6 @@ class HeaderCursor {
   bool ok_ = true;
 };
 
-std::uint64_t type_size(std::uint32_t type) {
-  constexpr std::array<std::uint64_t, 12> kSizes = {0, 1, 1, 2, 4, 4, 8, 1, 2, 4, 8, 8};
-  return type < kSizes.size() ? kSizes[type] : 0;
-}
-
 // A list's tag and item count; zero items for an absent list, a refused cursor for a wrong tag.
 std::uint64_t list_items(HeaderCursor& c, std::uint32_t tag, std::uint64_t least) {
   const std::uint32_t found = c.u32();
@@ -71,23 +76,72 @@ std::uint64_t list_items(HeaderCursor& c, std::uint32_t tag, std::uint64_t least
   return c.items(least);
 }
 
-void pass_name(HeaderCursor& c) {
-  c.pass(c.items(1));
+std::string name(HeaderCursor& c) {
+  return c.text(c.items(1));
 }
 
-void pass_attributes(HeaderCursor& c) {
-  const std::uint64_t n = list_items(c, kAttributeTag, 12);
+// Passes an attribute list; the text of Conventions, when wanted and present, goes to
+// `conventions`.
+void attributes(HeaderCursor& c, std::string* conventions) {
+  const std::uint64_t n = list_items(c, netcdf::kAttributeTag, 12);
   for (std::uint64_t i = 0; i < n && c.ok(); ++i) {
-    pass_name(c);
-    const std::uint64_t size = type_size(c.u32());
+    const std::string key = name(c);
+    const std::uint32_t type = c.u32();
+    const std::uint64_t size = nc_type_size(type);
     if (size == 0) c.fail();
-    c.pass(size * c.items(size == 0 ? 1 : size));
+    const std::uint64_t values = c.items(size == 0 ? 1 : size);
+    if (conventions && key == "Conventions" && type == netcdf::kChar &&
+        values <= kMaxAttributeText) {
+      *conventions = c.text(values);
+    } else {
+      c.pass(size * values);
+    }
   }
+}
+
+// a * b, or nothing when it overflows.
+std::optional<std::uint64_t> times(std::uint64_t a, std::uint64_t b) {
+  if (b != 0 && a > UINT64_MAX / b) return std::nullopt;
+  return a * b;
+}
+
+// The bytes of one record of `var` (all of it for a fixed-size variable), or nothing.
+std::optional<std::uint64_t> slice_bytes(const NcLayout& l, const NcVariable& var) {
+  std::optional<std::uint64_t> bytes = nc_type_size(var.type);
+  for (std::size_t d = 0; d < var.dims.size() && bytes; ++d) {
+    const NcDimension& dim = l.dims[var.dims[d]];
+    if (!(d == 0 && dim.unlimited)) bytes = times(*bytes, dim.length);
+  }
+  return bytes;
+}
+
+bool is_record(const NcLayout& l, const NcVariable& var) {
+  return !var.dims.empty() && l.dims[var.dims[0]].unlimited;
+}
+
+// The size of one record: every record variable's slice padded to 4, unless there is only one.
+bool measure_records(NcLayout& l) {
+  std::uint64_t total = 0, last = 0, count = 0;
+  for (const NcVariable& var : l.vars) {
+    if (!is_record(l, var)) continue;
+    const auto bytes = slice_bytes(l, var);
+    if (!bytes || *bytes > UINT64_MAX - 3 - total) return false;
+    last = *bytes;
+    total += (*bytes + 3) / 4 * 4;
+    ++count;
+  }
+  l.record_bytes = count == 1 ? last : total;
+  return true;
 }
 
 }  // namespace
 
-HeaderCheck check_classic_header(BinaryFile& file, ClassicLayout& layout) {
+std::uint64_t nc_type_size(std::uint32_t type) {
+  constexpr std::array<std::uint64_t, 12> kSizes = {0, 1, 1, 2, 4, 4, 8, 1, 2, 4, 8, 8};
+  return type < kSizes.size() ? kSizes[type] : 0;
+}
+
+HeaderCheck read_classic_header(BinaryFile& file, NcLayout& layout) {
   std::array<char, 4> magic{};
   if (!file.seek(0) || !file.read(magic.data(), magic.size()) ||
       std::memcmp(magic.data(), "CDF", 3) != 0) {
@@ -95,41 +149,37 @@ HeaderCheck check_classic_header(BinaryFile& file, ClassicLayout& layout) {
   }
   const char version = magic[3];
   if (version != 1 && version != 2 && version != 5) return HeaderCheck::refused;
-  HeaderCursor c(file, version == 5);
-  c.count();  // the record count, which the library keeps
-  const std::uint64_t ndims = list_items(c, kDimensionTag, 8);
-  std::vector<bool> unlimited;
+  const bool wide = version == 5;
+  HeaderCursor c(file, wide);
+  NcLayout l;
+  const std::uint64_t numrecs = c.count();
+  const bool streaming = numrecs == (wide ? UINT64_MAX : UINT32_MAX);
+  const std::uint64_t ndims = list_items(c, netcdf::kDimensionTag, 8);
   for (std::uint64_t i = 0; i < ndims && c.ok(); ++i) {
-    pass_name(c);
-    unlimited.push_back(c.count() == 0);
+    NcDimension dim{name(c), c.count(), false};
+    dim.unlimited = dim.length == 0;
+    if (dim.unlimited) dim.length = streaming ? UINT64_MAX : numrecs;
+    l.dims.push_back(std::move(dim));
   }
-  pass_attributes(c);
-  const std::uint64_t nvars = list_items(c, kVariableTag, 24);
+  attributes(c, &l.conventions);
+  const std::uint64_t nvars = list_items(c, netcdf::kVariableTag, 24);
   for (std::uint64_t i = 0; i < nvars && c.ok(); ++i) {
-    pass_name(c);
+    NcVariable var{name(c), 0, {}, 0};
     const std::uint64_t rank = c.items(4);
-    bool per_record = false;
     for (std::uint64_t d = 0; d < rank && c.ok(); ++d) {
-      const std::uint64_t id = c.count();
-      if (id >= unlimited.size()) c.fail();
-      if (c.ok() && d == 0) per_record = unlimited[id];
+      var.dims.push_back(c.count());
+      if (var.dims.back() >= l.dims.size()) c.fail();
     }
-    pass_attributes(c);
-    c.u32();  // type
-    const std::uint64_t slice = c.count();
-    const std::uint64_t begin = c.word(version != 1);
-    if (begin > UINT64_MAX - slice) c.fail();
-    if (per_record && c.ok()) {
-      layout.record_bytes += slice;
-      layout.records_end = std::max(layout.records_end, begin + slice);
-    }
+    attributes(c, nullptr);
+    var.type = c.u32();
+    if (nc_type_size(var.type) == 0) c.fail();
+    c.count();  // the header's size of the variable, computed again from its dimensions
+    var.begin = c.word(version != 1);
+    l.vars.push_back(std::move(var));
   }
-  return c.ok() ? HeaderCheck::layout : HeaderCheck::refused;
-}
-
-std::uint64_t whole_records(const ClassicLayout& layout, std::uint64_t file_bytes) {
-  if (layout.record_bytes == 0 || file_bytes < layout.records_end) return 0;
-  return 1 + (file_bytes - layout.records_end) / layout.record_bytes;
+  if (!c.ok() || !measure_records(l)) return HeaderCheck::refused;
+  layout = std::move(l);
+  return HeaderCheck::layout;
 }
 
 }  // namespace kvtraj::readers

@@ -1,32 +1,25 @@
-// The header of a classic-format NetCDF file (CDF-1, CDF-2 with 64-bit offsets, CDF-5), walked
-// before the NetCDF library opens the file. The library allocates what header counts ask for
-// without checking them against the file, and reads the missing part of a cut file as zeros;
-// this walk refuses counts that the file cannot hold and gives where the records lie, so that
-// the frame count stops at the last record the file holds whole. HDF5-based (NetCDF-4) files are
-// not walked.
+// The header of a classic-format NetCDF file (CDF-1, CDF-2 with 64-bit offsets, CDF-5), parsed
+// into the layout the AMBER reader needs. Counts are checked against what the file can hold
+// before anything is allocated for them, and the size of a record is computed from the
+// dimensions (not taken from the header's own sizes), so that a lying header can only give
+// refused reads, never reads outside the file. HDF5-based (NetCDF-4) files are not classic.
 #pragma once
 
 #include <cstdint>
-#include <optional>
-#include <string>
 
 #include "fmtreaders/binary_file.hpp"
+#include "fmtreaders/netcdf_layout.hpp"
 
 namespace kvtraj::readers {
 
-struct ClassicLayout {
-  std::uint64_t record_bytes = 0;  // one record: the per-frame slices of every record variable
-  std::uint64_t records_end = 0;   // where the first record ends (begin of the record variable
-                                   // that ends last, plus its slice)
-};
-
 enum class HeaderCheck { not_classic, refused, layout };
 
-// Walks the header of `file`; `layout` is filled when the result is HeaderCheck::layout (a
-// classic file without record variables gives zero record bytes).
-HeaderCheck check_classic_header(BinaryFile& file, ClassicLayout& layout);
+// Parses the header of `file` into `layout` when the result is HeaderCheck::layout. The
+// unlimited dimension's length is the header's record count, or UINT64_MAX when the file was
+// written as a stream whose count was never filled in.
+HeaderCheck read_classic_header(BinaryFile& file, NcLayout& layout);
 
-// The records a file of `file_bytes` bytes holds whole.
-std::uint64_t whole_records(const ClassicLayout& layout, std::uint64_t file_bytes);
+// Bytes of one value of a NetCDF external type, 0 for an unknown type.
+std::uint64_t nc_type_size(std::uint32_t type);
 
 }  // namespace kvtraj::readers

@@ -100,9 +100,16 @@ std::unique_ptr<FrameReader> open_trr(const std::string& path, std::int32_t& fil
                                       std::int32_t& type);
 std::unique_ptr<FrameReader> trr_reader(BinaryFile file, std::int32_t& type, std::int32_t& natoms);
 // Checks the AMBER conventions of a NetCDF file; null, with the reason reported, when they do
-// not hold (or when this build has no NetCDF library).
+// not hold. Classic-format files are read by kvtraj itself; others go to open_netcdf_library.
 std::unique_ptr<FrameReader> open_netcdf(const std::string& path, std::int32_t& file_natoms,
                                          std::int32_t& type);
+// The reader of the classic-format file `file` (type: kTypeNetcdf); null, with the reason
+// reported, when its header or the convention is refused.
+std::unique_ptr<FrameReader> netcdf_reader(BinaryFile file, std::int32_t& type,
+                                           std::int32_t& natoms);
+// An HDF5-based (NetCDF-4) file through the NetCDF library; refused when this build has none.
+std::unique_ptr<FrameReader> open_netcdf_library(const std::string& path, std::int32_t& file_natoms,
+                                                 std::int32_t& type);
 
 // Checks the first frame's header (type: kTypeXtc); null, with the reason reported, when it is
 // refused.

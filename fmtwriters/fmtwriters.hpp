@@ -2,8 +2,8 @@
 // trajectory has a box), binpos (with six box reals after each frame when it has one), AMBER
 // formatted coordinates in the (10f8.3) layout, with a box line per frame for crdbox, GROMACS
 // XTC (compressed on a grid of a chosen precision, the box as three vectors), GROMACS TRR
-// (single precision, coordinates and the box when there is one), AMBER NetCDF
-// (when built with the NetCDF library), multi-model PDB and GROMACS GRO. PDB and GRO name every
+// (single precision, coordinates and the box when there is one), AMBER NetCDF (classic
+// format with 64-bit offsets), multi-model PDB and GROMACS GRO. PDB and GRO name every
 // atom, so they need the atoms' records (support/atom_record.hpp).
 //
 // Writers stream frame by frame and write into a temporary file beside the target, which takes

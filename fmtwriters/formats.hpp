@@ -33,7 +33,6 @@ std::unique_ptr<TrajectoryWriter> make_binpos_writer(WriterSetup setup);
 std::unique_ptr<TrajectoryWriter> make_amber_writer(WriterSetup setup);
 std::unique_ptr<TrajectoryWriter> make_xtc_writer(WriterSetup setup);
 std::unique_ptr<TrajectoryWriter> make_trr_writer(WriterSetup setup);
-// Null in a build without the NetCDF library.
 std::unique_ptr<TrajectoryWriter> make_netcdf_writer(WriterSetup setup);
 std::unique_ptr<TrajectoryWriter> make_pdb_writer(WriterSetup setup);
 std::unique_ptr<TrajectoryWriter> make_gro_writer(WriterSetup setup);

@@ -94,10 +94,6 @@ std::unique_ptr<TrajectoryWriter> TrajectoryWriter::create(const std::string& pa
       break;
     case TrajectoryFormat::netcdf:
       writer = make_netcdf_writer(std::move(setup));
-      if (!writer) {
-        report_error(path + ": cannot write NetCDF: kvtraj was built without the NetCDF library");
-        return nullptr;
-      }
       break;
     case TrajectoryFormat::pdb:
       writer = make_pdb_writer(std::move(setup));

@@ -49,9 +49,6 @@ class ReplacingFile {
   ReplacingFile& operator=(const ReplacingFile&) = delete;
 
   std::FILE* get() const { return file_; }
-  // The name the data goes to until `commit`: the temporary file, or the target when it is
-  // written directly. For libraries that write by name (NetCDF) instead of through get().
-  const std::string& data_path() const { return temp_.empty() ? target_ : temp_; }
   // True when every write reached the file, which was synced to the disk and now stands under
   // the target's name. On failure the target is untouched (for a regular file) and errno
   // describes the first failure.

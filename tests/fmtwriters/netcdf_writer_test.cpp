@@ -1,5 +1,6 @@
 // The AMBER NetCDF writer, read back through the NetCDF library: the convention's attributes,
-// dimensions and variables, values in place, and no file until it is complete.
+// dimensions and variables, values in place, the same bytes as the library writes for the same
+// definitions, and no file until it is complete.
 #include <gtest/gtest.h>
 #include <netcdf.h>
 
@@ -76,6 +77,79 @@ TEST(NetcdfWriter, WritesTheAmberConventionWithAndWithoutCells) {
       EXPECT_EQ(std::string(labels, 15), "alphabeta gamma");
     }
     nc_close(nc);
+  }
+}
+
+// kFrame1 and kFrame2 written by the NetCDF library (64-bit offsets, no fill), defined in the
+// writer's order with the attributes it gives, `version` as programVersion.
+void write_with_library(const std::string& path, bool with_cell, const std::string& version) {
+  int nc = -1, frame = -1, spatial = -1, atom = -1, cs = -1, ca = -1, label = -1;
+  int spatial_var = -1, time = -1, coords = -1, cs_var = -1, ca_var = -1, len = -1, ang = -1;
+  ASSERT_EQ(nc_create(path.c_str(), NC_CLOBBER | NC_64BIT_OFFSET, &nc), NC_NOERR);
+  nc_set_fill(nc, NC_NOFILL, nullptr);
+  const auto text = [&](int var, const char* name, const std::string& value) {
+    nc_put_att_text(nc, var, name, value.size(), value.data());
+  };
+  const auto def = [&](const char* name, nc_type type, std::vector<int> dims, int& id) {
+    nc_def_var(nc, name, type, static_cast<int>(dims.size()), dims.data(), &id);
+  };
+  text(NC_GLOBAL, "title", "two frames");
+  text(NC_GLOBAL, "application", "kvtraj");
+  text(NC_GLOBAL, "program", "kvt");
+  text(NC_GLOBAL, "programVersion", version);
+  text(NC_GLOBAL, "Conventions", "AMBER");
+  text(NC_GLOBAL, "ConventionVersion", "1.0");
+  nc_def_dim(nc, "frame", NC_UNLIMITED, &frame);
+  nc_def_dim(nc, "spatial", 3, &spatial);
+  nc_def_dim(nc, "atom", 2, &atom);
+  def("spatial", NC_CHAR, {spatial}, spatial_var);
+  def("time", NC_FLOAT, {frame}, time);
+  text(time, "units", "picosecond");
+  def("coordinates", NC_FLOAT, {frame, atom, spatial}, coords);
+  text(coords, "units", "angstrom");
+  if (with_cell) {
+    nc_def_dim(nc, "cell_spatial", 3, &cs);
+    nc_def_dim(nc, "cell_angular", 3, &ca);
+    nc_def_dim(nc, "label", 5, &label);
+    def("cell_spatial", NC_CHAR, {cs}, cs_var);
+    def("cell_angular", NC_CHAR, {ca, label}, ca_var);
+    def("cell_lengths", NC_DOUBLE, {frame, cs}, len);
+    text(len, "units", "angstrom");
+    def("cell_angles", NC_DOUBLE, {frame, ca}, ang);
+    text(ang, "units", "degree");
+  }
+  ASSERT_EQ(nc_enddef(nc), NC_NOERR);
+  nc_put_var_text(nc, spatial_var, "xyz");
+  if (with_cell) {
+    nc_put_var_text(nc, cs_var, "abc");
+    nc_put_var_text(nc, ca_var, "alphabeta gamma");
+  }
+  for (std::size_t f = 0; f < 2; ++f) {
+    const std::array<std::size_t, 3> start = {f, 0, 0}, count = {1, 2, 3}, cell_count = {1, 3};
+    const float t = static_cast<float>(f);
+    nc_put_vara_float(nc, coords, start.data(), count.data(), (f == 0 ? kFrame1 : kFrame2).data());
+    nc_put_var1_float(nc, time, start.data(), &t);
+    if (with_cell) {
+      const std::array<double, 3> l = {kBox.a, kBox.b, kBox.c};
+      const std::array<double, 3> a = {kBox.alpha, kBox.beta, kBox.gamma};
+      nc_put_vara_double(nc, len, start.data(), cell_count.data(), l.data());
+      nc_put_vara_double(nc, ang, start.data(), cell_count.data(), a.data());
+    }
+  }
+  ASSERT_EQ(nc_close(nc), NC_NOERR);
+}
+
+TEST(NetcdfWriter, WritesTheBytesTheLibraryWrites) {
+  TempDir dir;
+  for (const bool with_cell : {false, true}) {
+    const std::string ours = dir.path("ours.nc"), library = dir.path("library.nc");
+    testing::write_two_frames(ours, TrajectoryFormat::netcdf, with_cell, kBox);
+    int nc = -1;
+    ASSERT_EQ(nc_open(ours.c_str(), NC_NOWRITE, &nc), NC_NOERR);
+    const std::string version = text_attribute(nc, NC_GLOBAL, "programVersion");
+    nc_close(nc);
+    write_with_library(library, with_cell, version);
+    EXPECT_EQ(read_file(ours), read_file(library)) << with_cell;
   }
 }
 
