@@ -9,8 +9,13 @@
 namespace kvtraj::app {
 namespace {
 
+void notes(std::FILE* out, const Table& t) {
+  for (const std::string& note : t.notes) std::fprintf(out, "# %s\n", note.c_str());
+}
+
 void xvg_header(std::FILE* out, const Table& t) {
   std::fprintf(out, "# %s, written by kvt\n", t.title.c_str());
+  notes(out, t);
   std::fprintf(out, "@    title \"%s\"\n", t.title.c_str());
   std::fprintf(out, "@    xaxis  label \"%s\"\n", t.x_label.c_str());
   std::fprintf(out, "@    yaxis  label \"%s\"\n", t.y_label.c_str());
@@ -21,6 +26,7 @@ void xvg_header(std::FILE* out, const Table& t) {
 }
 
 void csv_header(std::FILE* out, const Table& t) {
+  notes(out, t);
   std::fputs(t.x_label.c_str(), out);
   for (const std::string& legend : t.legends) std::fprintf(out, ",%s", legend.c_str());
   std::fputc('\n', out);
