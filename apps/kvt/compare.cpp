@@ -77,8 +77,9 @@ void print_report(const Comparison& c) {
   std::printf("rmsip %.9g\n", c.rmsip);
   std::printf("overlap\n");
   for (std::size_t i = 0; i < k; ++i) {
-    for (std::size_t j = 0; j < k; ++j)
+    for (std::size_t j = 0; j < k; ++j) {
       std::printf("%s%.6f", j == 0 ? "" : " ", c.overlap[i + k * j]);
+    }
     std::printf("\n");
   }
   std::printf("cumulative");
