@@ -2,8 +2,9 @@
 // vectors, the comparison of two sets of vectors (inner products, RMSIP, cumulative overlap,
 // covariance overlap), the cosine content of a projection, the fluctuation of every atom within
 // the kept vectors, the structures along one vector, the NMD text of VMD's Normal Mode Wizard
-// and the eigenvector files of gmx covar. The `kvt` commands and the Python package are thin layers
-// over these.
+// and the eigenvector files of gmx covar (written, and read back so that a GROMACS PCA can be
+// compared with a stored one). The `kvt` commands and the Python package are thin layers over
+// these.
 //
 // Vectors are 3N reals each, column after column as in `kvtfile::evecs`; projections are
 // column-major (frame i on vector k at i + frames * k), as in `kvtfile::proj`. Vector numbers
@@ -105,6 +106,27 @@ void write_nmd(const std::string& path, const kvtfile& kvtf, std::int32_t count)
 // PREFIX.xvg (the eigenvalues), in nm and nm². False, with the reason reported through the
 // message sink, when a file cannot be written; neither is then left half written.
 bool write_gromacs(const std::string& prefix, const kvtfile& kvtf);
+
+// A PCA read from the files of gmx covar, in kvt's units (Å, Å²).
+struct GromacsPca {
+  std::int32_t natoms = 0;
+  std::int32_t nvecs = 0;
+  std::vector<float> reference;  // the fit's reference structure, 3N
+  std::vector<float> average;    // 3N
+  std::vector<float> evecs;      // nvecs vectors of 3N, unit length, column after column
+  std::vector<float> evals;      // one per vector
+};
+
+// Reads an eigenvector file as gmx covar (and write_gromacs) writes it: the reference structure
+// at step -1, the average at step 0, then vectors 1, 2, ... of unit length, each with its
+// eigenvalue as the time, all of the same atoms; `xvg` must list the same eigenvalues (count and
+// values). Anything else is fatal, one line naming the file and the frame. A mass-weighted
+// analysis (gmx covar -mwa) is refused: its vectors are not comparable with kvt's.
+GromacsPca read_gromacs(const std::string& trr, const std::string& xvg);
+// The eigenvalue file that goes with `trr`: PREFIX.xvg beside PREFIX.trr (as write_gromacs names
+// it) when it exists, else eigenval.xvg in the same folder (gmx covar's name); empty when neither
+// exists.
+std::string eigenvalues_beside(const std::string& trr);
 
 }  // namespace kvtraj::analysis
 

@@ -16,8 +16,11 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <span>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #pragma GCC visibility push(default)  // the installed interface, exported by shared builds
 
@@ -106,6 +109,35 @@ void readdcdheader(std::int32_t& handle, std::int32_t& natoms);
 // too small for the frame.
 void dcdreadnext(std::int32_t handle, std::span<float> coords, std::int32_t natoms,
                  std::span<float> box, std::int32_t& status);
+
+// ---------------------------------------------------------------- TRR frames with their stamps
+
+// One frame of a TRR file as stored, with the stamps that the trajectory readers drop: for files
+// whose frames are not a trajectory (the eigenvectors that gmx covar writes).
+struct TrrFrame {
+  std::int32_t step = 0;
+  double time = 0.0;
+  double lambda = 0.0;
+  std::int32_t natoms = 0;
+  std::vector<float> x;  // 3 natoms coordinates in nm, as stored; empty when the frame has none
+};
+
+// The frames of a TRR file one by one, each header checked as the trajectory reader checks it
+// (block sizes, one precision for the whole file, blocks inside the file).
+class TrrFrames {
+ public:
+  // Null, with the reason reported, when the file is missing or its first header is refused.
+  static std::unique_ptr<TrrFrames> open(const std::string& path);
+  ~TrrFrames();
+  // kIoOk (0) with the next frame in `frame`, kIoEnd (-1) after the last, or kIoBadData (1)
+  // for a frame that is cut or malformed.
+  int next(TrrFrame& frame);
+
+ private:
+  struct State;
+  explicit TrrFrames(std::unique_ptr<State> state);
+  std::unique_ptr<State> state_;
+};
 
 }  // namespace kvtraj
 

@@ -46,6 +46,15 @@ class FileSource final : public FrameSource {
   UnitCell cell() const override { return cell_of(traj_.unit, traj_.box); }
   std::int32_t type_code() const override { return f77_molfile_type(traj_.unit); }
   float xtc_precision() const override { return f77_molfile_xtc_precision(traj_.unit); }
+  // The second reader takes this one's count instead of counting the frames again (a pass over
+  // the whole file): its record starts closed, and its first read opens the file as xsnap opens
+  // a closed record. Its type, box and cell are known from that read on, when they are asked.
+  std::unique_ptr<FrameSource> another() const override {
+    if (slow()) return nullptr;
+    trajectory closed = traj_;
+    closed.unit = 0;
+    return std::make_unique<FileSource>(name(), std::move(closed));
+  }
 
  private:
   trajectory traj_;

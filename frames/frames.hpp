@@ -61,7 +61,7 @@ class FrameSource {
   // second reader.
   bool slow() const;
   // A second reader of the same file; null for slow sources.
-  std::unique_ptr<FrameSource> another() const;
+  virtual std::unique_ptr<FrameSource> another() const;
   // True when a DCD, binpos or XTC file ends inside a frame after its last whole one.
   bool cut_inside_frame() const { return cut_; }
   // Fatal when the file was cut inside a frame: its frames cannot all be what was written.

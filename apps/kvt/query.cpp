@@ -21,6 +21,7 @@ Table values_table(std::string title, std::string x_label, std::string y_label,
           std::move(x_label),
           std::move(y_label),
           std::move(legend),
+          {},
           rows,
           [v = std::move(values)](std::int64_t r, std::size_t) { return double{v[r]}; }};
 }
@@ -31,6 +32,7 @@ Table atoms_table(std::string title, std::vector<float> xyz) {
           "atom",
           "coordinate (Å)",
           {"x", "y", "z"},
+          {},
           rows,
           [v = std::move(xyz)](std::int64_t r, std::size_t c) { return double{v[3 * r + c]}; }};
 }

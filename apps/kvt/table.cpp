@@ -1,5 +1,7 @@
 #include "apps/kvt/table.hpp"
 
+#include <charconv>
+#include <iterator>
 #include <memory>
 
 #include "apps/kvt/kvt_app.hpp"
@@ -9,8 +11,13 @@
 namespace kvtraj::app {
 namespace {
 
+void notes(std::FILE* out, const Table& t) {
+  for (const std::string& note : t.notes) std::fprintf(out, "# %s\n", note.c_str());
+}
+
 void xvg_header(std::FILE* out, const Table& t) {
   std::fprintf(out, "# %s, written by kvt\n", t.title.c_str());
+  notes(out, t);
   std::fprintf(out, "@    title \"%s\"\n", t.title.c_str());
   std::fprintf(out, "@    xaxis  label \"%s\"\n", t.x_label.c_str());
   std::fprintf(out, "@    yaxis  label \"%s\"\n", t.y_label.c_str());
@@ -21,6 +28,7 @@ void xvg_header(std::FILE* out, const Table& t) {
 }
 
 void csv_header(std::FILE* out, const Table& t) {
+  notes(out, t);
   std::fputs(t.x_label.c_str(), out);
   for (const std::string& legend : t.legends) std::fprintf(out, ",%s", legend.c_str());
   std::fputc('\n', out);
@@ -46,14 +54,24 @@ TableStyle table_style_of(const std::string& path) {
 void print_table(std::FILE* out, const Table& t, TableStyle style) {
   if (style == TableStyle::xvg) xvg_header(out, t);
   if (style == TableStyle::csv) csv_header(out, t);
-  const char* separator = style == TableStyle::csv ? "," : " ";
+  const char separator = style == TableStyle::csv ? ',' : ' ';
+  // Rows are formatted with to_chars, which writes exactly what %.9g writes at a fraction of
+  // printf's cost: the tables of long trajectories are millions of values.
+  std::string line;
+  char number[40];
   for (std::int64_t r = 0; r < t.rows; ++r) {
-    if (style != TableStyle::plain) std::fprintf(out, "%lld", static_cast<long long>(r + 1));
-    for (std::size_t c = 0; c < t.legends.size(); ++c) {
-      const bool first = c == 0 && style == TableStyle::plain;
-      std::fprintf(out, "%s%.9g", first ? "" : separator, t.value(r, c));
+    line.clear();
+    if (style != TableStyle::plain) {
+      line.append(number, std::to_chars(number, std::end(number), r + 1).ptr);
     }
-    std::fputc('\n', out);
+    for (std::size_t c = 0; c < t.legends.size(); ++c) {
+      if (c > 0 || style != TableStyle::plain) line.push_back(separator);
+      line.append(number, std::to_chars(number, std::end(number), t.value(r, c),
+                                        std::chars_format::general, 9)
+                              .ptr);
+    }
+    line.push_back('\n');
+    std::fwrite(line.data(), 1, line.size(), out);
   }
 }
 

@@ -1,7 +1,9 @@
 // Tables the commands print: columns of values by row (snapshots, atoms, vectors), one row a line
 // blank separated by default (one value per line for one column), or, with --xvg, as GROMACS xvg
 // (a header of comments, title, axis labels and a legend per column, the row number first), or
-// with --csv as comma-separated values under a header row.
+// with --csv as comma-separated values under a header row. Notes (single values that belong with
+// the table) open the xvg and csv styles as comment lines, "# " first, which numpy, pandas
+// (comment='#') and xmgrace pass over; the plain style leaves them out.
 #pragma once
 
 #include <array>
@@ -21,6 +23,7 @@ struct Table {
   std::string x_label;               // what the rows are ("snapshot"); rows are numbered from 1
   std::string y_label;               // what the values are, with their unit
   std::vector<std::string> legends;  // one per column
+  std::vector<std::string> notes;    // comment lines of the xvg and csv styles
   std::int64_t rows = 0;
   std::function<double(std::int64_t row, std::size_t column)> value;
 };

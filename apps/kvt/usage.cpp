@@ -95,11 +95,19 @@ constexpr std::array<Usage, 10> kUsages = {{
      "  atoms (names are checked when both sides know them); --top, --select, --pbc as for\n"
      "  compress. -o writes the table to a file in the style of its extension.\n"},
     {"compare",
-     "usage: kvt compare A.kvt B.kvt [--vectors K]\n"
-     "  Compares the vectors of two KVT files of the same atoms: the RMSIP of the first K\n"
-     "  (default as many as the smaller file holds), the K x K overlap matrix |a_i . b_j|,\n"
-     "  the cumulative overlap of each of A's first K with B's first K, and the covariance\n"
-     "  overlap of the two files' kept vectors and eigenvalues.\n"},
+     "usage: kvt compare A B [--vectors K] [--eigenval-a A.xvg] [--eigenval-b B.xvg]\n"
+     "                   [--xvg | --csv]\n"
+     "  Compares the vectors of two PCAs of the same atoms, each a KVT file or the\n"
+     "  eigenvec.trr of gmx covar (or of kvt export): the RMSIP of the first K (default as\n"
+     "  many as the smaller holds), the K x K overlap matrix |a_i . b_j|, the cumulative\n"
+     "  overlap of each of A's first K with B's first K, and the covariance overlap of the\n"
+     "  kept vectors and eigenvalues. A .trr file's eigenvalues are PREFIX.xvg or\n"
+     "  eigenval.xvg beside it, or the file --eigenval-a (--eigenval-b) names; both files\n"
+     "  are checked against what gmx covar writes. --xvg and --csv print one row per\n"
+     "  vector i of A: i, its overlaps with B's vectors 1..K, its cumulative overlap; the\n"
+     "  RMSIP and the covariance overlap open the table as '# rmsip R' and '# covariance\n"
+     "  overlap C' (numpy.loadtxt(F, comments=['#', '@']) for xvg, xmgrace -nxy F;\n"
+     "  pandas.read_csv(F, comment='#') for csv).\n"},
     {"modes",
      "usage: kvt modes -i IN.kvt --vector K -o OUT [--frames N] [--scale S]\n"
      "       kvt modes -i IN.kvt -o OUT.nmd [--vector K]\n"
@@ -134,7 +142,7 @@ constexpr std::string_view kProgramUsage =
     "  info      describe a KVT file or a trajectory\n"
     "  query     print values of a KVT file\n"
     "  project   project the frames of a trajectory onto a KVT file's vectors\n"
-    "  compare   compare the vectors of two KVT files (RMSIP, overlaps)\n"
+    "  compare   compare the vectors of two PCAs (KVT files, gmx covar's eigenvec.trr)\n"
     "  modes     the motion along a vector, as a trajectory or an NMD file\n"
     "  export    write a KVT file's PCA as GROMACS's eigenvector files\n"
     "  select    print or save the atoms a selection picks from a topology\n"

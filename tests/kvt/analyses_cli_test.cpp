@@ -85,6 +85,67 @@ TEST_F(AnalysesCli, TablesHoldTheSameValuesInEveryStyle) {
   EXPECT_NEAR(std::stod(rows[7].substr(rows[7].find(',') + 1)), std::stod(p[6]), 1e-3);
 }
 
+// The value after `key` on the line of the report that starts with it.
+double reported(const std::string& report, const std::string& key) {
+  for (const std::string& line : lines(report)) {
+    if (line.rfind(key + " ", 0) == 0) return std::stod(line.substr(key.size() + 1));
+  }
+  ADD_FAILURE() << "no line " << key << " in\n" << report;
+  return 0.0;
+}
+
+std::vector<double> numbers(const std::string& line, char separator) {
+  std::vector<double> out;
+  std::istringstream in(line);
+  for (std::string field; std::getline(in, field, separator);) out.push_back(std::stod(field));
+  return out;
+}
+
+TEST_F(AnalysesCli, CompareTablesAndGromacsEigenvectors) {
+  const std::string half = dir_->path("half.kvt");
+  ASSERT_EQ(kvt({"compress", "-i", std::string(KVTRAJ_SAMPLE) + "(21:40)", "-o", half, "--vectors",
+                 "3", "--quiet"})
+                .status,
+            0);
+  // The csv rows hold the plain report's matrix and cumulative overlaps; the notes its values.
+  const RunResult plain = kvt({"compare", kvtfile(), half});
+  const RunResult csv = kvt({"compare", kvtfile(), half, "--csv"});
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  ASSERT_EQ(csv.status, 0) << csv.err;
+  const auto p = lines(plain.out), c = lines(csv.out);
+  ASSERT_EQ(p.size(), 7u);
+  ASSERT_EQ(c.size(), 6u);
+  EXPECT_EQ(c[2], "vector of A,B 1,B 2,B 3,cumulative");
+  EXPECT_NEAR(reported(csv.out, "# rmsip"), reported(plain.out, "rmsip"), 1e-9);
+  EXPECT_NEAR(reported(csv.out, "# covariance overlap"), reported(plain.out, "covariance overlap"),
+              1e-9);
+  const std::vector<double> cumulative = numbers(p[5].substr(p[5].find(' ') + 1), ' ');
+  for (std::size_t i = 0; i < 3; ++i) {
+    const std::vector<double> row = numbers(c[3 + i], ','), matrix = numbers(p[2 + i], ' ');
+    ASSERT_EQ(row.size(), 5u);
+    EXPECT_EQ(row[0], i + 1.0);
+    for (std::size_t j = 0; j < 3; ++j) EXPECT_NEAR(row[1 + j], matrix[j], 5e-7);
+    EXPECT_NEAR(row[4], cumulative[i], 5e-7);
+  }
+  // Our export read back on either side is the same PCA.
+  ASSERT_EQ(kvt({"export", "-i", half, "--gromacs", dir_->path("half")}).status, 0);
+  const RunResult same = kvt({"compare", dir_->path("half.trr"), half});
+  ASSERT_EQ(same.status, 0) << same.err;
+  EXPECT_NEAR(reported(same.out, "rmsip"), 1.0, 1e-6);
+  EXPECT_NEAR(reported(same.out, "covariance overlap"), 1.0, 1e-4);
+  // GROMACS's PCA of the first 100 frames without a fit is ours of the same frames, eigenvalues
+  // included (the covariance overlap); with gmx's fit onto the structure file it is close.
+  const std::string own = dir_->path("own100.kvt");
+  ASSERT_EQ(kvt({"compress", "-i", std::string(KVTRAJ_SAMPLE) + "(1:100)", "-o", own, "--no-fit",
+                 "--vectors", "8", "--quiet"})
+                .status,
+            0);
+  const RunResult gmx = kvt({"compare", own, testing::data_path("covar/nofit/eigenvec.trr")});
+  ASSERT_EQ(gmx.status, 0) << gmx.err;
+  EXPECT_GT(reported(gmx.out, "rmsip"), 0.9999);
+  EXPECT_GT(reported(gmx.out, "covariance overlap"), 0.999);
+}
+
 TEST_F(AnalysesCli, RefusalsLeaveNoFile) {
   const std::string traj = std::string(KVTRAJ_SAMPLE) + "(1:40)";
   expect_refused(kvt({"query", "-i", kvtfile(), "--evals", "--xvg", "--csv"}),
@@ -100,6 +161,15 @@ TEST_F(AnalysesCli, RefusalsLeaveNoFile) {
                  "--frames and --scale go with a trajectory");
   expect_refused(kvt({"export", "-i", kvtfile(), "--gromacs", dir_->path("none/pca")}),
                  "none/pca.trr");
+  const std::string trr = testing::data_path("covar/fit/eigenvec.trr");
+  expect_refused(kvt({"compare", kvtfile(), trr, "--eigenval-a", "x.xvg"}),
+                 "--eigenval-a goes with an eigenvector file (.trr)");
+  expect_refused(kvt({"compare", kvtfile(), trr, "--eigenval-b", dir_->path("none.xvg")}),
+                 "none.xvg: cannot be opened");
+  testing::write_file(dir_->path("alone.trr"), testing::read_file(trr));
+  expect_refused(kvt({"compare", dir_->path("alone.trr"), kvtfile()}), "no eigenvalues beside it");
+  expect_refused(kvt({"compare", kvtfile(), testing::data_path("covar/mwa/eigenvec.trr")}),
+                 "a mass-weighted analysis");
   for (const char* name : {"p.txt", "ca.csv", "m.nmd", "none"}) {
     EXPECT_FALSE(std::filesystem::exists(dir_->path(name))) << name;
   }

@@ -5,6 +5,7 @@ of another run against a float64 numpy fit, the motion along a vector read back 
 and the exported GROMACS files through `gmx anaeig` (skipped without gmx). Bad inputs end with
 one line, status 1 and no output file. Exits 77 (skipped) without MDAnalysis.
 Usage: interop_analyses.py KVT DATA_DIR WORK_DIR"""
+import io
 import os
 import shutil
 import sys
@@ -59,6 +60,21 @@ close("overlap matrix = numpy |a b^T|", np.loadtxt(report[2:2 + K]), np.abs(a @ 
 cumulative = [mpca.cumulative_overlap(a, b, i, K) for i in range(K)]
 close("cumulative = MDAnalysis cumulative_overlap", np.array(report[2 + K].split()[1:], float),
       cumulative, 2e-6)
+# The tables of compare load as its usage text says: numpy for xvg, pandas for csv.
+xvg = np.loadtxt(io.StringIO(out("compare", w("a.kvt"), w("b.kvt"), "--xvg")),
+                 comments=["#", "@"])
+close("compare --xvg rows = overlap matrix and cumulative overlaps", xvg[:, 1:],
+      np.column_stack([np.abs(a @ b.T), cumulative]), 2e-6)
+try:
+    import pandas
+    text = out("compare", w("a.kvt"), w("b.kvt"), "--csv")
+    frame = pandas.read_csv(io.StringIO(text), comment="#")
+    close("compare --csv read by pandas = overlap matrix", frame.iloc[:, 1:K + 1].to_numpy(),
+          np.abs(a @ b.T), 2e-6)
+    close("compare --csv rmsip note = MDAnalysis rmsip", float(text.split()[2]),
+          mpca.rmsip(a, b, K), 1e-5)
+except ImportError:
+    print("pandas not found: the csv check is skipped")
 la, lb = (numbers("query", "-i", w(name), "--evals") for name in ("a.kvt", "b.kvt"))
 cross = np.sum(np.sqrt(np.outer(la, lb)) * (a @ b.T) ** 2)
 hess = 1 - np.sqrt(max(la.sum() + lb.sum() - 2 * cross, 0) / (la.sum() + lb.sum()))
