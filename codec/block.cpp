@@ -28,6 +28,7 @@ struct Layout {
 // positions in the residual array of walk (previous frame first, then the current one).
 struct Recipe {
   bool from_model = false;
+  std::size_t anchor = 0;  // coordinates back to the held atom's anchor, 0 when not held
   int nrefs = 0;
   std::array<std::size_t, kMaxRefs> at{};
   std::array<std::int64_t, kMaxRefs> weight{};
@@ -40,6 +41,7 @@ std::vector<Recipe> recipes(const Plan& plan, bool pca, std::size_t n) {
     const AtomPlan& ap = plan.atoms[i / 3];
     Recipe& r = out[i];
     r.from_model = pca && !ap.time_only;
+    r.anchor = ap.held[table] ? 3 * std::size_t{ap.anchor} : 0;
     r.nrefs = ap.nrefs[table];
     for (int k = 0; k < r.nrefs; ++k) {
       const Ref ref = ap.refs[table][k];
@@ -74,16 +76,34 @@ void walk(const Model& model, const Plan& plan, const Layout& layout, std::int64
         d[n + i] = from_model ? q_cur[i] - b : 0;
       }
     } else {
-      for (std::size_t i = 0; i < n; ++i) {
-        const Recipe& r = recipe[i];
-        const std::int64_t b = r.from_model ? base[i] : q_prev[i];
-        std::int64_t sum = 0;
-        for (int k = 0; k < r.nrefs; ++k) sum += r.weight[k] * d[r.at[k]];
-        const Correction corr = correct(sum);
-        const int ctx = context_of(corr.third, r_prev[i], layout.shift);
-        q_cur[i] = side.value(ctx, b + corr.offset, at + i);
-        d[n + i] = q_cur[i] - b;
-        r_prev[i] = d[n + i] - corr.offset;
+      for (std::size_t a = 0; a < n; a += 3) {
+        // The atom's three predictions first: its terms reach only earlier atoms.
+        std::array<std::int64_t, 3> b{}, offset{}, predicted{};
+        std::array<int, 3> ctx{};
+        for (std::size_t c = 0; c < 3; ++c) {
+          const Recipe& r = recipe[a + c];
+          b[c] = r.from_model ? base[a + c] : q_prev[a + c];
+          std::int64_t sum = 0;
+          for (int k = 0; k < r.nrefs; ++k) sum += r.weight[k] * d[r.at[k]];
+          const Correction corr = correct(sum);
+          offset[c] = corr.offset;
+          predicted[c] = b[c] + corr.offset;
+          ctx[c] = context_of(corr.third, r_prev[a + c], layout.shift);
+        }
+        const std::size_t anchor = recipe[a].anchor;
+        const int held = anchor ? held_coordinate(predicted.data(), &q_cur[a - anchor]) : -1;
+        for (int c = 0; c < 3; ++c) {
+          if (c != held) q_cur[a + c] = side.value(ctx[c], predicted[c], at + a + c);
+        }
+        if (held >= 0) {
+          const std::int64_t g = held_value(&q_prev[a], &q_prev[a - anchor], &q_cur[a],
+                                            &q_cur[a - anchor], held, predicted[held]);
+          q_cur[a + held] = side.value(kHeldContext, g, at + a + held);
+        }
+        for (std::size_t c = 0; c < 3; ++c) {
+          d[n + a + c] = q_cur[a + c] - b[c];
+          r_prev[a + c] = d[n + a + c] - offset[c];
+        }
       }
     }
     std::swap(q_prev, q_cur);

@@ -1,6 +1,6 @@
-// The coding plan: which atoms the model predicts and which earlier residuals correct each atom,
-// chosen by least squares on sample frames and kept when they lower the sum of the residuals'
-// magnitudes; and its stored form.
+// The coding plan: which atoms the model predicts, which earlier residuals correct each atom
+// (chosen by least squares on sample frames and kept when they lower the sum of the residuals'
+// magnitudes) and which atoms keep their distance to an earlier one; and its stored form.
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -111,6 +111,41 @@ std::int64_t choose_refs(const Series& s, std::size_t atom, std::int32_t lowest,
   return best;
 }
 
+// The earlier atom (inside the atom's group) whose distance to it changes least from frame to
+// frame, and that change on average, in grid steps.
+struct Anchor {
+  std::uint8_t source = 0;
+  double change = 0.0;
+};
+Anchor steadiest(std::span<const std::int64_t> q, std::size_t n, std::int64_t count,
+                 std::size_t atom, std::int32_t lowest) {
+  Anchor best;
+  for (int src = 1; src <= kMaxSource && static_cast<std::int64_t>(atom) - src >= lowest; ++src) {
+    double change = 0.0, before = 0.0;
+    for (std::int64_t t = 0; t < count; ++t) {
+      const std::int64_t* x = &q[static_cast<std::size_t>(t) * n + 3 * atom];
+      double length2 = 0.0;
+      for (std::ptrdiff_t c = 0; c < 3; ++c) {
+        const auto v = static_cast<double>(x[c] - x[c - 3 * src]);
+        length2 += v * v;
+      }
+      const double length = std::sqrt(length2);
+      if (t > 0) change += std::fabs(length - before);
+      before = length;
+    }
+    change /= static_cast<double>(count - 1);
+    if (best.source == 0 || change < best.change) best = {static_cast<std::uint8_t>(src), change};
+  }
+  return best;
+}
+
+// The held distance pays in a table when it changes less than half the atom's typical residual
+// (`cost` over `values` coordinates).
+bool holds(const Anchor& anchor, std::int64_t cost, std::int64_t values) {
+  return anchor.source != 0 &&
+         2.0 * anchor.change * static_cast<double>(values) < static_cast<double>(cost);
+}
+
 std::vector<std::int64_t> grid(std::span<const float> frames, double step) {
   std::vector<std::int64_t> q(frames.size());
   for (std::size_t i = 0; i < q.size(); ++i) {
@@ -139,7 +174,15 @@ Plan choose_plan(const Model& model, std::span<const float> frames, std::int64_t
   const std::vector<std::int64_t> q = grid(frames, step);
   Series time{n, count - 1, std::vector<std::int64_t>(static_cast<std::size_t>(count - 1) * n)};
   for (std::size_t i = 0; i < time.d.size(); ++i) time.d[i] = q[i + n] - q[i];
-  for (std::size_t a = 0; a < natoms; ++a) choose_refs(time, a, lowest[a], plan.atoms[a], 0);
+  // Coordinates the costs below sum over.
+  const std::int64_t values = 3 * (time.frames - 1);
+  std::vector<Anchor> anchors(natoms);
+  for (std::size_t a = 0; a < natoms; ++a) {
+    const std::int64_t by_time = choose_refs(time, a, lowest[a], plan.atoms[a], 0);
+    anchors[a] = steadiest(q, n, count, a, lowest[a]);
+    plan.atoms[a].held[0] = holds(anchors[a], by_time, values);
+    if (plan.atoms[a].held[0]) plan.atoms[a].anchor = anchors[a].source;
+  }
   if (transforms.empty()) return plan;
 
   // Residuals of the model, then the atoms it does not predict better than their last frame.
@@ -168,14 +211,21 @@ Plan choose_plan(const Model& model, std::span<const float> frames, std::int64_t
         mixed.d[static_cast<std::size_t>(t) * n + 3 * a + c] = time.at(t, 3 * a + c);
     }
   }
-  for (std::size_t a = 0; a < natoms; ++a) choose_refs(mixed, a, lowest[a], plan.atoms[a], 1);
+  for (std::size_t a = 0; a < natoms; ++a) {
+    const std::int64_t by_mix = choose_refs(mixed, a, lowest[a], plan.atoms[a], 1);
+    plan.atoms[a].held[1] = holds(anchors[a], by_mix, values);
+    if (plan.atoms[a].held[1]) plan.atoms[a].anchor = anchors[a].source;
+  }
   return plan;
 }
 
 void write_plan(const Plan& plan, std::vector<std::uint8_t>& out) {
   for (const AtomPlan& a : plan.atoms) {
-    out.push_back(
-        static_cast<std::uint8_t>((a.time_only ? 1 : 0) | (a.nrefs[0] << 1) | (a.nrefs[1] << 3)));
+    const bool held = a.held[0] || a.held[1];
+    out.push_back(static_cast<std::uint8_t>((a.time_only ? 1 : 0) | (a.nrefs[0] << 1) |
+                                            (a.nrefs[1] << 3) | (a.held[0] ? 32 : 0) |
+                                            (a.held[1] ? 64 : 0)));
+    if (held) out.push_back(a.anchor);
     for (int table = 0; table < 2; ++table) {
       for (int k = 0; k < a.nrefs[table]; ++k) {
         out.push_back(a.refs[table][k].source);
@@ -198,8 +248,14 @@ Plan read_plan(std::span<const std::uint8_t> bytes, std::int32_t natoms, std::st
     p.time_only = (flags & 1) != 0;
     p.nrefs = {static_cast<std::uint8_t>((flags >> 1) & 3),
                static_cast<std::uint8_t>((flags >> 3) & 3)};
-    if (flags >> 5 != 0 || p.nrefs[0] > kMaxRefs || p.nrefs[1] > kMaxRefs)
+    p.held = {(flags & 32) != 0, (flags & 64) != 0};
+    if (flags >> 7 != 0 || p.nrefs[0] > kMaxRefs || p.nrefs[1] > kMaxRefs)
       in.damaged("a plan entry is invalid");
+    if (p.held[0] || p.held[1]) {
+      p.anchor = in.get<std::uint8_t>();
+      if (p.anchor < 1 || p.anchor > kMaxSource || p.anchor > a)
+        in.damaged("a held atom's anchor is outside the frame");
+    }
     for (int table = 0; table < 2; ++table) {
       for (int k = 0; k < p.nrefs[table]; ++k) {
         Ref& r = p.refs[table][k];

@@ -1,4 +1,4 @@
-// The model's rebuild of a frame on the grid, and stored transforms.
+// The model's rebuild of a frame on the grid, stored transforms, and held distances.
 #include "codec/predict.hpp"
 
 #include <cmath>
@@ -51,6 +51,41 @@ void pca_grid(const Model& model, const Transform& t, std::int64_t frame, double
                        : 0;
     }
   }
+}
+
+int held_coordinate(const std::int64_t* predicted, const std::int64_t* anchor) {
+  int best = 0;
+  std::int64_t longest = -1;
+  for (int c = 0; c < 3; ++c) {
+    const std::int64_t v = predicted[c] - anchor[c];
+    const std::int64_t len = v < 0 ? -v : v;
+    if (len > longest) {
+      longest = len;
+      best = c;
+    }
+  }
+  return best;
+}
+
+std::int64_t held_value(const std::int64_t* atom_before, const std::int64_t* anchor_before,
+                        const std::int64_t* atom, const std::int64_t* anchor, int coordinate,
+                        std::int64_t predicted) {
+  // Grid integers stay within 2^31, so their differences are exact in double; the sums run in
+  // a fixed order and sqrt is correctly rounded, so every build gets the same value.
+  double length2 = 0.0, others2 = 0.0;
+  for (int c = 0; c < 3; ++c) {
+    const auto before = static_cast<double>(atom_before[c] - anchor_before[c]);
+    length2 += before * before;
+    if (c != coordinate) {
+      const auto now = static_cast<double>(atom[c] - anchor[c]);
+      others2 += now * now;
+    }
+  }
+  const double rest = length2 - others2;
+  const double h = rest > 0.0 ? std::sqrt(rest) : 0.0;
+  const auto from = static_cast<double>(anchor[coordinate]);
+  return static_cast<std::int64_t>(
+      std::floor((predicted >= anchor[coordinate] ? from + h : from - h) + 0.5));
 }
 
 }  // namespace kvtraj::codec

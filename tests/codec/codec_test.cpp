@@ -201,6 +201,76 @@ TEST_F(CodecTest, BlocksPredictFromTheModelWhenItPaysAndTheBoundStillHolds) {
   EXPECT_FALSE(grouped.atoms[20].time_only);
 }
 
+// Rigid pairs: the first atom walks, the second stays 1 Å from it in a direction that turns at
+// random from frame to frame.
+std::vector<float> rigid_pairs(std::int32_t pairs, std::int64_t frames, double centre) {
+  std::mt19937 rng(8);
+  std::normal_distribution<double> normal;
+  std::vector<double> x(6 * static_cast<std::size_t>(pairs));
+  for (double& v : x) v = centre + 4.0 * normal(rng);
+  std::vector<float> out;
+  for (std::int64_t f = 0; f < frames; ++f) {
+    for (std::size_t a = 0; a < x.size(); a += 6) {
+      double u[3], len = 0.0;
+      for (int c = 0; c < 3; ++c) {
+        x[a + c] += 0.3 * normal(rng);
+        u[c] = x[a + 3 + c] - x[a + c] + 0.4 * normal(rng);
+        len += u[c] * u[c];
+      }
+      for (int c = 0; c < 3; ++c) x[a + 3 + c] = x[a + c] + u[c] / std::sqrt(len);
+    }
+    for (double v : x) out.push_back(static_cast<float>(v));
+  }
+  return out;
+}
+
+TEST_F(CodecTest, AtomsHeldAtTheirDistanceCodeSmallerWithinTheBoundAndTheirPlanIsStored) {
+  const std::int32_t natoms = 40;
+  for (const double centre : {0.0, -9990.0}) {
+    const auto x = rigid_pairs(natoms / 2, 24, centre);
+    Model m;
+    m.natoms = natoms;
+    const double e = 0.005, step = grid_step(e, std::fabs(centre) + 30.0);
+    const Plan plan = choose_plan(m, x, 0, 24, {}, step, {});
+    for (std::int32_t a = 0; a < natoms; ++a) {
+      EXPECT_EQ(plan.atoms[a].held[0], a % 2 == 1) << "atom " << a;
+      EXPECT_EQ(plan.atoms[a].anchor, a % 2) << "atom " << a;
+    }
+    Plan free = plan;
+    for (AtomPlan& p : free.atoms) p = {p.time_only, p.nrefs, p.refs};
+    const EncodedBlock held = encode_block(m, plan, {0, 24, x, {}}, e);
+    const EncodedBlock loose = encode_block(m, free, {0, 24, x, {}}, e);
+    EXPECT_LT(held.bytes.size(), loose.bytes.size() * 19 / 20) << "centre " << centre;
+    std::vector<float> out(x.size());
+    decode_block(m, plan, held.bytes, 0, 24, out, "test");
+    EXPECT_LE(max_deviation(x, out), e);
+    // A plan read with a plan that holds nothing decodes other values: it is damage.
+    KVTRAJ_EXPECT_FATAL(decode_block(m, free, held.bytes, 0, 24, out, "blk"), "damaged block");
+
+    std::vector<std::uint8_t> stored;
+    write_plan(plan, stored);
+    const Plan back = read_plan(stored, natoms, "plan");
+    for (std::int32_t a = 0; a < natoms; ++a) {
+      EXPECT_EQ(back.atoms[a].held, plan.atoms[a].held);
+      EXPECT_EQ(back.atoms[a].anchor, plan.atoms[a].anchor);
+    }
+  }
+  // Anchors before the first atom, or beyond the reach of terms, and unknown flags are damage.
+  AtomPlan far;
+  far.held = {true, false};
+  for (const std::uint8_t anchor : {std::uint8_t{0}, std::uint8_t{2}, std::uint8_t{17}}) {
+    Plan p;
+    p.atoms.assign(2, AtomPlan{});
+    far.anchor = anchor;
+    p.atoms[1] = far;
+    std::vector<std::uint8_t> bytes;
+    write_plan(p, bytes);
+    KVTRAJ_EXPECT_FATAL(read_plan(bytes, 2, "plan"), "anchor is outside the frame");
+  }
+  const std::vector<std::uint8_t> unknown{0x80};
+  KVTRAJ_EXPECT_FATAL(read_plan(unknown, 1, "plan"), "a plan entry is invalid");
+}
+
 TEST_F(CodecTest, DamagedOrTruncatedBlocksAreReportedNeverDecodedIntoOtherFrames) {
   const std::int32_t natoms = 12;
   const auto x = walk_frames(natoms, 16, 0.0, 0.2, 4);
