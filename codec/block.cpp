@@ -28,7 +28,8 @@ struct Layout {
 // positions in the residual array of walk (previous frame first, then the current one).
 struct Recipe {
   bool from_model = false;
-  std::size_t anchor = 0;  // coordinates back to the held atom's anchor, 0 when not held
+  // Coordinates back to the held atom's anchors, 0 when not held (the second: with one anchor).
+  std::array<std::size_t, 2> anchor{0, 0};
   int nrefs = 0;
   std::array<std::size_t, kMaxRefs> at{};
   std::array<std::int64_t, kMaxRefs> weight{};
@@ -41,7 +42,7 @@ std::vector<Recipe> recipes(const Plan& plan, bool pca, std::size_t n) {
     const AtomPlan& ap = plan.atoms[i / 3];
     Recipe& r = out[i];
     r.from_model = pca && !ap.time_only;
-    r.anchor = ap.held[table] ? 3 * std::size_t{ap.anchor} : 0;
+    if (ap.held[table]) r.anchor = {3 * std::size_t{ap.anchor}, 3 * std::size_t{ap.second}};
     r.nrefs = ap.nrefs[table];
     for (int k = 0; k < r.nrefs; ++k) {
       const Ref ref = ap.refs[table][k];
@@ -50,6 +51,35 @@ std::vector<Recipe> recipes(const Plan& plan, bool pca, std::size_t n) {
     }
   }
   return out;
+}
+
+// Decodes (or codes) the coordinates of held atom `a` of a frame at `at`: those left free in
+// order, then those its distances predict.
+template <class Side>
+void hold(const std::array<std::size_t, 2>& anchor, std::size_t a, std::size_t at,
+          const std::array<std::int64_t, 3>& predicted, const std::array<int, 3>& ctx,
+          const std::vector<std::int64_t>& q_prev, std::vector<std::int64_t>& q_cur, Side& side) {
+  Held h{&q_prev[a],
+         &q_cur[a],
+         predicted.data(),
+         {&q_prev[a - anchor[0]], nullptr},
+         {&q_cur[a - anchor[0]], nullptr}};
+  if (anchor[1] == 0) {
+    const int k = held_coordinate(h);
+    for (int c = 0; c < 3; ++c) {
+      if (c != k) q_cur[a + c] = side.value(ctx[c], predicted[c], at + a + c);
+    }
+    q_cur[a + k] = side.value(kHeldContext, held_value(h, k), at + a + k);
+    return;
+  }
+  h.anchor_before[1] = &q_prev[a - anchor[1]];
+  h.anchor[1] = &q_cur[a - anchor[1]];
+  const int f = circle_coordinate(h);
+  q_cur[a + f] = side.value(ctx[f], predicted[f], at + a + f);
+  const std::array<std::int64_t, 2> g = held_pair(h, f);
+  const std::size_t k1 = f == 0 ? 1 : 0, k2 = f == 2 ? 1 : 2;
+  q_cur[a + k1] = side.value(kHeldContext, g[0], at + a + k1);
+  q_cur[a + k2] = side.value(kHeldContext, g[1], at + a + k2);
 }
 
 // Walks the frames of a block in coding order. For each coordinate it forms the prediction
@@ -90,15 +120,12 @@ void walk(const Model& model, const Plan& plan, const Layout& layout, std::int64
           predicted[c] = b[c] + corr.offset;
           ctx[c] = context_of(corr.third, r_prev[a + c], layout.shift);
         }
-        const std::size_t anchor = recipe[a].anchor;
-        const int held = anchor ? held_coordinate(predicted.data(), &q_cur[a - anchor]) : -1;
-        for (int c = 0; c < 3; ++c) {
-          if (c != held) q_cur[a + c] = side.value(ctx[c], predicted[c], at + a + c);
-        }
-        if (held >= 0) {
-          const std::int64_t g = held_value(&q_prev[a], &q_prev[a - anchor], &q_cur[a],
-                                            &q_cur[a - anchor], held, predicted[held]);
-          q_cur[a + held] = side.value(kHeldContext, g, at + a + held);
+        const std::array<std::size_t, 2> anchor = recipe[a].anchor;
+        if (anchor[0] == 0) {
+          for (std::size_t c = 0; c < 3; ++c)
+            q_cur[a + c] = side.value(ctx[c], predicted[c], at + a + c);
+        } else {
+          hold(anchor, a, at, predicted, ctx, q_prev, q_cur, side);
         }
         for (std::size_t c = 0; c < 3; ++c) {
           d[n + a + c] = q_cur[a + c] - b[c];

@@ -64,8 +64,10 @@ struct AtomPlan {
   std::array<std::uint8_t, 2> nrefs{0, 0};
   std::array<std::array<Ref, kMaxRefs>, 2> refs{};
   // The atom i - anchor (1..kMaxSource; 0: none) it keeps its distance to from frame to frame,
-  // and whether that distance predicts a coordinate in time blocks [0] and pca blocks [1].
+  // and whether that distance predicts a coordinate in time blocks [0] and pca blocks [1]; with
+  // a second anchor (0: none) the two distances predict two coordinates.
   std::uint8_t anchor = 0;
+  std::uint8_t second = 0;
   std::array<bool, 2> held{false, false};
 };
 struct Plan {

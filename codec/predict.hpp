@@ -20,15 +20,30 @@ inline constexpr std::int64_t kMaxGridValue = std::int64_t{1} << 31;
 void pca_grid(const Model& model, const Transform& t, std::int64_t frame, double step,
               std::span<double> work, std::span<std::int64_t> out);
 
-// Of an atom held at its distance to an anchor atom (x y z grid integers of each): the
-// coordinate the distance predicts, the one along which the predicted bond lies most (where the
-// distance resolves it best; the first of equals).
-int held_coordinate(const std::int64_t* predicted, const std::int64_t* anchor);
+// A held atom and its anchors, x y z grid integers one frame back and in this frame (the atom's
+// as far as decoded), and the atom's predictions.
+struct Held {
+  const std::int64_t* atom_before;
+  const std::int64_t* atom;
+  const std::int64_t* predicted;
+  std::array<const std::int64_t*, 2> anchor_before;  // the second null with one anchor
+  std::array<const std::int64_t*, 2> anchor;
+};
+
+// With one anchor: the coordinate the distance predicts, the one along which the predicted bond
+// lies most (where the distance resolves it best; the first of equals).
+int held_coordinate(const Held& h);
 // That coordinate's grid integer: the anchor's, plus what is left of the distance one frame back
-// after the atom's two other coordinates, on the side of the anchor where `predicted` lies.
-std::int64_t held_value(const std::int64_t* atom_before, const std::int64_t* anchor_before,
-                        const std::int64_t* atom, const std::int64_t* anchor, int coordinate,
-                        std::int64_t predicted);
+// after the atom's two other coordinates, on the side of the anchor where the prediction lies.
+std::int64_t held_value(const Held& h, int coordinate);
+
+// With two anchors: the coordinate decoded first, the one along which the circle the two
+// distances leave runs most at the prediction (the first of equals).
+int circle_coordinate(const Held& h);
+// The two other coordinates' grid integers, in increasing order: where the circles the two
+// distances one frame back leave in their plane cross, the crossing nearer the prediction (the
+// point between them when they do not cross; the prediction when they cannot).
+std::array<std::int64_t, 2> held_pair(const Held& h, int first);
 
 // The correction of a coordinate by its references: the weighted sum S of their residuals (in
 // sixteenths), the whole correction (S / 16 rounded half up) and which third of the grid cell

@@ -201,50 +201,88 @@ TEST_F(CodecTest, BlocksPredictFromTheModelWhenItPaysAndTheBoundStillHolds) {
   EXPECT_FALSE(grouped.atoms[20].time_only);
 }
 
-// Rigid pairs: the first atom walks, the second stays 1 Å from it in a direction that turns at
-// random from frame to frame.
-std::vector<float> rigid_pairs(std::int32_t pairs, std::int64_t frames, double centre) {
+// Rigid bent triples, like waters: the first atom walks, the other two stay 1 Å from it, 1.6 Å
+// apart, while the molecule turns at random from frame to frame.
+std::vector<float> rigid_triples(std::int32_t molecules, std::int64_t frames, double centre) {
   std::mt19937 rng(8);
   std::normal_distribution<double> normal;
-  std::vector<double> x(6 * static_cast<std::size_t>(pairs));
-  for (double& v : x) v = centre + 4.0 * normal(rng);
+  const double body[3][3] = {{0, 0, 0}, {1, 0, 0}, {-0.28, 0.96, 0}};
+  struct Molecule {
+    double at[3];
+    double rot[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+  };
+  std::vector<Molecule> m(static_cast<std::size_t>(molecules));
+  for (Molecule& x : m) {
+    for (double& v : x.at) v = centre + 4.0 * normal(rng);
+  }
   std::vector<float> out;
   for (std::int64_t f = 0; f < frames; ++f) {
-    for (std::size_t a = 0; a < x.size(); a += 6) {
-      double u[3], len = 0.0;
+    for (Molecule& x : m) {
+      double axis[3], len = 0.0;
       for (int c = 0; c < 3; ++c) {
-        x[a + c] += 0.3 * normal(rng);
-        u[c] = x[a + 3 + c] - x[a + c] + 0.4 * normal(rng);
-        len += u[c] * u[c];
+        x.at[c] += 0.3 * normal(rng);
+        axis[c] = normal(rng);
+        len += axis[c] * axis[c];
       }
-      for (int c = 0; c < 3; ++c) x[a + 3 + c] = x[a + c] + u[c] / std::sqrt(len);
+      // Rodrigues: a turn of about 0.4 rad about a random axis, then the old orientation.
+      const double angle = 0.4 * normal(rng), co = std::cos(angle), si = std::sin(angle);
+      double k[3], turn[3][3], next[3][3];
+      for (int c = 0; c < 3; ++c) k[c] = axis[c] / std::sqrt(len);
+      for (int r = 0; r < 3; ++r) {
+        for (int c = 0; c < 3; ++c) {
+          const double cross = r == c ? 0.0 : ((c - r + 3) % 3 == 1 ? -1.0 : 1.0) * k[3 - r - c];
+          turn[r][c] = (r == c ? co : 0.0) + si * cross + (1 - co) * k[r] * k[c];
+        }
+      }
+      for (int r = 0; r < 3; ++r) {
+        for (int c = 0; c < 3; ++c) {
+          next[r][c] = 0.0;
+          for (int i = 0; i < 3; ++i) next[r][c] += turn[r][i] * x.rot[i][c];
+        }
+      }
+      std::copy(&next[0][0], &next[0][0] + 9, &x.rot[0][0]);
+      for (const auto& b : body) {
+        for (int r = 0; r < 3; ++r) {
+          const double v = x.at[r] + x.rot[r][0] * b[0] + x.rot[r][1] * b[1] + x.rot[r][2] * b[2];
+          out.push_back(static_cast<float>(v));
+        }
+      }
     }
-    for (double v : x) out.push_back(static_cast<float>(v));
   }
   return out;
 }
 
-TEST_F(CodecTest, AtomsHeldAtTheirDistanceCodeSmallerWithinTheBoundAndTheirPlanIsStored) {
-  const std::int32_t natoms = 40;
+TEST_F(CodecTest, AtomsHeldAtTheirDistancesCodeSmallerWithinTheBoundAndTheirPlanIsStored) {
+  const std::int32_t natoms = 42;
   for (const double centre : {0.0, -9990.0}) {
-    const auto x = rigid_pairs(natoms / 2, 24, centre);
+    const auto x = rigid_triples(natoms / 3, 24, centre);
     Model m;
     m.natoms = natoms;
     const double e = 0.005, step = grid_step(e, std::fabs(centre) + 30.0);
     const Plan plan = choose_plan(m, x, 0, 24, {}, step, {});
     for (std::int32_t a = 0; a < natoms; ++a) {
-      EXPECT_EQ(plan.atoms[a].held[0], a % 2 == 1) << "atom " << a;
-      EXPECT_EQ(plan.atoms[a].anchor, a % 2) << "atom " << a;
+      const AtomPlan& p = plan.atoms[a];
+      // The second atom holds to the first; the third to both.
+      EXPECT_EQ(p.held[0], a % 3 != 0) << "atom " << a;
+      EXPECT_EQ(std::min(p.anchor, p.second), a % 3 == 2 ? 1 : 0) << "atom " << a;
+      EXPECT_EQ(std::max(p.anchor, p.second), a % 3) << "atom " << a;
     }
-    Plan free = plan;
+    Plan single = plan, free = plan;
+    for (AtomPlan& p : single.atoms) p.second = 0;
     for (AtomPlan& p : free.atoms) p = {p.time_only, p.nrefs, p.refs};
+    const auto bytes = [&](const Plan& p) {
+      const EncodedBlock b = encode_block(m, p, {0, 24, x, {}}, e);
+      std::vector<float> out(x.size());
+      decode_block(m, p, b.bytes, 0, 24, out, "test");
+      EXPECT_LE(max_deviation(x, out), e);
+      return b.bytes.size();
+    };
+    const std::size_t both = bytes(plan), one = bytes(single), none = bytes(free);
+    EXPECT_LT(both, one * 19 / 20) << "centre " << centre;
+    EXPECT_LT(one, none * 19 / 20) << "centre " << centre;
+    // Bytes coded with the anchors do not decode without them: they are damage.
     const EncodedBlock held = encode_block(m, plan, {0, 24, x, {}}, e);
-    const EncodedBlock loose = encode_block(m, free, {0, 24, x, {}}, e);
-    EXPECT_LT(held.bytes.size(), loose.bytes.size() * 19 / 20) << "centre " << centre;
     std::vector<float> out(x.size());
-    decode_block(m, plan, held.bytes, 0, 24, out, "test");
-    EXPECT_LE(max_deviation(x, out), e);
-    // A plan read with a plan that holds nothing decodes other values: it is damage.
     KVTRAJ_EXPECT_FATAL(decode_block(m, free, held.bytes, 0, 24, out, "blk"), "damaged block");
 
     std::vector<std::uint8_t> stored;
@@ -253,22 +291,24 @@ TEST_F(CodecTest, AtomsHeldAtTheirDistanceCodeSmallerWithinTheBoundAndTheirPlanI
     for (std::int32_t a = 0; a < natoms; ++a) {
       EXPECT_EQ(back.atoms[a].held, plan.atoms[a].held);
       EXPECT_EQ(back.atoms[a].anchor, plan.atoms[a].anchor);
+      EXPECT_EQ(back.atoms[a].second, plan.atoms[a].second);
     }
   }
-  // Anchors before the first atom, or beyond the reach of terms, and unknown flags are damage.
-  AtomPlan far;
-  far.held = {true, false};
-  for (const std::uint8_t anchor : {std::uint8_t{0}, std::uint8_t{2}, std::uint8_t{17}}) {
+  // Anchors before the first atom, beyond the reach of terms or twice the same are damage, and
+  // so is a second anchor without a first.
+  const std::pair<int, int> bad[] = {{0, 0}, {3, 0}, {17, 0}, {1, 3}, {2, 2}};
+  for (const auto& [first, second] : bad) {
     Plan p;
-    p.atoms.assign(2, AtomPlan{});
-    far.anchor = anchor;
-    p.atoms[1] = far;
+    p.atoms.assign(3, AtomPlan{});
+    p.atoms[2].held = {true, false};
+    p.atoms[2].anchor = static_cast<std::uint8_t>(first);
+    p.atoms[2].second = static_cast<std::uint8_t>(second);
     std::vector<std::uint8_t> bytes;
     write_plan(p, bytes);
-    KVTRAJ_EXPECT_FATAL(read_plan(bytes, 2, "plan"), "anchor is outside the frame");
+    KVTRAJ_EXPECT_FATAL(read_plan(bytes, 3, "plan"), "anchor is outside the frame");
   }
-  const std::vector<std::uint8_t> unknown{0x80};
-  KVTRAJ_EXPECT_FATAL(read_plan(unknown, 1, "plan"), "a plan entry is invalid");
+  const std::vector<std::uint8_t> unheld_second{0x80, 1};
+  KVTRAJ_EXPECT_FATAL(read_plan(unheld_second, 1, "plan"), "a plan entry is invalid");
 }
 
 TEST_F(CodecTest, DamagedOrTruncatedBlocksAreReportedNeverDecodedIntoOtherFrames) {
