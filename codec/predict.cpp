@@ -72,8 +72,13 @@ double now(const Held& h, int k, int c) {
   return static_cast<double>(h.atom[c] - h.anchor[k][c]);
 }
 
+// The grid integer nearest to a prediction, kept within the grid's range: far geometry (or a
+// damaged block) only costs bits, and every residual stays within what the coder takes.
 std::int64_t nearest(double v) {
-  return static_cast<std::int64_t>(std::floor(v + 0.5));
+  const auto limit = static_cast<double>(kMaxGridValue);
+  const double g = std::floor(v + 0.5);
+  if (!(g >= -limit)) return -kMaxGridValue;  // NaN included
+  return g > limit ? kMaxGridValue : static_cast<std::int64_t>(g);
 }
 
 int largest(const std::array<double, 3>& v) {

@@ -294,6 +294,24 @@ TEST_F(CodecTest, AtomsHeldAtTheirDistancesCodeSmallerWithinTheBoundAndTheirPlan
       EXPECT_EQ(back.atoms[a].second, plan.atoms[a].second);
     }
   }
+  // Holds forced on atoms that keep no distance, far apart at large magnitudes: they cost bits,
+  // never accuracy.
+  for (const double e : {1e-3, 0.5}) {
+    const auto x = walk_frames(3, 12, -9990.0, 3.0, 9);
+    Model m;
+    m.natoms = 3;
+    Plan forced;
+    forced.atoms.assign(3, AtomPlan{});
+    forced.atoms[1].held = {true, true};
+    forced.atoms[1].anchor = 1;
+    forced.atoms[2].held = {true, true};
+    forced.atoms[2].anchor = 2;
+    forced.atoms[2].second = 1;
+    const EncodedBlock b = encode_block(m, forced, {0, 12, x, {}}, e);
+    std::vector<float> out(x.size());
+    decode_block(m, forced, b.bytes, 0, 12, out, "test");
+    EXPECT_LE(max_deviation(x, out), e);
+  }
   // Anchors before the first atom, beyond the reach of terms or twice the same are damage, and
   // so is a second anchor without a first.
   const std::pair<int, int> bad[] = {{0, 0}, {3, 0}, {17, 0}, {1, 3}, {2, 2}};
