@@ -6,8 +6,8 @@
 //    previous frame (time), or from the principal-component model and the frame's rigid
 //    transform (pca), then corrected by weighted residuals of earlier atoms of the same frame
 //    and of the same atom one frame back, as the file's coding plan says; an atom held at a
-//    near-constant distance from an earlier one (a bond, a rigid water) has one coordinate
-//    predicted from that distance;
+//    near-constant distance from one or two earlier ones (a bond, a rigid water) has one or two
+//    coordinates predicted from those distances;
 //  - entropy coder (entropy.hpp): the integer residuals, rANS with per-block tables;
 //  - container (section.cpp): the coded part of a KVT7 file, a header with the plan, the blocks
 //    and their index. The layout is docs/kvt7.md.

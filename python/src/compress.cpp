@@ -1,7 +1,7 @@
 // kvtraj.compress: the streaming engine of kvt compress on a trajectory or album (in KVT4/6 form,
 // or with max_error coded within that error as KVT7), with progress reported to a Python
-// callable. The engine runs without the interpreter lock (its reader
-// thread may emit texts, which take the lock themselves); the callable takes it back.
+// callable. The engine runs without the interpreter lock (its reader thread may emit texts,
+// which take the lock themselves); the callable takes it back.
 #include <pybind11/functional.h>
 #include <pybind11/stl.h>
 
