@@ -181,8 +181,9 @@ std::array<double, 3> held_costs(const Series& s, std::span<const std::int64_t> 
   return out;
 }
 
-// Holds the atom in `table` by the anchors that cost least on the sample frames (both tables
-// use the same anchors: the first choice stands).
+// Holds the atom in `table` by the anchors that cost least on the sample frames, when they save
+// a tenth of the estimate: on coarse grids the estimate favours holds that then cost bytes (both
+// tables use the same anchors: the first choice stands).
 void hold(const Series& s, std::span<const std::int64_t> q, std::size_t atom,
           const std::array<Anchor, 2>& anchors, int table, AtomPlan& plan) {
   if (anchors[0].source == 0) return;
@@ -191,7 +192,7 @@ void hold(const Series& s, std::span<const std::int64_t> q, std::size_t atom,
   const std::array<double, 3> cost =
       held_costs(s, q, atom, std::span(plan.refs[table]).first(plan.nrefs[table]), use);
   const bool two = use[1].source != 0 && cost[2] < cost[1];
-  if ((two ? cost[2] : cost[1]) >= cost[0]) return;
+  if ((two ? cost[2] : cost[1]) >= 0.9 * cost[0]) return;
   plan.held[table] = true;
   if (plan.anchor != 0) return;
   plan.anchor = use[0].source;
