@@ -28,6 +28,8 @@ struct Layout {
 // positions in the residual array of walk (previous frame first, then the current one).
 struct Recipe {
   bool from_model = false;
+  // Coordinates back to the held atom's anchors, 0 when not held (the second: with one anchor).
+  std::array<std::size_t, 2> anchor{0, 0};
   int nrefs = 0;
   std::array<std::size_t, kMaxRefs> at{};
   std::array<std::int64_t, kMaxRefs> weight{};
@@ -40,6 +42,7 @@ std::vector<Recipe> recipes(const Plan& plan, bool pca, std::size_t n) {
     const AtomPlan& ap = plan.atoms[i / 3];
     Recipe& r = out[i];
     r.from_model = pca && !ap.time_only;
+    if (ap.held[table]) r.anchor = {3 * std::size_t{ap.anchor}, 3 * std::size_t{ap.second}};
     r.nrefs = ap.nrefs[table];
     for (int k = 0; k < r.nrefs; ++k) {
       const Ref ref = ap.refs[table][k];
@@ -48,6 +51,35 @@ std::vector<Recipe> recipes(const Plan& plan, bool pca, std::size_t n) {
     }
   }
   return out;
+}
+
+// Decodes (or codes) the coordinates of held atom `a` of a frame at `at`: those left free in
+// order, then those its distances predict.
+template <class Side>
+void hold(const std::array<std::size_t, 2>& anchor, std::size_t a, std::size_t at,
+          const std::array<std::int64_t, 3>& predicted, const std::array<int, 3>& ctx,
+          const std::vector<std::int64_t>& q_prev, std::vector<std::int64_t>& q_cur, Side& side) {
+  Held h{&q_prev[a],
+         &q_cur[a],
+         predicted.data(),
+         {&q_prev[a - anchor[0]], nullptr},
+         {&q_cur[a - anchor[0]], nullptr}};
+  if (anchor[1] == 0) {
+    const int k = held_coordinate(h);
+    for (int c = 0; c < 3; ++c) {
+      if (c != k) q_cur[a + c] = side.value(ctx[c], predicted[c], at + a + c);
+    }
+    q_cur[a + k] = side.value(kHeldContext, held_value(h, k), at + a + k);
+    return;
+  }
+  h.anchor_before[1] = &q_prev[a - anchor[1]];
+  h.anchor[1] = &q_cur[a - anchor[1]];
+  const int f = circle_coordinate(h);
+  q_cur[a + f] = side.value(ctx[f], predicted[f], at + a + f);
+  const std::array<std::int64_t, 2> g = held_pair(h, f);
+  const std::size_t k1 = f == 0 ? 1 : 0, k2 = f == 2 ? 1 : 2;
+  q_cur[a + k1] = side.value(kHeldContext, g[0], at + a + k1);
+  q_cur[a + k2] = side.value(kHeldContext, g[1], at + a + k2);
 }
 
 // Walks the frames of a block in coding order. For each coordinate it forms the prediction
@@ -74,16 +106,31 @@ void walk(const Model& model, const Plan& plan, const Layout& layout, std::int64
         d[n + i] = from_model ? q_cur[i] - b : 0;
       }
     } else {
-      for (std::size_t i = 0; i < n; ++i) {
-        const Recipe& r = recipe[i];
-        const std::int64_t b = r.from_model ? base[i] : q_prev[i];
-        std::int64_t sum = 0;
-        for (int k = 0; k < r.nrefs; ++k) sum += r.weight[k] * d[r.at[k]];
-        const Correction corr = correct(sum);
-        const int ctx = context_of(corr.third, r_prev[i], layout.shift);
-        q_cur[i] = side.value(ctx, b + corr.offset, at + i);
-        d[n + i] = q_cur[i] - b;
-        r_prev[i] = d[n + i] - corr.offset;
+      for (std::size_t a = 0; a < n; a += 3) {
+        // The atom's three predictions first: its terms reach only earlier atoms.
+        std::array<std::int64_t, 3> b{}, offset{}, predicted{};
+        std::array<int, 3> ctx{};
+        for (std::size_t c = 0; c < 3; ++c) {
+          const Recipe& r = recipe[a + c];
+          b[c] = r.from_model ? base[a + c] : q_prev[a + c];
+          std::int64_t sum = 0;
+          for (int k = 0; k < r.nrefs; ++k) sum += r.weight[k] * d[r.at[k]];
+          const Correction corr = correct(sum);
+          offset[c] = corr.offset;
+          predicted[c] = b[c] + corr.offset;
+          ctx[c] = context_of(corr.third, r_prev[a + c], layout.shift);
+        }
+        const std::array<std::size_t, 2> anchor = recipe[a].anchor;
+        if (anchor[0] == 0) {
+          for (std::size_t c = 0; c < 3; ++c)
+            q_cur[a + c] = side.value(ctx[c], predicted[c], at + a + c);
+        } else {
+          hold(anchor, a, at, predicted, ctx, q_prev, q_cur, side);
+        }
+        for (std::size_t c = 0; c < 3; ++c) {
+          d[n + a + c] = q_cur[a + c] - b[c];
+          r_prev[a + c] = d[n + a + c] - offset[c];
+        }
       }
     }
     std::swap(q_prev, q_cur);

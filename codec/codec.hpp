@@ -5,7 +5,9 @@
 //  - predictor (predict.cpp, plan.cpp): the grid integers of a frame are predicted from the
 //    previous frame (time), or from the principal-component model and the frame's rigid
 //    transform (pca), then corrected by weighted residuals of earlier atoms of the same frame
-//    and of the same atom one frame back, as the file's coding plan says;
+//    and of the same atom one frame back, as the file's coding plan says; an atom held at a
+//    near-constant distance from one or two earlier ones (a bond, a rigid water) has one or two
+//    coordinates predicted from those distances;
 //  - entropy coder (entropy.hpp): the integer residuals, rANS with per-block tables;
 //  - container (section.cpp): the coded part of a KVT7 file, a header with the plan, the blocks
 //    and their index. The layout is docs/kvt7.md.
@@ -61,6 +63,12 @@ struct AtomPlan {
   // refs[0] in time blocks, refs[1] in pca blocks
   std::array<std::uint8_t, 2> nrefs{0, 0};
   std::array<std::array<Ref, kMaxRefs>, 2> refs{};
+  // The atom i - anchor (1..kMaxSource; 0: none) it keeps its distance to from frame to frame,
+  // and whether that distance predicts a coordinate in time blocks [0] and pca blocks [1]; with
+  // a second anchor (0: none) the two distances predict two coordinates.
+  std::uint8_t anchor = 0;
+  std::uint8_t second = 0;
+  std::array<bool, 2> held{false, false};
 };
 struct Plan {
   std::vector<AtomPlan> atoms;

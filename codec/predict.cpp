@@ -1,6 +1,7 @@
-// The model's rebuild of a frame on the grid, and stored transforms.
+// The model's rebuild of a frame on the grid, stored transforms, and held distances.
 #include "codec/predict.hpp"
 
+#include <array>
 #include <cmath>
 
 namespace kvtraj::codec {
@@ -51,6 +52,98 @@ void pca_grid(const Model& model, const Transform& t, std::int64_t frame, double
                        : 0;
     }
   }
+}
+
+namespace {
+
+// The held atom's squared distance to anchor `k` one frame back. Grid integers stay within 2^31,
+// so their differences are exact in double; every sum here runs in a fixed order and sqrt is
+// correctly rounded, so every build gets the same values.
+double length2_before(const Held& h, int k) {
+  double sum = 0.0;
+  for (int c = 0; c < 3; ++c) {
+    const auto v = static_cast<double>(h.atom_before[c] - h.anchor_before[k][c]);
+    sum += v * v;
+  }
+  return sum;
+}
+
+double now(const Held& h, int k, int c) {
+  return static_cast<double>(h.atom[c] - h.anchor[k][c]);
+}
+
+// The grid integer nearest to a prediction, kept within the grid's range: far geometry (or a
+// damaged block) only costs bits, and every residual stays within what the coder takes.
+std::int64_t nearest(double v) {
+  const auto limit = static_cast<double>(kMaxGridValue);
+  const double g = std::floor(v + 0.5);
+  if (!(g >= -limit)) return -kMaxGridValue;  // NaN included
+  return g > limit ? kMaxGridValue : static_cast<std::int64_t>(g);
+}
+
+int largest(const std::array<double, 3>& v) {
+  int best = 0;
+  for (int c = 1; c < 3; ++c) {
+    if (std::fabs(v[c]) > std::fabs(v[best])) best = c;
+  }
+  return best;
+}
+
+}  // namespace
+
+int held_coordinate(const Held& h) {
+  std::array<double, 3> bond{};
+  for (int c = 0; c < 3; ++c) bond[c] = static_cast<double>(h.predicted[c] - h.anchor[0][c]);
+  return largest(bond);
+}
+
+std::int64_t held_value(const Held& h, int coordinate) {
+  double others2 = 0.0;
+  for (int c = 0; c < 3; ++c) {
+    if (c != coordinate) others2 += now(h, 0, c) * now(h, 0, c);
+  }
+  const double rest = length2_before(h, 0) - others2;
+  const double left = rest > 0.0 ? std::sqrt(rest) : 0.0;
+  const auto from = static_cast<double>(h.anchor[0][coordinate]);
+  return nearest(h.predicted[coordinate] >= h.anchor[0][coordinate] ? from + left : from - left);
+}
+
+int circle_coordinate(const Held& h) {
+  std::array<double, 3> axis{}, arm{};
+  for (int c = 0; c < 3; ++c) {
+    axis[c] = static_cast<double>(h.anchor[1][c] - h.anchor[0][c]);
+    arm[c] = static_cast<double>(h.predicted[c] - h.anchor[0][c]);
+  }
+  const std::array<double, 3> tangent{axis[1] * arm[2] - axis[2] * arm[1],
+                                      axis[2] * arm[0] - axis[0] * arm[2],
+                                      axis[0] * arm[1] - axis[1] * arm[0]};
+  return largest(tangent);
+}
+
+std::array<std::int64_t, 2> held_pair(const Held& h, int first) {
+  const int k1 = first == 0 ? 1 : 0, k2 = first == 2 ? 1 : 2;
+  const std::array<std::int64_t, 2> predicted{h.predicted[k1], h.predicted[k2]};
+  // Squared radii of the two circles in the plane of k1 and k2, and their centres.
+  const double ra = length2_before(h, 0) - now(h, 0, first) * now(h, 0, first);
+  const double rb = length2_before(h, 1) - now(h, 1, first) * now(h, 1, first);
+  const double ax = static_cast<double>(h.anchor[0][k1]), ay = static_cast<double>(h.anchor[0][k2]);
+  const double dx = static_cast<double>(h.anchor[1][k1] - h.anchor[0][k1]);
+  const double dy = static_cast<double>(h.anchor[1][k2] - h.anchor[0][k2]);
+  const double d2 = dx * dx + dy * dy;
+  if (!(d2 > 0.0) || ra < 0.0 || rb < 0.0) return predicted;
+  // The crossings: along the line of centres by s, across it by ±w, in units of its length.
+  const double s = (ra - rb + d2) / (2.0 * d2);
+  const double w2 = ra / d2 - s * s;
+  const double w = w2 > 0.0 ? std::sqrt(w2) : 0.0;
+  const double px = ax + s * dx, py = ay + s * dy;
+  const double x1 = px - w * dy, y1 = py + w * dx, x2 = px + w * dy, y2 = py - w * dx;
+  const auto far = [&](double x, double y) {
+    const double u = x - static_cast<double>(predicted[0]),
+                 v = y - static_cast<double>(predicted[1]);
+    return u * u + v * v;
+  };
+  if (far(x2, y2) < far(x1, y1)) return {nearest(x2), nearest(y2)};
+  return {nearest(x1), nearest(y1)};
 }
 
 }  // namespace kvtraj::codec

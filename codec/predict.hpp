@@ -20,6 +20,31 @@ inline constexpr std::int64_t kMaxGridValue = std::int64_t{1} << 31;
 void pca_grid(const Model& model, const Transform& t, std::int64_t frame, double step,
               std::span<double> work, std::span<std::int64_t> out);
 
+// A held atom and its anchors, x y z grid integers one frame back and in this frame (the atom's
+// as far as decoded), and the atom's predictions.
+struct Held {
+  const std::int64_t* atom_before;
+  const std::int64_t* atom;
+  const std::int64_t* predicted;
+  std::array<const std::int64_t*, 2> anchor_before;  // the second null with one anchor
+  std::array<const std::int64_t*, 2> anchor;
+};
+
+// With one anchor: the coordinate the distance predicts, the one along which the predicted bond
+// lies most (where the distance resolves it best; the first of equals).
+int held_coordinate(const Held& h);
+// That coordinate's grid integer: the anchor's, plus what is left of the distance one frame back
+// after the atom's two other coordinates, on the side of the anchor where the prediction lies.
+std::int64_t held_value(const Held& h, int coordinate);
+
+// With two anchors: the coordinate decoded first, the one along which the circle the two
+// distances leave runs most at the prediction (the first of equals).
+int circle_coordinate(const Held& h);
+// The two other coordinates' grid integers, in increasing order: where the circles the two
+// distances one frame back leave in their plane cross, the crossing nearer the prediction (the
+// point between them when they do not cross; the prediction when they cannot).
+std::array<std::int64_t, 2> held_pair(const Held& h, int first);
+
 // The correction of a coordinate by its references: the weighted sum S of their residuals (in
 // sixteenths), the whole correction (S / 16 rounded half up) and which third of the grid cell
 // the remainder falls in (0 below, 1 near the centre, 2 above).
@@ -34,9 +59,11 @@ inline Correction correct(std::int64_t sum) {
 }
 
 // Contexts: 3 thirds x 7 classes of the same coordinate's residual one frame back (sign and
-// magnitude after `shift`), and one for the key frames.
-inline constexpr int kContexts = 22;
+// magnitude after `shift`), one for the key frames and one for coordinates predicted from a
+// held distance.
+inline constexpr int kContexts = 23;
 inline constexpr int kKeyContext = 21;
+inline constexpr int kHeldContext = 22;
 inline int context_of(int third, std::int64_t previous, int shift) {
   const std::int64_t a = (previous < 0 ? -previous : previous) >> shift;
   const int b = a == 0 ? 0 : (a == 1 ? 1 : (a < 4 ? 2 : 3));

@@ -14,7 +14,7 @@ namespace kvtraj::codec {
 namespace {
 
 constexpr char kMagic[4] = {'K', 'V', 'T', 'C'};
-constexpr std::uint32_t kVersion = 1;
+constexpr std::uint32_t kVersion = 2;
 constexpr std::size_t kFixedHeader = 44;
 constexpr std::size_t kEntryBytes = 24;
 constexpr long long kCountAt = 24;  // block count, then index offset

@@ -1,5 +1,6 @@
-"""kvtraj.compress: a trajectory stored in principal-component form, as `kvt compress` does it.
-The engine streams the frames block by block, pass after pass; it never holds them all."""
+"""kvtraj.compress: a trajectory stored in principal-component form, as `kvt compress` does it,
+or with max_error every coordinate coded within that error (KVT7). The engine streams the frames
+block by block, pass after pass; it never holds them all."""
 import os
 import sys
 import time
@@ -11,7 +12,9 @@ from kvtraj import _core
 @dataclass(frozen=True)
 class Summary:
     """What compress wrote: counts, the variance held, the expected RMS error per atom (Å),
-    the file's size, and how the engine got there."""
+    the file's size, and how the engine got there; for a KVT7 file also the maximum error
+    asked, the largest deviation found when every block was checked, and how many blocks were
+    predicted from the vectors."""
 
     natoms: int
     nframes: int
@@ -24,6 +27,10 @@ class Summary:
     passes: int
     file_atoms: int = 0  # atoms per frame in the input, selected or not
     pbc: str = "none"    # the periodic-image repair that ran
+    max_error: float = 0.0
+    max_deviation: float = 0.0
+    blocks: int = 0
+    model_blocks: int = 0
 
 
 class _TextBar:
@@ -49,7 +56,8 @@ class _TextBar:
 
 def compress(source, output, vectors=None, quality=None, rmsd=None, kvt6=False, fit=True,
              solver="auto", progress=None, natoms=None, album=False, title="", threads=2,
-             memory=0, top=None, select=None, fit_select=None, pbc=None, index=None, ref=None):
+             memory=0, top=None, select=None, fit_select=None, pbc=None, index=None, ref=None,
+             max_error=None, solvent=None):
     """Compresses `source` (a trajectory name with an optional selection such as
     "run.dcd(1:500:2)", or with album=True a list file) into the KVT file `output`, which
     appears only when complete, and returns a Summary.
@@ -67,12 +75,17 @@ def compress(source, output, vectors=None, quality=None, rmsd=None, kvt6=False, 
     file keeps their names. `pbc` repairs periodic images ("none", "whole", "nojump"; by
     default nojump when a topology is given and the frames carry cells). `fit_select` names the
     atoms the fit is computed on (among the stored ones); `ref` (PDB or GRO of the topology's
-    atoms) fits every frame once onto that structure instead of the iterated average."""
+    atoms) fits every frame once onto that structure instead of the iterated average.
+
+    With `max_error` (Å) the file is KVT7: every coordinate of every frame comes back within
+    that error, and the number of vectors (or `vectors`, if given) is the one that makes the
+    smallest file; `solvent` selects the atoms coded from their own past, molecule by molecule
+    (by default a topology's water and ions)."""
     if progress is True:
         progress = _TextBar()
     path = lambda p: os.fspath(p) if p else ""  # noqa: E731
     summary = _core.compress(os.fspath(source), os.fspath(output), vectors, quality, rmsd, kvt6,
                              fit, solver, natoms, album, title, threads, memory,
                              progress or None, path(top), path(index), select or "", pbc,
-                             fit_select or "", path(ref))
+                             fit_select or "", path(ref), max_error, solvent)
     return Summary(**summary)

@@ -1,13 +1,17 @@
-// kvtraj.compress: the streaming engine of kvt compress on a trajectory or album, with progress
-// reported to a Python callable. The engine runs without the interpreter lock (its reader
-// thread may emit texts, which take the lock themselves); the callable takes it back.
+// kvtraj.compress: the streaming engine of kvt compress on a trajectory or album (in KVT4/6 form,
+// or with max_error coded within that error as KVT7), with progress reported to a Python
+// callable. The engine runs without the interpreter lock (its reader thread may emit texts,
+// which take the lock themselves); the callable takes it back.
 #include <pybind11/functional.h>
 #include <pybind11/stl.h>
 
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <string>
 
+#include "frames/frames.hpp"
+#include "pca/bounded.hpp"
 #include "pca/pca.hpp"
 #include "python/src/bindings.hpp"
 #include "python/src/input.hpp"
@@ -61,8 +65,9 @@ py::dict summary_of(const pca::Summary& s, const Input& input) {
 struct Request {
   InputArgs input;
   std::string output, title, solver, fit_select, ref;
+  std::optional<std::string> solvent;
   std::optional<std::int32_t> vectors;
-  std::optional<double> quality, rmsd;
+  std::optional<double> quality, rmsd, max_error;
   bool kvt6 = false, fit = true;
   int threads = 2;
   std::int64_t memory_mb = 0;
@@ -80,6 +85,35 @@ void fit_options(const Request& r, const Input& input, pca::Options& options) {
   if (!r.ref.empty()) options.reference = reference_structure(input.plan(), r.ref);
 }
 
+// The error-bounded coding asked for, if any: the maximum error, a fixed vector count, and the
+// solvent (the selection given, or by default the topology's water and ions).
+std::optional<pca::BoundedOptions> bounded_of(const Request& r, const Input& input) {
+  if (!r.max_error) {
+    if (r.solvent) throw py::value_error("solvent needs max_error");
+    return std::nullopt;
+  }
+  if (!(*r.max_error > 0.0) || !std::isfinite(*r.max_error)) {
+    throw py::value_error("max_error must be a positive distance in Å");
+  }
+  if (r.quality || r.rmsd || r.kvt6) {
+    throw py::value_error("max_error chooses the vectors itself: give no quality, rmsd or kvt6");
+  }
+  if (r.solvent && !input.plan().topology) throw py::value_error("solvent needs a topology (top=)");
+  pca::BoundedOptions b;
+  b.max_error = *r.max_error;
+  b.vectors = r.vectors;
+  for (const AtomRun& run : solvent_runs(input.plan(), r.solvent))
+    b.groups.push_back({run.first, run.count});
+  return b;
+}
+
+void add_bounded(const pca::BoundedSummary& b, py::dict& d) {
+  d["max_error"] = b.max_error;
+  d["max_deviation"] = b.max_deviation;
+  d["blocks"] = b.blocks;
+  d["model_blocks"] = b.model_blocks;
+}
+
 // Calls `progress` with the lock taken; an exception it raises, or a signal's (KeyboardInterrupt),
 // stops the engine (which removes what it wrote) and is raised again once it has unwound.
 py::dict run(const Request& r,
@@ -94,6 +128,7 @@ py::dict run(const Request& r,
   const std::unique_ptr<Input> input = open_input(r.input, PbcMode::nojump, true);
   input->source().require_whole();
   fit_options(r, *input, options);
+  const std::optional<pca::BoundedOptions> bounded = bounded_of(r, *input);
   options.atoms = input->records();
   options.title = r.title.empty() ? "kvtraj.compress of " + input->name() : r.title;
   InputFrames frames(*input);
@@ -111,14 +146,22 @@ py::dict run(const Request& r,
     }
   };
   pca::Summary summary;
+  std::optional<pca::BoundedSummary> coded;
   try {
     py::gil_scoped_release unlocked;
-    summary = pca::compress(frames, r.output, options, report);
+    if (bounded) {
+      coded = pca::compress_bounded(frames, r.output, options, *bounded, report);
+      summary = coded->summary;
+    } else {
+      summary = pca::compress(frames, r.output, options, report);
+    }
   } catch (const FatalError&) {
     if (raised) throw std::move(*raised);
     throw;
   }
-  return summary_of(summary, *input);
+  py::dict d = summary_of(summary, *input);
+  if (coded) add_bounded(*coded, d);
+  return d;
 }
 
 }  // namespace
@@ -132,7 +175,8 @@ void bind_compress(py::module_& m) {
          const std::string& title, int threads, std::int64_t memory_mb,
          const std::function<void(std::string, std::int64_t, std::int64_t)>& progress,
          const std::string& top, const std::string& index, const std::string& select,
-         std::optional<std::string> pbc, const std::string& fit_select, const std::string& ref) {
+         std::optional<std::string> pbc, const std::string& fit_select, const std::string& ref,
+         std::optional<double> max_error, std::optional<std::string> solvent) {
         if (threads < 1) throw py::value_error("threads must be 1 or more");
         if (memory_mb < 0) throw py::value_error("memory must not be negative");
         // MB to bytes must stay within 64 bits.
@@ -147,6 +191,8 @@ void bind_compress(py::module_& m) {
         r.vectors = vectors;
         r.quality = quality;
         r.rmsd = rmsd;
+        r.max_error = max_error;
+        r.solvent = std::move(solvent);
         r.kvt6 = kvt6;
         r.fit = fit;
         r.threads = threads;
@@ -159,7 +205,8 @@ void bind_compress(py::module_& m) {
       py::arg("album") = false, py::arg("title") = "", py::arg("threads") = 2,
       py::arg("memory") = 0, py::arg("progress") = py::none(), py::arg("top") = "",
       py::arg("index") = "", py::arg("select") = "", py::arg("pbc") = py::none(),
-      py::arg("fit_select") = "", py::arg("ref") = "");
+      py::arg("fit_select") = "", py::arg("ref") = "", py::arg("max_error") = py::none(),
+      py::arg("solvent") = py::none());
 }
 
 }  // namespace kvtraj::python

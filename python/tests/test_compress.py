@@ -11,7 +11,7 @@ import numpy as np
 import pytest
 
 import kvtraj
-from conftest import PEPTIDE_ATOMS, PEPTIDE_FRAMES, kvt
+from conftest import PEPTIDE_ATOMS, PEPTIDE_FRAMES, kvt, reference_coords
 
 
 def test_same_file_as_kvt_compress(data, tmp_path):
@@ -26,6 +26,42 @@ def test_same_file_as_kvt_compress(data, tmp_path):
     np.testing.assert_array_equal(a.eigenvalues, b.eigenvalues)
     np.testing.assert_array_equal(a.average, b.average)
     assert a.title.startswith("kvtraj.compress of")
+
+
+def test_max_error_codes_every_coordinate_within_it_as_kvt_compress_does(data, tmp_path):
+    source = data / "peptide10.dcd"
+    ours, theirs = tmp_path / "ours.kvt", tmp_path / "theirs.kvt"
+    summary = kvtraj.compress(source, ours, max_error=0.01, threads=1)
+    kvt("compress", "-i", source, "-o", theirs, "--max-error", 0.01, "--threads", 1, "--quiet")
+    a, b = kvtraj.open(ours), kvtraj.open(theirs)
+    assert a.version == "KVT7" and a.max_error == 0.01
+    np.testing.assert_array_equal(a.snapshots(), b.snapshots())
+    worst = np.abs(a.snapshots().astype(np.float64) - reference_coords()).max()
+    assert 0 < worst <= 0.01 and summary.max_deviation == pytest.approx(worst)
+    assert (summary.max_error, summary.blocks, summary.bytes) == (0.01, 1, ours.stat().st_size)
+    # The topology's water coded molecule by molecule, frames as the reader gives them.
+    water = str(data / "water" / "dodecahedron")
+    out = tmp_path / "water.kvt"
+    summary = kvtraj.compress(water + ".xtc", out, top=water + ".gro", pbc="none", max_error=0.05)
+    frames, _ = kvtraj.read(water + ".xtc", top=water + ".gro", pbc="none")
+    assert np.abs(kvtraj.open(out).snapshots() - frames).max() <= 0.05
+    assert summary.natoms == frames.shape[1] and summary.nframes == len(frames)
+
+
+def test_max_error_refuses_what_it_cannot_honour(data, tmp_path):
+    source, out = data / "peptide10.dcd", tmp_path / "x.kvt"
+    for bad in (0.0, -0.01, float("nan"), float("inf")):
+        with pytest.raises(ValueError, match="positive distance"):
+            kvtraj.compress(source, out, max_error=bad)
+    with pytest.raises(ValueError, match="give no quality"):
+        kvtraj.compress(source, out, max_error=0.01, quality=90)
+    with pytest.raises(ValueError, match="solvent needs max_error"):
+        kvtraj.compress(source, out, solvent="resname SOL")
+    with pytest.raises(ValueError, match="needs a topology"):
+        kvtraj.compress(source, out, max_error=0.01, solvent="resname SOL")
+    with pytest.raises(kvtraj.Error, match="too small"):  # float32 cannot resolve it at 10^4 Å
+        kvtraj.compress(data / "mdtraj_wide.xtc", out, max_error=1e-7)
+    assert list(tmp_path.iterdir()) == []
 
 
 def test_progress_reports_every_pass(data, tmp_path):

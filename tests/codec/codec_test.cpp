@@ -201,6 +201,134 @@ TEST_F(CodecTest, BlocksPredictFromTheModelWhenItPaysAndTheBoundStillHolds) {
   EXPECT_FALSE(grouped.atoms[20].time_only);
 }
 
+// Rigid bent triples, like waters: the first atom walks, the other two stay 1 Å from it, 1.6 Å
+// apart, while the molecule turns at random from frame to frame.
+std::vector<float> rigid_triples(std::int32_t molecules, std::int64_t frames, double centre) {
+  std::mt19937 rng(8);
+  std::normal_distribution<double> normal;
+  const double body[3][3] = {{0, 0, 0}, {1, 0, 0}, {-0.28, 0.96, 0}};
+  struct Molecule {
+    double at[3];
+    double rot[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+  };
+  std::vector<Molecule> m(static_cast<std::size_t>(molecules));
+  for (Molecule& x : m) {
+    for (double& v : x.at) v = centre + 4.0 * normal(rng);
+  }
+  std::vector<float> out;
+  for (std::int64_t f = 0; f < frames; ++f) {
+    for (Molecule& x : m) {
+      double axis[3], len = 0.0;
+      for (int c = 0; c < 3; ++c) {
+        x.at[c] += 0.3 * normal(rng);
+        axis[c] = normal(rng);
+        len += axis[c] * axis[c];
+      }
+      // Rodrigues: a turn of about 0.4 rad about a random axis, then the old orientation.
+      const double angle = 0.4 * normal(rng), co = std::cos(angle), si = std::sin(angle);
+      double k[3], turn[3][3], next[3][3];
+      for (int c = 0; c < 3; ++c) k[c] = axis[c] / std::sqrt(len);
+      for (int r = 0; r < 3; ++r) {
+        for (int c = 0; c < 3; ++c) {
+          const double cross = r == c ? 0.0 : ((c - r + 3) % 3 == 1 ? -1.0 : 1.0) * k[3 - r - c];
+          turn[r][c] = (r == c ? co : 0.0) + si * cross + (1 - co) * k[r] * k[c];
+        }
+      }
+      for (int r = 0; r < 3; ++r) {
+        for (int c = 0; c < 3; ++c) {
+          next[r][c] = 0.0;
+          for (int i = 0; i < 3; ++i) next[r][c] += turn[r][i] * x.rot[i][c];
+        }
+      }
+      std::copy(&next[0][0], &next[0][0] + 9, &x.rot[0][0]);
+      for (const auto& b : body) {
+        for (int r = 0; r < 3; ++r) {
+          const double v = x.at[r] + x.rot[r][0] * b[0] + x.rot[r][1] * b[1] + x.rot[r][2] * b[2];
+          out.push_back(static_cast<float>(v));
+        }
+      }
+    }
+  }
+  return out;
+}
+
+TEST_F(CodecTest, AtomsHeldAtTheirDistancesCodeSmallerWithinTheBoundAndTheirPlanIsStored) {
+  const std::int32_t natoms = 42;
+  for (const double centre : {0.0, -9990.0}) {
+    const auto x = rigid_triples(natoms / 3, 24, centre);
+    Model m;
+    m.natoms = natoms;
+    const double e = 0.005, step = grid_step(e, std::fabs(centre) + 30.0);
+    const Plan plan = choose_plan(m, x, 0, 24, {}, step, {});
+    for (std::int32_t a = 0; a < natoms; ++a) {
+      const AtomPlan& p = plan.atoms[a];
+      // The second atom holds to the first; the third to both.
+      EXPECT_EQ(p.held[0], a % 3 != 0) << "atom " << a;
+      EXPECT_EQ(std::min(p.anchor, p.second), a % 3 == 2 ? 1 : 0) << "atom " << a;
+      EXPECT_EQ(std::max(p.anchor, p.second), a % 3) << "atom " << a;
+    }
+    Plan single = plan, free = plan;
+    for (AtomPlan& p : single.atoms) p.second = 0;
+    for (AtomPlan& p : free.atoms) p = {p.time_only, p.nrefs, p.refs};
+    const auto bytes = [&](const Plan& p) {
+      const EncodedBlock b = encode_block(m, p, {0, 24, x, {}}, e);
+      std::vector<float> out(x.size());
+      decode_block(m, p, b.bytes, 0, 24, out, "test");
+      EXPECT_LE(max_deviation(x, out), e);
+      return b.bytes.size();
+    };
+    const std::size_t both = bytes(plan), one = bytes(single), none = bytes(free);
+    EXPECT_LT(both, one * 19 / 20) << "centre " << centre;
+    EXPECT_LT(one, none * 19 / 20) << "centre " << centre;
+    // Bytes coded with the anchors do not decode without them: they are damage.
+    const EncodedBlock held = encode_block(m, plan, {0, 24, x, {}}, e);
+    std::vector<float> out(x.size());
+    KVTRAJ_EXPECT_FATAL(decode_block(m, free, held.bytes, 0, 24, out, "blk"), "damaged block");
+
+    std::vector<std::uint8_t> stored;
+    write_plan(plan, stored);
+    const Plan back = read_plan(stored, natoms, "plan");
+    for (std::int32_t a = 0; a < natoms; ++a) {
+      EXPECT_EQ(back.atoms[a].held, plan.atoms[a].held);
+      EXPECT_EQ(back.atoms[a].anchor, plan.atoms[a].anchor);
+      EXPECT_EQ(back.atoms[a].second, plan.atoms[a].second);
+    }
+  }
+  // Holds forced on atoms that keep no distance, far apart at large magnitudes: they cost bits,
+  // never accuracy.
+  for (const double e : {1e-3, 0.5}) {
+    const auto x = walk_frames(3, 12, -9990.0, 3.0, 9);
+    Model m;
+    m.natoms = 3;
+    Plan forced;
+    forced.atoms.assign(3, AtomPlan{});
+    forced.atoms[1].held = {true, true};
+    forced.atoms[1].anchor = 1;
+    forced.atoms[2].held = {true, true};
+    forced.atoms[2].anchor = 2;
+    forced.atoms[2].second = 1;
+    const EncodedBlock b = encode_block(m, forced, {0, 12, x, {}}, e);
+    std::vector<float> out(x.size());
+    decode_block(m, forced, b.bytes, 0, 12, out, "test");
+    EXPECT_LE(max_deviation(x, out), e);
+  }
+  // Anchors before the first atom, beyond the reach of terms or twice the same are damage, and
+  // so is a second anchor without a first.
+  const std::pair<int, int> bad[] = {{0, 0}, {3, 0}, {17, 0}, {1, 3}, {2, 2}};
+  for (const auto& [first, second] : bad) {
+    Plan p;
+    p.atoms.assign(3, AtomPlan{});
+    p.atoms[2].held = {true, false};
+    p.atoms[2].anchor = static_cast<std::uint8_t>(first);
+    p.atoms[2].second = static_cast<std::uint8_t>(second);
+    std::vector<std::uint8_t> bytes;
+    write_plan(p, bytes);
+    KVTRAJ_EXPECT_FATAL(read_plan(bytes, 3, "plan"), "anchor is outside the frame");
+  }
+  const std::vector<std::uint8_t> unheld_second{0x80, 1};
+  KVTRAJ_EXPECT_FATAL(read_plan(unheld_second, 1, "plan"), "a plan entry is invalid");
+}
+
 TEST_F(CodecTest, DamagedOrTruncatedBlocksAreReportedNeverDecodedIntoOtherFrames) {
   const std::int32_t natoms = 12;
   const auto x = walk_frames(natoms, 16, 0.0, 0.2, 4);
