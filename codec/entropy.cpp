@@ -91,6 +91,7 @@ void ContextEncoder::finish(ByteWriter& out) {
 
   // rANS runs backwards over the symbols; its bytes are reversed so that decoding reads forward.
   std::vector<std::uint8_t> stream;
+  stream.reserve(2 * symbols_.size() + 8);  // at most two bytes a symbol, and the states
   std::uint32_t state[2] = {kLow, kLow};
   for (std::size_t i = symbols_.size(); i-- > 0;) {
     std::uint32_t& x = state[i & 1];

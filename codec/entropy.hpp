@@ -140,6 +140,7 @@ class ContextDecoder {
       }
       x_[0] = x_[1];
       x_[1] = y;
+      if (s < 16) return unzigzag(s);
       const TokenValue v = kTokenValues[s];
       return unzigzag((std::uint64_t{v.high} << v.bits) | extra<kRoom>(v.bits));
     }
