@@ -109,14 +109,11 @@ class ContextDecoder {
       at_ = 8;
       refill();
     }
-    bool states_in_range() const { return x_[0] >= kLow && x_[1] >= kLow; }
 
-    // True when the next `values` values cannot reach the end of either stream (a value takes
-    // at most two bytes of the stream and 31 extra bits), so that next<true> may skip the
-    // checks.
-    bool room_for(std::size_t values) const {
-      return stream_size_ - at_ >= 2 * values + 2 && extra_size_ - extra_at_ >= 4 * values + 16;
-    }
+    // True when the next `values` values cannot reach the end of the stream (a value takes at
+    // most two bytes), so that next<true> may read it unchecked. The extra bits are always read
+    // checked: only large tokens take them.
+    bool room_for(std::size_t values) const { return stream_size_ - at_ >= 2 * values + 2; }
 
     template <bool kRoom>
     std::int64_t next(const Table* tables, int context) {
@@ -142,7 +139,7 @@ class ContextDecoder {
       x_[1] = y;
       if (s < 16) return unzigzag(s);
       const TokenValue v = kTokenValues[s];
-      return unzigzag((std::uint64_t{v.high} << v.bits) | extra<kRoom>(v.bits));
+      return unzigzag((std::uint64_t{v.high} << v.bits) | extra(v.bits));
     }
     std::int64_t next(const Table* tables, int context) { return next<false>(tables, context); }
     bool ended_cleanly() const {
@@ -154,17 +151,12 @@ class ContextDecoder {
     std::uint32_t byte() const {
       return stream_[kRoom ? at_ : std::min(at_, stream_size_ - 1)];
     }
-    template <bool kRoom>
     std::uint64_t extra(std::uint32_t bits) {  // bits 0..31
       if (held_ < bits) {
-        if (kRoom) {
-          load();
-        } else {
-          refill();
-          if (held_ < bits) {  // past the end: zeros
-            overran_ = true;
-            held_ = bits;
-          }
+        refill();
+        if (held_ < bits) {  // past the end: zeros
+          overran_ = true;
+          held_ = bits;
         }
       }
       const std::uint64_t v = acc_ & ((std::uint64_t{1} << bits) - 1);
@@ -172,18 +164,17 @@ class ContextDecoder {
       held_ -= bits;
       return v;
     }
-    // Fills the accumulator to at least 56 bits from the next 8 bytes. Bits above the held ones
-    // are those of the next byte, so that loading it again changes nothing.
-    void load() {
-      std::uint64_t word;
-      std::memcpy(&word, extra_ + extra_at_, 8);
-      acc_ |= word << held_;
-      extra_at_ += (63 - held_) >> 3;
-      held_ |= 56;
-    }
-    // The same while the extra bits last.
+    // Fills the accumulator to at least 56 bits while the extra bits last. Bits above the held
+    // ones are those of the next byte, so that loading it again changes nothing.
     void refill() {
-      if (extra_size_ - extra_at_ >= 8) return load();
+      if (extra_size_ - extra_at_ >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, extra_ + extra_at_, 8);
+        acc_ |= word << held_;
+        extra_at_ += (63 - held_) >> 3;
+        held_ |= 56;
+        return;
+      }
       while (held_ <= 56 && extra_at_ < extra_size_) {
         acc_ |= static_cast<std::uint64_t>(extra_[extra_at_++]) << held_;
         held_ += 8;
