@@ -24,15 +24,14 @@ struct Layout {
   double step = 1.0;
 };
 
-// One coordinate's recipe in a block: whether the model gives its base, and its terms as
-// positions in the residual array of walk (previous frame first, then the current one).
+// One coordinate's terms in a block, as positions in the residual array of walk (previous
+// frame first, then the current one) and weights; unused terms have weight 0 and point at a
+// valid position, so that every coordinate sums three products without a branch.
 struct Recipe {
-  bool from_model = false;
   // Coordinates back to the held atom's anchors, 0 when not held (the second: with one anchor).
   std::array<std::size_t, 2> anchor{0, 0};
-  int nrefs = 0;
-  std::array<std::size_t, kMaxRefs> at{};
-  std::array<std::int64_t, kMaxRefs> weight{};
+  std::array<std::uint32_t, kMaxRefs> at{};
+  std::array<std::int32_t, kMaxRefs> weight{};
 };
 
 std::vector<Recipe> recipes(const Plan& plan, bool pca, std::size_t n) {
@@ -41,12 +40,12 @@ std::vector<Recipe> recipes(const Plan& plan, bool pca, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i) {
     const AtomPlan& ap = plan.atoms[i / 3];
     Recipe& r = out[i];
-    r.from_model = pca && !ap.time_only;
     if (ap.held[table]) r.anchor = {3 * std::size_t{ap.anchor}, 3 * std::size_t{ap.second}};
-    r.nrefs = ap.nrefs[table];
-    for (int k = 0; k < r.nrefs; ++k) {
+    r.at.fill(static_cast<std::uint32_t>(i));
+    for (int k = 0; k < ap.nrefs[table]; ++k) {
       const Ref ref = ap.refs[table][k];
-      r.at[k] = ref.source == 0 ? i : n + i - 3 * std::size_t{ref.source};
+      r.at[k] =
+          static_cast<std::uint32_t>(ref.source == 0 ? i : n + i - 3 * std::size_t{ref.source});
       r.weight[k] = ref.weight;
     }
   }
@@ -82,43 +81,59 @@ void hold(const std::array<std::size_t, 2>& anchor, std::size_t a, std::size_t a
   q_cur[a + k2] = side.value(kHeldContext, g[1], at + a + k2);
 }
 
+// The coordinates the model predicts in a block: none in time mode.
+std::vector<std::uint8_t> from_model(const Plan& plan, bool pca, std::size_t n) {
+  std::vector<std::uint8_t> out(n, 0);
+  for (std::size_t i = 0; pca && i < n; ++i) out[i] = plan.atoms[i / 3].time_only ? 0 : 1;
+  return out;
+}
+
 // Walks the frames of a block in coding order. For each coordinate it forms the prediction
 // and asks side.value(context, prediction, index) for the coordinate's grid integer (the
-// encoder returns the input's and records the residual, the decoder reads the residual).
+// encoder returns the input's and records the residual, the decoder reads the residual);
+// side.begin(n) comes before each frame's values, side.frame(t, q) after them.
 template <class Side>
 void walk(const Model& model, const Plan& plan, const Layout& layout, std::int64_t first,
           std::int64_t count, std::span<const Transform> transforms, Side& side) {
   const std::size_t n = 3 * static_cast<std::size_t>(model.natoms);
   const bool pca = layout.mode == Mode::pca;
   const std::vector<Recipe> recipe = recipes(plan, pca, n);
-  // d: residuals before correction, of the previous frame [0, n) and this one [n, 2n).
-  std::vector<std::int64_t> q_prev(n), q_cur(n), d(2 * n), r_prev(n), base(n);
+  const std::vector<std::uint8_t> modelled = from_model(plan, pca, n);
+  // d: residuals before correction, of the previous frame [0, n) and this one [n, 2n);
+  // base: the frame's bases (the model's grid values, or the previous frame's q);
+  // cls: the class of each coordinate's coded residual one frame back.
+  std::vector<std::int64_t> q_prev(n), q_cur(n), d(2 * n), base(n);
+  std::vector<std::uint8_t> cls(n, 3);
   std::vector<double> work(pca ? n : 0);
   for (std::int64_t t = 0; t < count; ++t) {
-    if (pca)
+    if (pca) {
       pca_grid(model, transforms[static_cast<std::size_t>(t)], first + t, layout.step, work, base);
+      for (std::size_t i = 0; i < n; ++i) base[i] = modelled[i] ? base[i] : q_prev[i];
+    }
+    const std::int64_t* b = pca ? base.data() : q_prev.data();
     const std::size_t at = static_cast<std::size_t>(t) * n;
+    side.begin(n);
     if (t == 0) {  // key frame: the model, or the atom before
       for (std::size_t i = 0; i < n; ++i) {
-        const bool from_model = recipe[i].from_model;
-        const std::int64_t b = from_model ? base[i] : (i >= 3 ? q_cur[i - 3] : 0);
-        q_cur[i] = side.value(kKeyContext, b, at + i);
-        d[n + i] = from_model ? q_cur[i] - b : 0;
+        const bool m = modelled[i] != 0;
+        const std::int64_t bi = m ? base[i] : (i >= 3 ? q_cur[i - 3] : 0);
+        q_cur[i] = side.value(kKeyContext, bi, at + i);
+        d[n + i] = m ? q_cur[i] - bi : 0;
       }
     } else {
+      const std::int64_t* dp = d.data();
       for (std::size_t a = 0; a < n; a += 3) {
         // The atom's three predictions first: its terms reach only earlier atoms.
-        std::array<std::int64_t, 3> b{}, offset{}, predicted{};
+        std::array<std::int64_t, 3> offset{}, predicted{};
         std::array<int, 3> ctx{};
         for (std::size_t c = 0; c < 3; ++c) {
           const Recipe& r = recipe[a + c];
-          b[c] = r.from_model ? base[a + c] : q_prev[a + c];
-          std::int64_t sum = 0;
-          for (int k = 0; k < r.nrefs; ++k) sum += r.weight[k] * d[r.at[k]];
+          const std::int64_t sum =
+              r.weight[0] * dp[r.at[0]] + r.weight[1] * dp[r.at[1]] + r.weight[2] * dp[r.at[2]];
           const Correction corr = correct(sum);
           offset[c] = corr.offset;
-          predicted[c] = b[c] + corr.offset;
-          ctx[c] = context_of(corr.third, r_prev[a + c], layout.shift);
+          predicted[c] = b[a + c] + corr.offset;
+          ctx[c] = corr.third * 7 + cls[a + c];
         }
         const std::array<std::size_t, 2> anchor = recipe[a].anchor;
         if (anchor[0] == 0) {
@@ -128,18 +143,22 @@ void walk(const Model& model, const Plan& plan, const Layout& layout, std::int64
           hold(anchor, a, at, predicted, ctx, q_prev, q_cur, side);
         }
         for (std::size_t c = 0; c < 3; ++c) {
-          d[n + a + c] = q_cur[a + c] - b[c];
-          r_prev[a + c] = d[n + a + c] - offset[c];
+          const std::int64_t residual = q_cur[a + c] - b[a + c];
+          d[n + a + c] = residual;
+          cls[a + c] =
+              static_cast<std::uint8_t>(residual_class(residual - offset[c], layout.shift));
         }
       }
     }
+    side.frame(t, q_cur);
     std::swap(q_prev, q_cur);
     std::copy(d.begin() + static_cast<std::ptrdiff_t>(n), d.end(), d.begin());
   }
 }
 
-std::uint64_t checksum(std::span<const float> values) {
-  std::uint64_t h = 0xcbf29ce484222325ull;
+// FNV-1a over the floats' bits; `h` continues the checksum of the floats before them.
+constexpr std::uint64_t kChecksumStart = 0xcbf29ce484222325ull;
+std::uint64_t checksum(std::span<const float> values, std::uint64_t h = kChecksumStart) {
   for (float v : values) h = (h ^ std::bit_cast<std::uint32_t>(v)) * 0x100000001b3ull;
   return h;
 }
@@ -187,11 +206,15 @@ std::vector<Transform> read_transforms(ByteReader& in, std::int64_t count) {
 
 class EncodeSide {
  public:
-  explicit EncodeSide(std::span<const std::int64_t> q) : q_(q), coder_(kContexts) {}
+  explicit EncodeSide(std::span<const std::int64_t> q) : q_(q), coder_(kContexts) {
+    coder_.reserve(q.size());
+  }
   std::int64_t value(int ctx, std::int64_t predicted, std::size_t index) {
     coder_.add(ctx, q_[index] - predicted);
     return q_[index];
   }
+  void begin(std::size_t) {}
+  void frame(std::int64_t, std::span<const std::int64_t>) {}
   ContextEncoder& coder() { return coder_; }
 
  private:
@@ -199,20 +222,36 @@ class EncodeSide {
   ContextEncoder coder_;
 };
 
+// Decodes with its own copy of the coder's cursor, and rebuilds and checksums each frame while
+// it is in the cache.
 class DecodeSide {
  public:
-  DecodeSide(ByteReader& in, std::span<std::int64_t> q) : q_(q), coder_(in, kContexts) {}
-  std::int64_t value(int ctx, std::int64_t predicted, std::size_t index) {
-    const std::int64_t v = predicted + coder_.next(ctx);
-    if (v > kMaxGridValue || v < -kMaxGridValue) out_of_range_ = true;
-    return q_[index] = std::clamp(v, -kMaxGridValue, kMaxGridValue);
+  DecodeSide(ContextDecoder& coder, double step, std::span<float> out)
+      : out_(out), step_(step), tables_(coder.tables()), cursor_(coder.cursor()) {}
+  // Each frame is decoded without the streams' end checks when it cannot reach their ends.
+  void begin(std::size_t values) { room_ = cursor_.room_for(values); }
+  std::int64_t value(int ctx, std::int64_t predicted, std::size_t) {
+    const std::int64_t v =
+        predicted + (room_ ? cursor_.next<true>(tables_, ctx) : cursor_.next<false>(tables_, ctx));
+    out_of_range_ |= v > kMaxGridValue || v < -kMaxGridValue;
+    return std::clamp(v, -kMaxGridValue, kMaxGridValue);
   }
-  bool clean() const { return !out_of_range_ && coder_.ended_cleanly(); }
+  void frame(std::int64_t t, std::span<const std::int64_t> q) {
+    const auto frame = out_.subspan(static_cast<std::size_t>(t) * q.size(), q.size());
+    rebuild(q, step_, frame);
+    checksum_ = checksum(frame, checksum_);
+  }
+  bool clean() const { return !out_of_range_ && cursor_.ended_cleanly(); }
+  std::uint64_t checksum_of_frames() const { return checksum_; }
 
  private:
-  std::span<std::int64_t> q_;
-  ContextDecoder coder_;
+  std::span<float> out_;
+  double step_;
+  const ContextDecoder::Table* tables_;
+  ContextDecoder::Cursor cursor_;
+  std::uint64_t checksum_ = kChecksumStart;
   bool out_of_range_ = false;
+  bool room_ = false;
 };
 
 // The context scale: residuals one frame back are compared after shifting by about the bit
@@ -230,14 +269,13 @@ int context_shift(std::span<const std::int64_t> q, std::size_t n, std::int64_t c
 struct Trial {
   Layout layout;
   std::vector<std::uint8_t> bytes;
-  double bits = 0.0;
 };
 
 Trial trial(const Model& model, const Plan& plan, const Layout& layout, const BlockInput& in,
             std::span<const std::int64_t> q, std::span<const Transform> stored_t) {
   EncodeSide side(q);
   walk(model, plan, layout, in.first, in.count, stored_t, side);
-  Trial t{layout, {}, side.coder().estimated_bits()};
+  Trial t{layout, {}};
   ByteWriter out;
   side.coder().finish(out);
   t.bytes = std::move(out.bytes());
@@ -260,8 +298,7 @@ EncodedBlock encode_block(const Model& model, const Plan& plan, const BlockInput
   layout.step = grid_step(max_error, largest);
   std::vector<std::int64_t> q(in.frames.size());
   for (std::size_t i = 0; i < q.size(); ++i) {
-    q[i] = static_cast<std::int64_t>(
-        std::floor(static_cast<double>(in.frames[i]) / layout.step + 0.5));
+    q[i] = round_half_up(static_cast<double>(in.frames[i]) / layout.step);
   }
   layout.shift = context_shift(q, n, in.count);
   Trial best = trial(model, plan, layout, in, q, {});
@@ -324,12 +361,13 @@ void decode_block(const Model& model, const Plan& plan, std::span<const std::uin
   layout.mode = static_cast<Mode>(mode);
   std::vector<Transform> transforms;
   if (layout.mode == Mode::pca) transforms = read_transforms(in, count);
-  std::vector<std::int64_t> q(out.size());
-  DecodeSide side(in, q);
+  if (out.size() != static_cast<std::size_t>(count) * 3 * static_cast<std::size_t>(model.natoms))
+    in.damaged("wrong frame count");
+  ContextDecoder coder(in, kContexts);
+  DecodeSide side(coder, layout.step, out);
   walk(model, plan, layout, first, count, transforms, side);
   if (!side.clean() || in.left() != 0) in.damaged("the coded values do not fit the streams");
-  rebuild(q, layout.step, out);
-  if (checksum(out) != sum) in.damaged("checksum mismatch");
+  if (side.checksum_of_frames() != sum) in.damaged("checksum mismatch");
 }
 
 }  // namespace kvtraj::codec

@@ -39,16 +39,6 @@ void ByteReader::damaged(std::string_view reason) const {
   die(std::string(what_) + ": damaged block (" + std::string(reason) + ")");
 }
 
-void BitWriter::put(std::uint64_t value, int bits) {
-  acc_ |= value << held_;
-  held_ += bits;
-  while (held_ >= 8) {
-    bytes_.push_back(static_cast<std::uint8_t>(acc_));
-    acc_ >>= 8;
-    held_ -= 8;
-  }
-}
-
 std::vector<std::uint8_t> BitWriter::finish() {
   if (held_ > 0) bytes_.push_back(static_cast<std::uint8_t>(acc_));
   acc_ = 0;

@@ -60,7 +60,15 @@ class ByteReader {
 
 class BitWriter {
  public:
-  void put(std::uint64_t value, int bits);  // bits 0..57
+  void put(std::uint64_t value, int bits) {  // bits 0..57
+    acc_ |= value << held_;
+    held_ += bits;
+    while (held_ >= 8) {
+      bytes_.push_back(static_cast<std::uint8_t>(acc_));
+      acc_ >>= 8;
+      held_ -= 8;
+    }
+  }
   // The bits so far, the last byte padded with zeros.
   std::vector<std::uint8_t> finish();
 

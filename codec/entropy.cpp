@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <cmath>
 
 namespace kvtraj::codec {
 namespace {
@@ -16,28 +15,20 @@ std::uint64_t level_weight(int c) {
   return c % 2 == 1 ? std::uint64_t{16} << ((c - 1) / 2) : std::uint64_t{24} << ((c - 2) / 2);
 }
 
-// The level whose weight is nearest to 16 * count on a logarithmic scale.
+// The level whose weight is nearest to 16 * count on a logarithmic scale: the next level is
+// nearer while (16 count)^2 exceeds the product of the two weights (never equal, as weights
+// are 2^k or 3 * 2^k). The products of weights are exact in double.
 std::uint8_t level_of(std::uint32_t count) {
   if (count == 0) return 0;
-  const double target = std::log2(16.0 * count);
-  int best = 1;
-  for (int c = 2; c < 64; ++c) {
-    if (std::abs(std::log2(static_cast<double>(level_weight(c))) - target) <
-        std::abs(std::log2(static_cast<double>(level_weight(best))) - target)) {
-      best = c;
-    }
-  }
-  return static_cast<std::uint8_t>(best);
+  const double target = 256.0 * static_cast<double>(count) * static_cast<double>(count);
+  int c = 1;
+  while (c < 63 &&
+         target > static_cast<double>(level_weight(c)) * static_cast<double>(level_weight(c + 1)))
+    ++c;
+  return static_cast<std::uint8_t>(c);
 }
 
 }  // namespace
-
-Token tokenize(std::uint64_t u) {
-  if (u < 16) return {static_cast<int>(u), 0, 0};
-  const int n = std::bit_width(u) - 1;  // 4 and up
-  const auto mantissa = static_cast<int>((u >> (n - 2)) & 3);
-  return {16 + 4 * (n - 4) + mantissa, n - 2, u & ((std::uint64_t{1} << (n - 2)) - 1)};
-}
 
 std::array<std::uint16_t, kTokens> frequencies_from_levels(std::span<const std::uint8_t> levels) {
   std::array<std::uint64_t, kTokens> weight{};
@@ -75,26 +66,6 @@ std::array<std::uint16_t, kTokens> frequencies_from_levels(std::span<const std::
   return freq;
 }
 
-void ContextEncoder::add(int context, std::int64_t value) {
-  const Token t = tokenize(zigzag(value));
-  ++counts_[static_cast<std::size_t>(context)][static_cast<std::size_t>(t.token)];
-  symbols_.push_back(static_cast<std::uint16_t>(context * kTokens + t.token));
-  if (t.bits > 0) extra_.put(t.extra, t.bits);
-  extra_bits_ += static_cast<std::uint64_t>(t.bits);
-}
-
-double ContextEncoder::estimated_bits() const {
-  double bits = static_cast<double>(extra_bits_);
-  for (const auto& counts : counts_) {
-    double n = 0.0;
-    for (std::uint32_t c : counts) n += c;
-    for (std::uint32_t c : counts) {
-      if (c > 0) bits -= c * std::log2(c / n);
-    }
-  }
-  return bits;
-}
-
 void ContextEncoder::finish(ByteWriter& out) {
   // Tables: per context the count of levels that follow (8 bits), then 6 bits per level.
   BitWriter table_bits;
@@ -120,6 +91,7 @@ void ContextEncoder::finish(ByteWriter& out) {
 
   // rANS runs backwards over the symbols; its bytes are reversed so that decoding reads forward.
   std::vector<std::uint8_t> stream;
+  stream.reserve(2 * symbols_.size() + 8);  // at most two bytes a symbol, and the states
   std::uint32_t state[2] = {kLow, kLow};
   for (std::size_t i = symbols_.size(); i-- > 0;) {
     std::uint32_t& x = state[i & 1];
@@ -144,7 +116,7 @@ void ContextEncoder::finish(ByteWriter& out) {
 }
 
 ContextDecoder::ContextDecoder(ByteReader& in, int contexts)
-    : tables_(static_cast<std::size_t>(contexts)), extra_({}) {
+    : tables_(static_cast<std::size_t>(contexts)) {
   BitReader table_bits(in.get_sized());
   for (Table& t : tables_) {
     const auto used = static_cast<std::size_t>(table_bits.get(8));
@@ -165,20 +137,14 @@ ContextDecoder::ContextDecoder(ByteReader& in, int contexts)
     t.start[kTokens] = static_cast<std::uint16_t>(at);
   }
   if (table_bits.overran()) in.damaged("the frequency tables end early");
-  stream_ = in.get_sized();
-  if (stream_.size() < 8) in.damaged("the coded stream is too short");
+  const auto stream = in.get_sized();
+  if (stream.size() < 8) in.damaged("the coded stream is too short");
   for (int k = 0; k < 2; ++k) {
-    for (int i = 0; i < 4; ++i)
-      state_[k] |= static_cast<std::uint32_t>(stream_[4 * k + i]) << (8 * i);
-    if (state_[k] < kLow) in.damaged("the coder's state is out of range");
+    std::uint32_t x = 0;
+    for (int i = 0; i < 4; ++i) x |= static_cast<std::uint32_t>(stream[4 * k + i]) << (8 * i);
+    if (x < kLow) in.damaged("the coder's state is out of range");
   }
-  at_ = 8;
-  extra_ = BitReader(in.get_sized());
-}
-
-bool ContextDecoder::ended_cleanly() const {
-  return !overran_ && !extra_.overran() && state_[0] == kLow && state_[1] == kLow &&
-         at_ == stream_.size();
+  cursor_ = Cursor(stream, in.get_sized());
 }
 
 }  // namespace kvtraj::codec

@@ -7,8 +7,11 @@
 // integer arithmetic.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <vector>
 
@@ -33,77 +36,174 @@ struct Token {
   int bits = 0;
   std::uint64_t extra = 0;
 };
-Token tokenize(std::uint64_t u);
+inline Token tokenize(std::uint64_t u) {
+  if (u < 16) return {static_cast<int>(u), 0, 0};
+  const int n = std::bit_width(u) - 1;  // 4 and up
+  const auto mantissa = static_cast<int>((u >> (n - 2)) & 3);
+  return {16 + 4 * (n - 4) + mantissa, n - 2, u & ((std::uint64_t{1} << (n - 2)) - 1)};
+}
 
 // Frequencies (summing to kProbScale) from the 6-bit levels of a table: 0 for an absent token.
 // A table whose levels are all 0 gives token 0 the whole range.
 std::array<std::uint16_t, kTokens> frequencies_from_levels(std::span<const std::uint8_t> levels);
 
+// Per token: the high bits of its value and how many extra bits follow (tokens below 16 are
+// their value and have none).
+struct TokenValue {
+  std::uint32_t high = 0;
+  std::uint32_t bits = 0;
+};
+inline constexpr std::array<TokenValue, kTokens> kTokenValues = [] {
+  std::array<TokenValue, kTokens> t{};
+  for (std::uint32_t s = 0; s < kTokens; ++s)
+    t[s] = s < 16 ? TokenValue{s, 0} : TokenValue{4 | ((s - 16) & 3), (s - 16) / 4 + 2};
+  return t;
+}();
+
 class ContextEncoder {
  public:
   explicit ContextEncoder(int contexts) : counts_(static_cast<std::size_t>(contexts)) {}
-  void add(int context, std::int64_t value);
+  void reserve(std::size_t values) { symbols_.reserve(values); }
+  void add(int context, std::int64_t value) {
+    const Token t = tokenize(zigzag(value));
+    ++counts_[static_cast<std::size_t>(context)][static_cast<std::size_t>(t.token)];
+    symbols_.push_back(static_cast<std::uint16_t>(context * kTokens + t.token));
+    if (t.bits > 0) extra_.put(t.extra, t.bits);
+  }
   // Appends the tables, the rANS stream and the extra bits to `out`.
   void finish(ByteWriter& out);
-  // An estimate of the bits the values so far cost (tokens at their empirical entropy).
-  double estimated_bits() const;
 
  private:
   std::vector<std::array<std::uint32_t, kTokens>> counts_;
   std::vector<std::uint16_t> symbols_;  // context * kTokens + token, in order
-  std::uint64_t extra_bits_ = 0;
   BitWriter extra_;
 };
 
 class ContextDecoder {
- public:
-  // Reads what ContextEncoder::finish wrote.
-  ContextDecoder(ByteReader& in, int contexts);
-  std::int64_t next(int context) {
-    // Two states take the values in turn, so that one's table lookup overlaps the other's.
-    std::uint32_t& x = state_[which_];
-    which_ ^= 1;
-    // The slot's bucket of 16 gives the first token that may hold it; a few steps find it.
-    const Table& t = tables_[static_cast<std::size_t>(context)];
-    const std::uint32_t slot = x & (kProbScale - 1);
-    std::uint32_t s = t.bucket[slot >> kBucketBits];
-    while (t.start[s + 1] <= slot) ++s;
-    x = (t.start[s + 1] - t.start[s]) * (x >> kProbBits) + slot - t.start[s];
-    if (x < kLow) renormalise(x);
-    if (s < 16) return unzigzag(s);
-    const int n = static_cast<int>((s - 16) / 4 + 4);
-    const std::uint64_t top = 4 | ((s - 16) & 3);
-    return unzigzag((top << (n - 2)) | extra_.get(n - 2));
-  }
-  // True when every value read came from the streams and they were used up exactly.
-  bool ended_cleanly() const;
-
- private:
   static constexpr std::uint32_t kLow = 1u << 23;
+  static constexpr int kBucketBits = 4;
+
+ public:
   // Per token its first slot (start[kTokens] = kProbScale), and per bucket of 16 slots the
   // token of its first slot: small enough to stay in the first-level cache for every context.
-  static constexpr int kBucketBits = 4;
   struct Table {
     std::array<std::uint16_t, kTokens + 1> start{};
     std::array<std::uint8_t, (kProbScale >> kBucketBits)> bucket{};
   };
-  void renormalise(std::uint32_t& x) {
-    while (x < kLow) {
-      if (at_ == stream_.size()) {
-        overran_ = true;
-        x = kLow;
+
+  // The coder's moving parts: two rANS states, the stream and the extra bits. A decoding loop
+  // holds a copy by value, so that they stay in registers; reads past the end of either stream
+  // are counted, never made, and ended_cleanly reports them.
+  class Cursor {
+   public:
+    Cursor() = default;
+    Cursor(std::span<const std::uint8_t> stream, std::span<const std::uint8_t> extra)
+        : stream_(stream.data()),
+          stream_size_(stream.size()),
+          extra_(extra.data()),
+          extra_size_(extra.size()) {
+      for (int k = 0; k < 2; ++k) {
+        for (int i = 0; i < 4; ++i)
+          x_[k] |= static_cast<std::uint32_t>(stream_[4 * k + i]) << (8 * i);
+      }
+      at_ = 8;
+      refill();
+    }
+
+    // True when the next `values` values cannot reach the end of the stream (a value takes at
+    // most two bytes), so that next<true> may read it unchecked. The extra bits are always read
+    // checked: only large tokens take them.
+    bool room_for(std::size_t values) const { return stream_size_ - at_ >= 2 * values + 2; }
+
+    template <bool kRoom>
+    std::int64_t next(const Table* tables, int context) {
+      // The two states take the values in turn, so that one's table lookup overlaps the
+      // other's. The slot's bucket gives the first token that may hold it; a few steps find it.
+      const Table& t = tables[context];
+      const std::uint32_t x = x_[0];
+      const std::uint32_t slot = x & (kProbScale - 1);
+      std::uint32_t s = t.bucket[slot >> kBucketBits];
+      while (t.start[s + 1] <= slot) ++s;
+      std::uint32_t y = (t.start[s + 1] - t.start[s]) * (x >> kProbBits) + slot - t.start[s];
+      // y >= 2^11 here: one byte brings it to 2^23 unless the token is rare (frequency below
+      // 16), two always. The first without a branch; past the end the last byte is read
+      // again, and at_ tells.
+      const std::uint32_t low = y < kLow ? 1 : 0;
+      y = (y << (8 * low)) | (byte<kRoom>() & (0u - low));
+      at_ += low;
+      if (y < kLow) {
+        y = (y << 8) | byte<kRoom>();
+        ++at_;
+      }
+      x_[0] = x_[1];
+      x_[1] = y;
+      if (s < 16) return unzigzag(s);
+      const TokenValue v = kTokenValues[s];
+      return unzigzag((std::uint64_t{v.high} << v.bits) | extra(v.bits));
+    }
+    std::int64_t next(const Table* tables, int context) { return next<false>(tables, context); }
+    bool ended_cleanly() const {
+      return !overran_ && x_[0] == kLow && x_[1] == kLow && at_ == stream_size_;
+    }
+
+   private:
+    template <bool kRoom>
+    std::uint32_t byte() const {
+      return stream_[kRoom ? at_ : std::min(at_, stream_size_ - 1)];
+    }
+    std::uint64_t extra(std::uint32_t bits) {  // bits 0..31
+      if (held_ < bits) {
+        refill();
+        if (held_ < bits) {  // past the end: zeros
+          overran_ = true;
+          held_ = bits;
+        }
+      }
+      const std::uint64_t v = acc_ & ((std::uint64_t{1} << bits) - 1);
+      acc_ >>= bits;
+      held_ -= bits;
+      return v;
+    }
+    // Fills the accumulator to at least 56 bits while the extra bits last. Bits above the held
+    // ones are those of the next byte, so that loading it again changes nothing.
+    void refill() {
+      if (extra_size_ - extra_at_ >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, extra_ + extra_at_, 8);
+        acc_ |= word << held_;
+        extra_at_ += (63 - held_) >> 3;
+        held_ |= 56;
         return;
       }
-      x = (x << 8) | stream_[at_++];
+      while (held_ <= 56 && extra_at_ < extra_size_) {
+        acc_ |= static_cast<std::uint64_t>(extra_[extra_at_++]) << held_;
+        held_ += 8;
+      }
     }
-  }
+    std::uint32_t x_[2] = {0, 0};
+    const std::uint8_t* stream_ = nullptr;
+    std::size_t stream_size_ = 0;
+    std::size_t at_ = 0;
+    const std::uint8_t* extra_ = nullptr;
+    std::size_t extra_size_ = 0;
+    std::size_t extra_at_ = 0;
+    std::uint64_t acc_ = 0;
+    std::uint32_t held_ = 0;
+    bool overran_ = false;
+  };
+
+  // Reads what ContextEncoder::finish wrote.
+  ContextDecoder(ByteReader& in, int contexts);
+  std::int64_t next(int context) { return cursor_.next(tables_.data(), context); }
+  // True when every value read came from the streams and they were used up exactly.
+  bool ended_cleanly() const { return cursor_.ended_cleanly(); }
+  // For loops that decode with their own copy of the cursor and hand it back at the end.
+  const Table* tables() const { return tables_.data(); }
+  Cursor& cursor() { return cursor_; }
+
+ private:
   std::vector<Table> tables_;
-  std::span<const std::uint8_t> stream_;
-  std::size_t at_ = 0;
-  std::uint32_t state_[2] = {0, 0};
-  int which_ = 0;
-  bool overran_ = false;
-  BitReader extra_;
+  Cursor cursor_;
 };
 
 }  // namespace kvtraj::codec

@@ -47,9 +47,7 @@ void pca_grid(const Model& model, const Transform& t, std::int64_t frame, double
                        static_cast<double>(t.rot[3 * j + 1]) * z1 +
                        static_cast<double>(t.rot[3 * j + 2]) * z2;
       const double g = x / step;
-      out[a + j] = std::fabs(g) < static_cast<double>(kMaxGridValue)
-                       ? static_cast<std::int64_t>(std::floor(g + 0.5))
-                       : 0;
+      out[a + j] = std::fabs(g) < static_cast<double>(kMaxGridValue) ? round_half_up(g) : 0;
     }
   }
 }

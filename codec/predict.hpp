@@ -4,6 +4,8 @@
 // arithmetic in a fixed order, so that encoder and decoder agree on every build.
 #pragma once
 
+#include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -14,6 +16,13 @@ namespace kvtraj::codec {
 
 // Grid integers of decoded values stay within this magnitude; beyond it a block is damaged.
 inline constexpr std::int64_t kMaxGridValue = std::int64_t{1} << 31;
+
+// floor(v + 0.5) for |v| < 2^62, exact, without the library call floor is under -fno-fast-math.
+inline std::int64_t round_half_up(double v) {
+  const double w = v + 0.5;
+  const auto i = static_cast<std::int64_t>(w);  // toward zero: one above w when w < 0 is not whole
+  return i - (static_cast<double>(i) > w ? 1 : 0);
+}
 
 // The grid integers nearest to the model's rebuild of file frame `frame` under transform `t`
 // (already stored), for every coordinate; `work` holds 3N doubles.
@@ -53,21 +62,24 @@ struct Correction {
   int third = 1;
 };
 inline Correction correct(std::int64_t sum) {
-  const std::int64_t offset = (sum + 8) >> 4;
-  const std::int64_t rest = sum - offset * 16;  // -8 .. 7
-  return {offset, rest < -3 ? 0 : (rest > 3 ? 2 : 1)};
+  // The remainder plus 8, 0..15, looked up rather than compared: it follows the data.
+  constexpr std::uint8_t kThird[16] = {0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 2, 2, 2, 2};
+  return {(sum + 8) >> 4, kThird[(sum + 8) & 15]};
 }
 
-// Contexts: 3 thirds x 7 classes of the same coordinate's residual one frame back (sign and
-// magnitude after `shift`), one for the key frames and one for coordinates predicted from a
-// held distance.
+// Contexts: 3 thirds x 7 classes (third * 7 + class) of the same coordinate's residual one frame
+// back (sign and magnitude after `shift`), one for the key frames and one for coordinates
+// predicted from a held distance. Written without branches: the classes follow the data, which a
+// branch predictor cannot.
 inline constexpr int kContexts = 23;
 inline constexpr int kKeyContext = 21;
 inline constexpr int kHeldContext = 22;
-inline int context_of(int third, std::int64_t previous, int shift) {
-  const std::int64_t a = (previous < 0 ? -previous : previous) >> shift;
-  const int b = a == 0 ? 0 : (a == 1 ? 1 : (a < 4 ? 2 : 3));
-  return third * 7 + 3 + (previous < 0 ? -b : b);
+inline int residual_class(std::int64_t previous, int shift) {
+  const std::int64_t sign = previous >> 63;  // 0 or -1
+  const auto a = static_cast<std::uint64_t>((previous ^ sign) - sign) >> shift;
+  const int b = std::bit_width(std::min<std::uint64_t>(a, 4));  // 0, 1, 2 (2 or 3), 3 (4 up)
+  const auto s = static_cast<int>(sign);
+  return 3 + ((b ^ s) - s);
 }
 
 }  // namespace kvtraj::codec

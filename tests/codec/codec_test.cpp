@@ -361,5 +361,38 @@ TEST_F(CodecTest, DamagedOrTruncatedBlocksAreReportedNeverDecodedIntoOtherFrames
   }
 }
 
+// Blocks large enough that the decoder runs most frames without the stream's end checks, with
+// many extra bits (small E, large steps) and almost none (large E): they decode exactly, and
+// damage anywhere, streams and their sizes included, is still reported.
+TEST_F(CodecTest, LargeBlocksDecodeExactlyAndReportDamageAnywhere) {
+  const std::int32_t natoms = 40;
+  const std::int64_t count = 64;
+  for (const auto& [e, sigma] : {std::pair{0.001, 0.8}, std::pair{0.5, 0.3}}) {
+    const auto x = walk_frames(natoms, count, 0.0, sigma, 8);
+    EXPECT_LE(max_deviation(x, round_trip(x, natoms, e)), e) << "E " << e;
+    Model m;
+    m.natoms = natoms;
+    const Plan plan = choose_plan(m, x, 0, count, {}, grid_step(e, 50.0), {});
+    const EncodedBlock b = encode_block(m, plan, {0, count, x, {}}, e);
+    std::vector<float> good(x.size()), out(x.size());
+    decode_block(m, plan, b.bytes, 0, count, good, "test");
+    for (std::size_t at = 0; at < b.bytes.size(); at += 1 + b.bytes.size() / 300) {
+      std::vector<std::uint8_t> bad = b.bytes;
+      bad[at] ^= 0x5a;
+      const auto outcome =
+          testing::catch_fatal([&] { decode_block(m, plan, bad, 0, count, out, "blk"); });
+      if (outcome.raised)
+        EXPECT_THAT(outcome.texts, ::testing::HasSubstr("blk: damaged block"));
+      else
+        EXPECT_EQ(out, good) << "byte " << at << " decoded into other frames";
+    }
+    for (std::size_t cut = 0; cut < b.bytes.size(); cut += 1 + b.bytes.size() / 50) {
+      KVTRAJ_EXPECT_FATAL(
+          decode_block(m, plan, std::span(b.bytes).first(cut), 0, count, out, "blk"),
+          "damaged block");
+    }
+  }
+}
+
 }  // namespace
 }  // namespace kvtraj::codec
