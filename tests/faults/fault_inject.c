@@ -12,6 +12,8 @@
 //   KVT_FAULT_ERROR   EIO, ENOSPC, EINTR, ENOMEM, or "short" (half the bytes are moved)
 //   KVT_FAULT_REPORT  file to which "fired CALL N" is appended when the fault fires and
 //                     "CALL COUNT" lines at exit
+//   KVT_FAULT_RANK    in an MPI job, the one rank (OMPI_COMM_WORLD_RANK or PMI_RANK) whose
+//                     calls count; every other process, the launcher too, is left alone
 //
 // C, so that it depends on nothing but the C library.
 #define _GNU_SOURCE
@@ -49,6 +51,7 @@ static unsigned long target_n;
 static int fault_errno = EIO;
 static int fault_short;
 static int armed;        // set once the environment is read: calls before that do not count
+static int chosen = 1;   // this process is the one whose calls count (see KVT_FAULT_RANK)
 static int files_begun;  // set at the first counted I/O call: allocations count from then on
 static char dir[4096];
 static size_t dir_length;
@@ -58,7 +61,18 @@ extern void* __libc_malloc(size_t size);
 static void configure(void) __attribute__((constructor));
 static void report(void) __attribute__((destructor));
 
+// Whether this process is the rank asked for, when one is.
+static int is_chosen_rank(void) {
+  const char* wanted = getenv("KVT_FAULT_RANK");
+  if (!wanted || !*wanted) return 1;
+  const char* rank = getenv("OMPI_COMM_WORLD_RANK");
+  if (!rank) rank = getenv("PMI_RANK");
+  return rank && strcmp(rank, wanted) == 0;
+}
+
 static void configure(void) {
+  chosen = is_chosen_rank();
+  if (!chosen) return;
   const char* d = getenv("KVT_FAULT_DIR");
   if (d && strlen(d) < sizeof dir) {
     strcpy(dir, d);
@@ -99,6 +113,7 @@ static void append_to_report(const char* text) {
 // but its fault was reported when it fired.
 static void report(void) {
   armed = 0;
+  if (!chosen) return;
   char lines[c_count * 32];
   size_t used = 0;
   for (int i = 0; i < c_count; ++i) {

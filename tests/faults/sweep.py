@@ -38,8 +38,9 @@ class Scenario:
     the output it writes (None when its result is standard output)."""
 
     def __init__(self, name, program, args, inputs, output=None, also=(), own_messages=False,
-                 library_io=False):
+                 library_io=False, env=None, runtime=None):
         self.name, self.program, self.args = name, program, args
+        self.env = env or {}  # added to the run's environment
         self.inputs, self.output = inputs, output
         self.also = list(also)  # further outputs, made old beforehand too
         # The node programs keep the messages and statuses they were specified with (several
@@ -48,6 +49,10 @@ class Scenario:
         # The NetCDF library makes its own system calls, which retry neither EINTR nor short
         # counts: there such a fault may end the run as a failure would (reported apart).
         self.library_io = library_io
+        # A runtime whose own allocations the injector also fails (Open MPI's, in MPI_Finalize
+        # after the output is complete), and which may then crash: named by the library that
+        # its backtrace shows, such a crash is reported apart when nothing was lost.
+        self.runtime = runtime
 
     def argv(self, work):
         return [self.program] + [a.format(w=work) for a in self.args]
@@ -92,13 +97,45 @@ def scenarios(o):
             out.append(Scenario(prog, f"{t}/{prog}", ["{w}/in.txt", "{w}/out." + ext],
                                 [(f"{td}/{src}.txt", "in.txt")], "out." + ext,
                                 own_messages=True))
+    out += mpi_scenarios(o, dcd) + python_scenarios(o, dcd, kvt_in)
     return [s for s in out if any(fnmatch.fnmatch(s.name, p) for p in o.only)]
 
 
+def mpi_scenarios(o, dcd):
+    """kvt-mpi compress on two ranks, the calls of one rank failed at a time: rank 0 alone
+    writes the output, rank 1 only reads, and its failure must reach rank 0, which prints it.
+    (Failing the N-th call of both ranks at once would mix two unlike calls in one run.) Open
+    MPI keeps its session files outside the folder, so that only kvt-mpi's own calls count;
+    mpirun --quiet leaves out its own notice of a failed rank, so that the rule is the same."""
+    if not o.mpi:
+        return []
+    env = {"OMPI_MCA_orte_tmpdir_base": o.scratch, "OMPI_ALLOW_RUN_AS_ROOT": "1",
+           "OMPI_ALLOW_RUN_AS_ROOT_CONFIRM": "1"}
+    return [Scenario(f"mpi-compress-rank{rank}", o.mpirun,
+                     ["--quiet", "--oversubscribe", "-np", "2", o.mpi, "compress", "-i",
+                      "{w}/in.dcd", "-o", "{w}/out.kvt", "--vectors", "4", "--threads", "1",
+                      "--quiet"], dcd,
+                     "out.kvt", env=dict(env, KVT_FAULT_RANK=str(rank)), runtime="libopen-pal")
+            for rank in (0, 1)]
+
+
+def python_scenarios(o, dcd, kvt_in):
+    """kvtraj.compress, and kvtraj.open with reads of its arrays and frames (python_run.py)."""
+    if not o.python:
+        return []
+    run = [os.path.join(os.path.dirname(os.path.abspath(__file__)), "python_run.py")]
+    env = {"PYTHONPATH": o.python}
+    return [Scenario("python-compress", sys.executable,
+                     run + ["compress", "{w}/in.dcd", "{w}/out.kvt"], dcd, "out.kvt", env=env),
+            Scenario("python-open", sys.executable, run + ["open", "{w}/in.kvt"], kvt_in,
+                     env=env)]
+
+
 class Run:
-    def __init__(self, status, stdout, stderr, report, output, leftovers):
+    def __init__(self, status, stdout, stderr, report, output, leftovers, alive):
         self.status, self.stdout, self.stderr = status, stdout, stderr
         self.report, self.output, self.leftovers = report, output, leftovers
+        self.alive = alive  # processes of the run left running
 
 
 def prepare(o, s, work):
@@ -115,13 +152,14 @@ def prepare(o, s, work):
 
 
 def run(o, s, call=None, n=0, error="EIO"):
-    work = tempfile.mkdtemp(prefix=f"sweep-{s.name}-", dir=o.scratch)
+    # A short name: titles in the outputs hold the input's path, cut to 80 characters.
+    work = tempfile.mkdtemp(prefix="run-", dir=o.scratch)
     try:
         before = prepare(o, s, work)
         report = f"{o.scratch}/report-{os.getpid()}"
         env = dict(os.environ, LD_PRELOAD=o.preload, KVT_FAULT_DIR=work, TMPDIR=f"{work}/tmp",
                    KVT_FAULT_REPORT=report, KVT_FAULT_CALL=call or "", KVT_FAULT_N=str(n),
-                   KVT_FAULT_ERROR=error)
+                   KVT_FAULT_ERROR=error, **s.env)
         try:
             p = subprocess.run(s.argv(work), env=env, capture_output=True, timeout=TIMEOUT)
             # The folder's name differs from run to run: results are compared without it.
@@ -130,14 +168,34 @@ def run(o, s, call=None, n=0, error="EIO"):
         except subprocess.TimeoutExpired:
             status, stdout, stderr = "hang", b"", ""
         counts = read_report(report)
+        alive = still_running(work)
         output = None
         if s.output and os.path.exists(f"{work}/{s.output}"):
             with open(f"{work}/{s.output}", "rb") as f:
                 output = f.read().replace(work.encode(), b"{w}")  # titles name the input
         left = sorted(set(os.listdir(work)) - before) + sorted(os.listdir(f"{work}/tmp"))
-        return Run(status, stdout, stderr, counts, output, left)
+        return Run(status, stdout, stderr, counts, output, left, alive)
     finally:
         shutil.rmtree(work, ignore_errors=True)
+
+
+def still_running(work):
+    """Processes of the run still alive once it has ended (an MPI rank the launcher left),
+    which are then ended."""
+    found = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open(f"/proc/{pid}/cmdline", "rb") as f:
+                if work.encode() not in f.read():
+                    continue
+            with open(f"/proc/{pid}/stat") as f:
+                if f.read().rsplit(")", 1)[1].split()[0] == "Z":
+                    continue  # ended, waiting to be reaped
+        except (OSError, IndexError):
+            continue
+        found.append(int(pid))
+        os.kill(int(pid), 9)
+    return found
 
 
 def read_report(path):
@@ -164,13 +222,18 @@ def spread(total, sample):
 
 
 def judge(s, r, ref, error, o):
-    """What broke the rule, or None; KNOWN for the NetCDF library's own limits."""
+    """What broke the rule, or None; KNOWN for the limits of the NetCDF library and Open MPI."""
     if r.status == "hang":
         return "no end within %d s" % TIMEOUT
+    if (s.runtime and error == "ENOMEM" and r.status not in (0, 1) and s.runtime in r.stderr
+            and r.output in (ref.output, OLD_OUTPUT) and not r.leftovers and not r.alive):
+        return "KNOWN"  # the runtime's own crash after its allocation failed; nothing lost
     if r.status < 0:
         return "killed by signal %d; stderr: %s" % (-r.status, r.stderr.strip()[-300:])
     if r.leftovers:
         return "left %s" % " ".join(r.leftovers)
+    if r.alive:
+        return "left running: %s" % " ".join(map(str, r.alive))
     if "AddressSanitizer" in r.stderr or "runtime error" in r.stderr:
         return "sanitizer report"
     if error in RETRIED and r.status != 0 and s.library_io:
@@ -215,7 +278,7 @@ def sweep(o, s):
     bad = runs = known = 0
     plan = [(c, e) for c in IO_CALLS for e in list(FAILURES) + RETRIED
             if (e != "ENOSPC" or c in ("write", "pwrite", "fsync", "ftruncate"))
-            and (e != "short" or c in TRANSFERS)]
+            and (e != "short" or c in TRANSFERS) and c in o.calls and e in o.errors]
     if o.malloc:
         plan.append(("malloc", "ENOMEM"))
     for call, error in plan:
@@ -233,7 +296,8 @@ def sweep(o, s):
                 bad += 1
                 print(f"FAULT {s.name}: {call} #{n}/{total} {error}: {fault}")
     calls = " ".join(f"{c} {ref.report.get(c, 0)}" for c in IO_CALLS + ["malloc"])
-    library = f", {known} met the NetCDF library's limits" if known else ""
+    limits = "Open MPI's" if s.runtime else "the NetCDF library's"
+    library = f", {known} met {limits} limits" if known else ""
     print(f"{s.name}: {runs} runs, {bad} broke the rule{library} ({calls})")
     return bad
 
@@ -244,16 +308,23 @@ def main():
     ap.add_argument("--kvt", required=True)
     ap.add_argument("--tools", help="folder of blobgrid, blobcrd, blobxyz, blobpdb")
     ap.add_argument("--data", required=True, help="tests/data")
+    ap.add_argument("--mpi", help="kvt-mpi, run on two ranks")
+    ap.add_argument("--mpirun", default="mpirun")
+    ap.add_argument("--python", help="folder holding the kvtraj package (build/python)")
     ap.add_argument("--formats", default="dcd,binpos,crd,xtc,nc")
     ap.add_argument("--sample", type=int, default=0, help="N per call and error (0: all)")
     ap.add_argument("--malloc", type=int, default=20, help="allocations failed per command")
     ap.add_argument("--only", default="*", help="comma-separated name patterns")
+    ap.add_argument("--calls", default=",".join(IO_CALLS), help="comma-separated I/O calls")
+    ap.add_argument("--errors", default=",".join(list(FAILURES) + RETRIED),
+                    help="comma-separated errors of the I/O calls")
     ap.add_argument("--scratch", default=None)
     ap.add_argument("--known-library-damage", action="store_true",
                     help="count the NetCDF library's damaged file after a short read apart")
     o = ap.parse_args()
     o.formats = o.formats.split(",")
     o.only = o.only.split(",")
+    o.calls, o.errors = o.calls.split(","), o.errors.split(",")
     o.preload = os.path.abspath(o.preload)
     o.scratch = tempfile.mkdtemp(prefix="kvt-sweep-", dir=o.scratch)
     try:
