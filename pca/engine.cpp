@@ -89,7 +89,7 @@ Components analyse(FrameReader& reader, const Options& options, const ProgressFn
   // more than one thread only for the exact factorisation.
   set_blas_threads(1);
   const std::int64_t last = options.last < 0 ? reader.frames() : options.last;
-  Cores cores(options.threads);
+  Cores cores(options.threads, options.cancel);
   FrameStream stream(reader, options.first, last, progress, cores, reduce);
   if (stream.frames() < 1) die(reader.name() + ": no snapshots selected");
   const std::int64_t budget = options.memory_bytes > 0 ? options.memory_bytes : default_budget();
@@ -174,7 +174,9 @@ Summary write(const Components& c, const std::string& output, const Options& opt
 
 Summary compress(FrameReader& reader, const std::string& output, const Options& options,
                  const ProgressFn& progress) {
-  return write(analyse(reader, options, progress), output, options, progress);
+  const Components c = analyse(reader, options, progress);
+  Cores(1, options.cancel).check();  // nothing is written once cancelled
+  return write(c, output, options, progress);
 }
 
 }  // namespace kvtraj::pca
