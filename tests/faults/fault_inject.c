@@ -10,8 +10,9 @@
 //                     ftruncate or malloc
 //   KVT_FAULT_N       which call of that kind fails (from 1); 0 or unset: count only
 //   KVT_FAULT_ERROR   EIO, ENOSPC, EINTR, ENOMEM, or "short" (half the bytes are moved)
-//   KVT_FAULT_REPORT  file to which "fired CALL N" is appended when the fault fires and
-//                     "CALL COUNT" lines at exit
+//   KVT_FAULT_REPORT  file to which "fired CALL N" is appended when the fault fires (for malloc
+//                     with "by OBJECT", the file name of the code that asked) and "CALL COUNT"
+//                     lines at exit
 //   KVT_FAULT_RANK    in an MPI job, the one rank (OMPI_COMM_WORLD_RANK or PMI_RANK) whose
 //                     calls count; every other process, the launcher too, is left alone
 //
@@ -146,14 +147,23 @@ static int fd_watched_now(int fd) {
   return below_dir(path);
 }
 
-// Counts a call that concerns the watched files; true when this one must fail.
-static int strike(enum call c) {
+// Counts a call that concerns the watched files; true when this one must fail. `caller` is an
+// address in the code that made the call, or NULL.
+static int strike(enum call c, const void* caller) {
   if (!armed || (c == c_malloc && !files_begun)) return 0;
   if (c != c_malloc) files_begun = 1;
   const unsigned long n = __atomic_add_fetch(&counts[c], 1, __ATOMIC_RELAXED);
   if ((int)c != target || n != target_n) return 0;
-  char line[64];
-  snprintf(line, sizeof line, "fired %s %lu\n", names[c], n);
+  // Which library asked: a runtime's own allocations (MPI's) are told apart from kvtraj's.
+  Dl_info info;
+  const char* object = NULL;
+  if (caller && dladdr(caller, &info) && info.dli_fname) {
+    object = strrchr(info.dli_fname, '/');
+    object = object ? object + 1 : info.dli_fname;
+  }
+  char line[512];
+  snprintf(line, sizeof line, "fired %s %lu%s%s\n", names[c], n, object ? " by " : "",
+           object ? object : "");
   append_to_report(line);
   return 1;
 }
@@ -179,7 +189,7 @@ static void lookup(const char* name, void* function) {
   if (!real) lookup(name, &real)
 
 static int open_common(const char* name, int at, const char* path, int flags, mode_t mode) {
-  if (below_dir(path) && strike(c_open)) {
+  if (below_dir(path) && strike(c_open, NULL)) {
     errno = fault_short ? EIO : fault_errno;
     return -1;
   }
@@ -223,7 +233,7 @@ int openat(int at, const char* path, int flags, ...) {
 
 // The fault of a transfer: -1 with the error, or a count of half the bytes for "short".
 static int transfer_fault(enum call c, int fd, size_t* bytes) {
-  if (!fd_watched_now(fd) || !strike(c)) return 0;
+  if (!fd_watched_now(fd) || !strike(c, NULL)) return 0;
   if (fault_short && *bytes > 1) {
     *bytes /= 2;
     return 0;
@@ -266,7 +276,7 @@ ssize_t pwrite64(int fd, const void* data, size_t bytes, off_t at) {
 
 // A call that moves no bytes: a short count cannot be given, so "short" fails with EIO.
 static int plain_fault(enum call c, int watched) {
-  if (!watched || !strike(c)) return 0;
+  if (!watched || !strike(c, NULL)) return 0;
   errno = fault_short ? EIO : fault_errno;
   return -1;
 }
@@ -305,7 +315,7 @@ int close(int fd) {
 }
 
 void* malloc(size_t size) {
-  if (strike(c_malloc)) {
+  if (strike(c_malloc, __builtin_return_address(0))) {
     errno = ENOMEM;
     return NULL;
   }

@@ -49,9 +49,10 @@ class Scenario:
         # The NetCDF library makes its own system calls, which retry neither EINTR nor short
         # counts: there such a fault may end the run as a failure would (reported apart).
         self.library_io = library_io
-        # A runtime whose own allocations the injector also fails (Open MPI's, in MPI_Finalize
-        # after the output is complete), and which may then crash: named by the library that
-        # its backtrace shows, such a crash is reported apart when nothing was lost.
+        # A runtime whose own allocations the injector also fails (Open MPI's, inside a
+        # collective or MPI_Finalize), which then ends the job its own way (MPI_ERR_INTERN, a
+        # crash): named by its libraries' names' beginnings, such a run is reported apart when
+        # nothing was lost.
         self.runtime = runtime
 
     def argv(self, work):
@@ -115,7 +116,8 @@ def mpi_scenarios(o, dcd):
                      ["--quiet", "--oversubscribe", "-np", "2", o.mpi, "compress", "-i",
                       "{w}/in.dcd", "-o", "{w}/out.kvt", "--vectors", "4", "--threads", "1",
                       "--quiet"], dcd,
-                     "out.kvt", env=dict(env, KVT_FAULT_RANK=str(rank)), runtime="libopen-pal")
+                     "out.kvt", env=dict(env, KVT_FAULT_RANK=str(rank)),
+                     runtime=("libmpi", "libopen-", "mca_"))
             for rank in (0, 1)]
 
 
@@ -206,6 +208,7 @@ def read_report(path):
                 words = line.split()
                 if words[0] == "fired":
                     counts["fired"] = words[1]
+                    counts["by"] = words[4] if len(words) > 4 else ""  # who asked (malloc)
                 else:
                     counts[words[0]] = int(words[1])
         os.unlink(path)
@@ -225,9 +228,10 @@ def judge(s, r, ref, error, o):
     """What broke the rule, or None; KNOWN for the limits of the NetCDF library and Open MPI."""
     if r.status == "hang":
         return "no end within %d s" % TIMEOUT
-    if (s.runtime and error == "ENOMEM" and r.status not in (0, 1) and s.runtime in r.stderr
-            and r.output in (ref.output, OLD_OUTPUT) and not r.leftovers and not r.alive):
-        return "KNOWN"  # the runtime's own crash after its allocation failed; nothing lost
+    if (s.runtime and error == "ENOMEM" and r.report.get("by", "").startswith(s.runtime)
+            and r.status != 0 and r.output in (ref.output, OLD_OUTPUT) and not r.leftovers
+            and not r.alive):
+        return "KNOWN"  # the runtime's own allocation failed, and it ended the job; nothing lost
     if r.status < 0:
         return "killed by signal %d; stderr: %s" % (-r.status, r.stderr.strip()[-300:])
     if r.leftovers:
