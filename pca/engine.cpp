@@ -152,9 +152,12 @@ Summary write(const Components& c, const std::string& output, const Options& opt
   }
   if (options.kvt6) kvtf.magic = "KVT6";
   kvtf.atoms = options.atoms;
-  if (progress) progress(ProgressEvent{"writing " + output, 0, 0, false});
+  // Named before the file is committed: an allocation that fails after the commit would end the
+  // run with the new file in place of the old.
+  const std::string step = "writing " + output;
+  if (progress) progress(ProgressEvent{step, 0, 0, false});
   const std::int32_t status = kvtclose(kvtf);
-  if (progress) progress(ProgressEvent{"writing " + output, 0, 0, true});
+  if (progress) progress(ProgressEvent{step, 0, 0, true});
   if (status != 0) die(output + ": the KVT file could not be written: " + std::strerror(status));
 
   Summary s;

@@ -279,7 +279,7 @@ def sweep(o, s):
     if ref.status != 0:
         print(f"{s.name}: the run without faults fails: {ref.stderr.strip()}")
         return 1
-    bad = runs = known = 0
+    bad = runs = known = failed_allocations = 0
     plan = [(c, e) for c in IO_CALLS for e in list(FAILURES) + RETRIED
             if (e != "ENOSPC" or c in ("write", "pwrite", "fsync", "ftruncate"))
             and (e != "short" or c in TRANSFERS) and c in o.calls and e in o.errors]
@@ -293,6 +293,7 @@ def sweep(o, s):
             runs += 1
             if "fired" not in r.report:
                 continue  # fewer calls in this run (threads): nothing was failed
+            failed_allocations += call == "malloc"
             fault = judge(s, r, ref, error, o)
             if fault == "KNOWN":
                 known += 1
@@ -302,7 +303,8 @@ def sweep(o, s):
     calls = " ".join(f"{c} {ref.report.get(c, 0)}" for c in IO_CALLS + ["malloc"])
     limits = "Open MPI's" if s.runtime else "the NetCDF library's"
     library = f", {known} met {limits} limits" if known else ""
-    print(f"{s.name}: {runs} runs, {bad} broke the rule{library} ({calls})")
+    print(f"{s.name}: {runs} runs, {bad} broke the rule{library}, {failed_allocations} "
+          f"allocations failed ({calls})")
     return bad
 
 
