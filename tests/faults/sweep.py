@@ -30,6 +30,10 @@ TRANSFERS = ["read", "pread", "write", "pwrite"]
 FAILURES = {"EIO": errno.EIO, "ENOSPC": errno.ENOSPC}
 RETRIED = ["EINTR", "short"]
 OLD_OUTPUT = b"an output written before this run\n"
+# The dynamic loader allocates a thread's thread-local storage of a library loaded at run time
+# (libstdc++ under the Python interpreter) when the thread first uses it, and aborts the process
+# when that fails ("cannot allocate memory for thread-local data"): the C library's limit.
+LOADER = ("ld-linux",)
 TIMEOUT = 60
 
 
@@ -38,7 +42,7 @@ class Scenario:
     the output it writes (None when its result is standard output)."""
 
     def __init__(self, name, program, args, inputs, output=None, also=(), own_messages=False,
-                 library_io=False, env=None, runtime=None):
+                 library_io=False, env=None, runtime=()):
         self.name, self.program, self.args = name, program, args
         self.env = env or {}  # added to the run's environment
         self.inputs, self.output = inputs, output
@@ -225,10 +229,11 @@ def spread(total, sample):
 
 
 def judge(s, r, ref, error, o):
-    """What broke the rule, or None; KNOWN for the limits of the NetCDF library and Open MPI."""
+    """What broke the rule, or None; KNOWN for the limits of the NetCDF library, Open MPI and
+    the loader."""
     if r.status == "hang":
         return "no end within %d s" % TIMEOUT
-    if (s.runtime and error == "ENOMEM" and r.report.get("by", "").startswith(s.runtime)
+    if (error == "ENOMEM" and r.report.get("by", "").startswith(s.runtime + LOADER)
             and r.status != 0 and r.output in (ref.output, OLD_OUTPUT) and not r.leftovers
             and not r.alive):
         return "KNOWN"  # the runtime's own allocation failed, and it ended the job; nothing lost
@@ -301,7 +306,8 @@ def sweep(o, s):
                 bad += 1
                 print(f"FAULT {s.name}: {call} #{n}/{total} {error}: {fault}")
     calls = " ".join(f"{c} {ref.report.get(c, 0)}" for c in IO_CALLS + ["malloc"])
-    limits = "Open MPI's" if s.runtime else "the NetCDF library's"
+    limits = ("the NetCDF library's" if s.library_io else
+              "Open MPI's or the loader's" if s.runtime else "the loader's")
     library = f", {known} met {limits} limits" if known else ""
     print(f"{s.name}: {runs} runs, {bad} broke the rule{library}, {failed_allocations} "
           f"allocations failed ({calls})")
