@@ -20,6 +20,7 @@
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
+#include <execinfo.h>
 #include <fcntl.h>
 #include <stdarg.h>
 #include <stdio.h>
@@ -97,6 +98,8 @@ static void configure(void) {
     else if (strcmp(e, "ENOMEM") == 0)
       fault_errno = ENOMEM;
   }
+  void* frame;
+  backtrace(&frame, 1);  // loads the unwinder now: later it must not allocate
   armed = 1;
 }
 
@@ -147,20 +150,37 @@ static int fd_watched_now(int fd) {
   return below_dir(path);
 }
 
-// Counts a call that concerns the watched files; true when this one must fail. `caller` is an
-// address in the code that made the call, or NULL.
-static int strike(enum call c, const void* caller) {
+static const char* object_name(const void* address) {
+  Dl_info info;
+  if (!dladdr(address, &info) || !info.dli_fname) return NULL;
+  const char* slash = strrchr(info.dli_fname, '/');
+  return slash ? slash + 1 : info.dli_fname;
+}
+
+// The file name of the first code on the stack that is neither this library nor the C library
+// (whose strdup or asprintf allocate for their callers), or NULL.
+static const char* asker(void) {
+  void* frames[32];
+  const int depth = backtrace(frames, 32);
+  const char* self = object_name(&target);  // any object of this library
+  for (int i = 0; i < depth; ++i) {
+    const char* name = object_name(frames[i]);
+    if (name && strcmp(name, self ? self : "") != 0 && strncmp(name, "libc.so", 7) != 0) {
+      return name;
+    }
+  }
+  return NULL;
+}
+
+// Counts a call that concerns the watched files; true when this one must fail. `caller` is
+// nonzero for an allocation, whose asker is then named in the report.
+static int strike(enum call c, int caller) {
   if (!armed || (c == c_malloc && !files_begun)) return 0;
   if (c != c_malloc) files_begun = 1;
   const unsigned long n = __atomic_add_fetch(&counts[c], 1, __ATOMIC_RELAXED);
   if ((int)c != target || n != target_n) return 0;
   // Which library asked: a runtime's own allocations (MPI's) are told apart from kvtraj's.
-  Dl_info info;
-  const char* object = NULL;
-  if (caller && dladdr(caller, &info) && info.dli_fname) {
-    object = strrchr(info.dli_fname, '/');
-    object = object ? object + 1 : info.dli_fname;
-  }
+  const char* object = caller ? asker() : NULL;
   char line[512];
   snprintf(line, sizeof line, "fired %s %lu%s%s\n", names[c], n, object ? " by " : "",
            object ? object : "");
@@ -189,7 +209,7 @@ static void lookup(const char* name, void* function) {
   if (!real) lookup(name, &real)
 
 static int open_common(const char* name, int at, const char* path, int flags, mode_t mode) {
-  if (below_dir(path) && strike(c_open, NULL)) {
+  if (below_dir(path) && strike(c_open, 0)) {
     errno = fault_short ? EIO : fault_errno;
     return -1;
   }
@@ -233,7 +253,7 @@ int openat(int at, const char* path, int flags, ...) {
 
 // The fault of a transfer: -1 with the error, or a count of half the bytes for "short".
 static int transfer_fault(enum call c, int fd, size_t* bytes) {
-  if (!fd_watched_now(fd) || !strike(c, NULL)) return 0;
+  if (!fd_watched_now(fd) || !strike(c, 0)) return 0;
   if (fault_short && *bytes > 1) {
     *bytes /= 2;
     return 0;
@@ -276,7 +296,7 @@ ssize_t pwrite64(int fd, const void* data, size_t bytes, off_t at) {
 
 // A call that moves no bytes: a short count cannot be given, so "short" fails with EIO.
 static int plain_fault(enum call c, int watched) {
-  if (!watched || !strike(c, NULL)) return 0;
+  if (!watched || !strike(c, 0)) return 0;
   errno = fault_short ? EIO : fault_errno;
   return -1;
 }
@@ -315,7 +335,7 @@ int close(int fd) {
 }
 
 void* malloc(size_t size) {
-  if (strike(c_malloc, __builtin_return_address(0))) {
+  if (strike(c_malloc, 1)) {
     errno = ENOMEM;
     return NULL;
   }
