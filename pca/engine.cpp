@@ -89,7 +89,7 @@ Components analyse(FrameReader& reader, const Options& options, const ProgressFn
   // more than one thread only for the exact factorisation.
   set_blas_threads(1);
   const std::int64_t last = options.last < 0 ? reader.frames() : options.last;
-  Cores cores(options.threads);
+  Cores cores(options.threads, options.cancel);
   FrameStream stream(reader, options.first, last, progress, cores, reduce);
   if (stream.frames() < 1) die(reader.name() + ": no snapshots selected");
   const std::int64_t budget = options.memory_bytes > 0 ? options.memory_bytes : default_budget();
@@ -152,9 +152,12 @@ Summary write(const Components& c, const std::string& output, const Options& opt
   }
   if (options.kvt6) kvtf.magic = "KVT6";
   kvtf.atoms = options.atoms;
-  if (progress) progress(ProgressEvent{"writing " + output, 0, 0, false});
+  // Named before the file is committed: an allocation that fails after the commit would end the
+  // run with the new file in place of the old.
+  const std::string step = "writing " + output;
+  if (progress) progress(ProgressEvent{step, 0, 0, false});
   const std::int32_t status = kvtclose(kvtf);
-  if (progress) progress(ProgressEvent{"writing " + output, 0, 0, true});
+  if (progress) progress(ProgressEvent{step, 0, 0, true});
   if (status != 0) die(output + ": the KVT file could not be written: " + std::strerror(status));
 
   Summary s;
@@ -174,7 +177,9 @@ Summary write(const Components& c, const std::string& output, const Options& opt
 
 Summary compress(FrameReader& reader, const std::string& output, const Options& options,
                  const ProgressFn& progress) {
-  return write(analyse(reader, options, progress), output, options, progress);
+  const Components c = analyse(reader, options, progress);
+  Cores(1, options.cancel).check();  // nothing is written once cancelled
+  return write(c, output, options, progress);
 }
 
 }  // namespace kvtraj::pca

@@ -165,9 +165,13 @@ void accumulate_gram(FrameStream& stream, const Centre& centre, UpperMatrix& m,
             std::copy_n(x.begin() + (f - offset) * n, n, panel.begin() + (f - p0) * n);
           }
           // t (rows the panel's frames, columns this block's): element (p0 + r, offset + c).
+          // Shared out by columns, so that a long product is not one uninterrupted call.
           const std::int64_t rows = std::min(w, offset + count - p0);
           t.resize(static_cast<std::size_t>(rows * count));
-          gemm('T', 'N', rows, count, n, 1.0, panel.data(), n, x.data(), n, 0.0, t.data(), rows);
+          share_range(*centre.cores, count, [&](std::int64_t c0, std::int64_t c1) {
+            gemm('T', 'N', rows, c1 - c0, n, 1.0, panel.data(), n, x.data() + c0 * n, n, 0.0,
+                 t.data() + c0 * rows, rows);
+          });
           for (std::int64_t c = std::max<std::int64_t>(0, p0 - offset); c < count; ++c) {
             double* column = m.column(offset + c) + p0;
             const std::int64_t upto = std::min(rows, offset + c - p0 + 1);

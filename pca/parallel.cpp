@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "pca/blas.hpp"
+#include "support/fatal.hpp"
 
 namespace kvtraj::pca {
 namespace {
@@ -25,7 +26,10 @@ std::int64_t range_count(const Cores& cores, std::int64_t items) {
 void run_ranges(Cores& cores, std::int64_t items, std::int64_t ranges,
                 const std::function<void(std::int64_t, std::int64_t, std::int64_t)>& fn) {
   if (cores.count() == 1) {
-    for (std::int64_t r = 0; r < ranges; ++r) fn(r, items * r / ranges, items * (r + 1) / ranges);
+    for (std::int64_t r = 0; r < ranges; ++r) {
+      cores.check();
+      fn(r, items * r / ranges, items * (r + 1) / ranges);
+    }
     return;
   }
   std::atomic<std::int64_t> next{0};
@@ -61,7 +65,12 @@ void run_threads(int threads,
   if (error) std::rethrow_exception(error);
 }
 
+void Cores::check() const {
+  if (cancel_ != nullptr && cancel_->load()) die("the analysis was cancelled");
+}
+
 void Cores::acquire(bool urgent) {
+  check();
   std::unique_lock lock(mutex_);
   if (urgent) ++urgent_waiting_;
   freed_.wait(lock, [&] { return free_ > 0 && (urgent || urgent_waiting_ == 0); });

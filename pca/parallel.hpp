@@ -28,13 +28,19 @@ namespace kvtraj::pca {
 void run_threads(int threads,
                  const std::function<void(int t, const std::atomic<bool>& failed)>& fn);
 
+// The cores of an analysis, and its cancel flag: once another thread sets `cancel`, the next
+// check (every range, every block) ends the analysis through `die`.
 class Cores {
  public:
-  explicit Cores(int count) : count_(count < 1 ? 1 : count), free_(count_) {}
+  explicit Cores(int count, const std::atomic<bool>* cancel = nullptr)
+      : count_(count < 1 ? 1 : count), free_(count_), cancel_(cancel) {}
   Cores(const Cores&) = delete;
   Cores& operator=(const Cores&) = delete;
 
   int count() const { return count_; }
+  const std::atomic<bool>* cancel() const { return cancel_; }
+  // Dies when the analysis has been cancelled.
+  void check() const;
   // Holds a free core, waited for, while it lives. An urgent holder (the reader: the next
   // block is on every thread's path) goes before the others.
   class Held {
@@ -54,6 +60,7 @@ class Cores {
 
   int count_;
   int free_;
+  const std::atomic<bool>* cancel_;
   int urgent_waiting_ = 0;
   std::mutex mutex_;
   std::condition_variable freed_;
@@ -82,7 +89,7 @@ class PartSums {
 // Splits [0, items) into contiguous ranges, several a core (one range for one core), and runs
 // fn(first, last) for every range on as many threads as there are cores, the calling thread
 // among them. The ranges must write disjoint outputs. An exception of any range is rethrown here
-// once all threads have ended.
+// once all threads have ended. A cancelled analysis stops before its next range.
 void share_range(Cores& cores, std::int64_t items,
                  const std::function<void(std::int64_t first, std::int64_t last)>& fn);
 

@@ -10,6 +10,7 @@
 // share, and the `Reducer` is where the shares are summed across processes.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -117,6 +118,9 @@ struct Options {
   std::vector<float> reference;
   // The atoms' identities, stored in the KVT file when there is one per atom.
   std::vector<AtomRecord> atoms;
+  // Set by another thread to stop the analysis: it ends through `die` at its next check (every
+  // block, and every range of the work inside one); a factorisation runs to its end first.
+  const std::atomic<bool>* cancel = nullptr;
 };
 
 // One step of progress: the pass ("fit round 2", "covariance", "Krylov pass 3", ...) and the

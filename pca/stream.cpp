@@ -151,6 +151,7 @@ void FrameStream::pass_reading_ahead(std::string_view name, const BlockFn& fn) {
         h.changed.wait(lock, [&] { return s.full || h.error; });
         if (!s.full) std::rethrow_exception(h.error);
       }
+      cores_.check();
       fn(s.offset, s.count, s.data.first(static_cast<std::size_t>(s.count * n_)));
       if (progress_) progress_(ProgressEvent{name, s.offset + s.count, total, false});
       std::lock_guard lock(h.mutex);
@@ -302,13 +303,14 @@ void FrameStream::run_parts(std::string_view name, int parts, const PartFn& fn) 
   std::mutex progress_mutex;
   std::int64_t done = 0;
   run_threads(parts, [&](int p, const std::atomic<bool>& failed) {
-    Cores one(1);
+    Cores one(1, cores_.cancel());
     // Once the copy is complete every part reads it, not the input.
     FrameReader& reader = p == 0 || spilled_ ? reader_ : *others_[static_cast<std::size_t>(p - 1)];
     const std::span<float> block = buffers_[static_cast<std::size_t>(p)];
     const std::int64_t end = total * (p + 1) / parts;
     for (std::int64_t offset = total * p / parts; offset < end && !failed; offset += block_) {
       const std::int64_t count = std::min(block_, end - offset);
+      cores_.check();
       read_block(reader, offset, count, block);
       fn(Part{p, one}, offset, count, block.first(static_cast<std::size_t>(count * n_)));
       if (progress_) {

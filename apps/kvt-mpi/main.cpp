@@ -55,11 +55,13 @@ void print_reductions(const MpiTeam& team) {
                static_cast<unsigned long long>(total), list.c_str());
 }
 
-int run(MpiTeam& team, int argc, char** argv) {
+// `verbose` is read beforehand: nothing that can fail (an allocation) may come between the
+// committed file and the end of a successful run.
+int run(MpiTeam& team, int argc, char** argv, bool verbose) {
   std::string message;
   try {
     const int status = dispatch(team, argc, argv);
-    if (team.rank() == 0 && kvtraj::getflag("--verbose")) print_reductions(team);
+    if (team.rank() == 0 && verbose) print_reductions(team);
     if (std::fflush(stdout) == 0) return status;
     message = "standard output could not be written";
   } catch (const kvtraj::mpi::TeamFailure& e) {
@@ -87,10 +89,11 @@ int main(int argc, char** argv) {
   {
     MpiTeam team;
     kvtraj::set_arguments(argc, argv);
-    route_module_texts(kvtraj::getflag("--verbose"), team.rank());
+    const bool verbose = kvtraj::getflag("--verbose");
+    route_module_texts(verbose, team.rank());
     // Fatal conditions unwind to `run`, which settles them with the other ranks.
     kvtraj::set_fatal_action(kvtraj::throw_fatal_error);
-    status = run(team, argc, argv);
+    status = run(team, argc, argv, verbose);
   }
   // The outcome is printed; once a failed rank exits, mpirun ends the others with SIGTERM.
   kvtraj::end_quietly_on_signals(status);

@@ -49,27 +49,29 @@ std::string MpiTeam::agree(bool failed, const std::string& message) {
   return text;
 }
 
+// Whatever may fail (an allocation) comes before the agreement on the error flag: once it has
+// passed, the others are in the reduction itself and could not be told.
 void MpiTeam::sum(std::span<double> values) {
-  check();
   reductions_.push_back(values.size_bytes());
+  check();
   allreduce(values, MPI_DOUBLE);
 }
 
 void MpiTeam::sum(std::span<float> values) {
-  check();
   reductions_.push_back(values.size_bytes());
+  check();
   allreduce(values, MPI_FLOAT);
 }
 
 void MpiTeam::gather(pca::Components& c, std::int64_t first, std::int64_t last) {
-  check();
-  finished_ = true;
   // Every share is below 2^31 frames: the KVT file's limit, checked before the analysis.
   const int mine = static_cast<int>(last - first);
   std::vector<int> counts(static_cast<std::size_t>(size_)), offsets(counts.size());
+  std::vector<float> all(rank_ == 0 ? static_cast<std::size_t>(c.frames) * c.kept : 0);
+  check();
+  finished_ = true;
   MPI_Gather(&mine, 1, MPI_INT, counts.data(), 1, MPI_INT, 0, MPI_COMM_WORLD);
   for (std::size_t r = 1; r < counts.size(); ++r) offsets[r] = offsets[r - 1] + counts[r - 1];
-  std::vector<float> all(rank_ == 0 ? static_cast<std::size_t>(c.frames) * c.kept : 0);
   for (std::int32_t k = 0; k < c.kept; ++k) {
     MPI_Gatherv(c.proj.data() + static_cast<std::size_t>(k) * mine, mine, MPI_FLOAT,
                 all.data() + static_cast<std::size_t>(k) * c.frames, counts.data(), offsets.data(),

@@ -46,6 +46,8 @@ void Progress::end() {
 
 pca::ProgressFn Progress::callback() {
   return [this](const pca::ProgressEvent& e) {
+    // Nothing to draw, nothing to allocate: the last event comes after the output is committed.
+    if (!enabled_) return;
     if (!open_ || step_ != e.pass) begin(e.pass, e.total);
     if (e.finished) {
       end();

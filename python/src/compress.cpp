@@ -1,14 +1,21 @@
 // kvtraj.compress: the streaming engine of kvt compress on a trajectory or album (in KVT4/6 form,
 // or with max_error coded within that error as KVT7), with progress reported to a Python
-// callable. The engine runs without the interpreter lock (its reader thread may emit texts,
-// which take the lock themselves); the callable takes it back.
+// callable. The engine runs on threads of its own, without the interpreter lock (its threads may
+// emit texts, which take the lock themselves); the callable takes it back, and Ctrl-C cancels the
+// engine within a fraction of a second.
 #include <pybind11/functional.h>
 #include <pybind11/stl.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdint>
+#include <exception>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "frames/frames.hpp"
 #include "pca/bounded.hpp"
@@ -114,8 +121,48 @@ void add_bounded(const pca::BoundedSummary& b, py::dict& d) {
   d["model_blocks"] = b.model_blocks;
 }
 
-// Calls `progress` with the lock taken; an exception it raises, or a signal's (KeyboardInterrupt),
-// stops the engine (which removes what it wrote) and is raised again once it has unwound.
+// Runs `work` on a thread of its own while this thread, the interpreter's main one (the only
+// one that sees signals), waits without the lock and looks for a caught signal every 100 ms.
+// A signal's exception (KeyboardInterrupt) sets `cancel`, which stops the engine within its
+// current range of work; the engine's thread is joined before anything is raised. `raised`
+// holds the Python exception that stopped the run (the signal's or the progress callback's) and
+// is only touched with the lock held.
+void run_watched(const std::function<void()>& work, std::atomic<bool>& cancel,
+                 std::optional<py::error_already_set>& raised) {
+  std::mutex mutex;
+  std::condition_variable ended;
+  bool done = false;
+  std::exception_ptr error;
+  std::thread engine([&] {
+    try {
+      work();
+    } catch (...) {
+      error = std::current_exception();
+    }
+    const std::lock_guard lock(mutex);
+    done = true;
+    ended.notify_all();
+  });
+  for (bool finished = false; !finished;) {
+    {
+      const py::gil_scoped_release unlocked;
+      std::unique_lock lock(mutex);
+      finished = ended.wait_for(lock, std::chrono::milliseconds(100), [&] { return done; });
+    }
+    if (!finished && !cancel && PyErr_CheckSignals() != 0) {
+      py::error_already_set caught;  // takes the signal's exception from the interpreter
+      if (!raised) raised.emplace(std::move(caught));
+      cancel = true;
+    }
+  }
+  engine.join();
+  // A signal caught after the file was complete is still the user's: it is raised.
+  if (raised) throw std::move(*raised);
+  if (error) std::rethrow_exception(error);
+}
+
+// Calls `progress` with the lock taken; an exception it raises stops the engine (which removes
+// what it wrote) and is raised again once it has unwound.
 py::dict run(const Request& r,
              const std::function<void(std::string, std::int64_t, std::int64_t)>& progress) {
   pca::Options options;
@@ -132,33 +179,31 @@ py::dict run(const Request& r,
   options.atoms = input->records();
   options.title = r.title.empty() ? "kvtraj.compress of " + input->name() : r.title;
   InputFrames frames(*input);
+  std::atomic<bool> cancel{false};
+  options.cancel = &cancel;
   std::optional<py::error_already_set> raised;
-  // Every block also looks for a signal the interpreter has caught (Ctrl-C): its exception
-  // (KeyboardInterrupt) stops the engine as one from the callback does.
   const pca::ProgressFn report = [&](const pca::ProgressEvent& e) {
+    if (!progress) return;
     py::gil_scoped_acquire gil;
     try {
-      if (PyErr_CheckSignals() != 0) throw py::error_already_set();
-      if (progress) progress(std::string(e.pass), e.done, e.total);
+      progress(std::string(e.pass), e.done, e.total);
     } catch (py::error_already_set& error) {
-      raised.emplace(std::move(error));
-      throw FatalError(1, "kvtraj.compress: stopped by the progress callback or a signal");
+      if (!raised) raised.emplace(std::move(error));
+      throw FatalError(1, "kvtraj.compress: stopped by the progress callback");
     }
   };
   pca::Summary summary;
   std::optional<pca::BoundedSummary> coded;
-  try {
-    py::gil_scoped_release unlocked;
-    if (bounded) {
-      coded = pca::compress_bounded(frames, r.output, options, *bounded, report);
-      summary = coded->summary;
-    } else {
-      summary = pca::compress(frames, r.output, options, report);
-    }
-  } catch (const FatalError&) {
-    if (raised) throw std::move(*raised);
-    throw;
-  }
+  run_watched(
+      [&] {
+        if (bounded) {
+          coded = pca::compress_bounded(frames, r.output, options, *bounded, report);
+          summary = coded->summary;
+        } else {
+          summary = pca::compress(frames, r.output, options, report);
+        }
+      },
+      cancel, raised);
   py::dict d = summary_of(summary, *input);
   if (coded) add_bounded(*coded, d);
   return d;

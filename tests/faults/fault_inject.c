@@ -10,13 +10,17 @@
 //                     ftruncate or malloc
 //   KVT_FAULT_N       which call of that kind fails (from 1); 0 or unset: count only
 //   KVT_FAULT_ERROR   EIO, ENOSPC, EINTR, ENOMEM, or "short" (half the bytes are moved)
-//   KVT_FAULT_REPORT  file to which "fired CALL N" is appended when the fault fires and
-//                     "CALL COUNT" lines at exit
+//   KVT_FAULT_REPORT  file to which "fired CALL N" is appended when the fault fires (for malloc
+//                     with "by OBJECT", the file name of the code that asked) and "CALL COUNT"
+//                     lines at exit
+//   KVT_FAULT_RANK    in an MPI job, the one rank (OMPI_COMM_WORLD_RANK or PMI_RANK) whose
+//                     calls count; every other process, the launcher too, is left alone
 //
 // C, so that it depends on nothing but the C library.
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
+#include <execinfo.h>
 #include <fcntl.h>
 #include <stdarg.h>
 #include <stdio.h>
@@ -49,6 +53,7 @@ static unsigned long target_n;
 static int fault_errno = EIO;
 static int fault_short;
 static int armed;        // set once the environment is read: calls before that do not count
+static int chosen = 1;   // this process is the one whose calls count (see KVT_FAULT_RANK)
 static int files_begun;  // set at the first counted I/O call: allocations count from then on
 static char dir[4096];
 static size_t dir_length;
@@ -58,7 +63,18 @@ extern void* __libc_malloc(size_t size);
 static void configure(void) __attribute__((constructor));
 static void report(void) __attribute__((destructor));
 
+// Whether this process is the rank asked for, when one is.
+static int is_chosen_rank(void) {
+  const char* wanted = getenv("KVT_FAULT_RANK");
+  if (!wanted || !*wanted) return 1;
+  const char* rank = getenv("OMPI_COMM_WORLD_RANK");
+  if (!rank) rank = getenv("PMI_RANK");
+  return rank && strcmp(rank, wanted) == 0;
+}
+
 static void configure(void) {
+  chosen = is_chosen_rank();
+  if (!chosen) return;
   const char* d = getenv("KVT_FAULT_DIR");
   if (d && strlen(d) < sizeof dir) {
     strcpy(dir, d);
@@ -82,6 +98,8 @@ static void configure(void) {
     else if (strcmp(e, "ENOMEM") == 0)
       fault_errno = ENOMEM;
   }
+  void* frame;
+  backtrace(&frame, 1);  // loads the unwinder now: later it must not allocate
   armed = 1;
 }
 
@@ -99,6 +117,7 @@ static void append_to_report(const char* text) {
 // but its fault was reported when it fired.
 static void report(void) {
   armed = 0;
+  if (!chosen) return;
   char lines[c_count * 32];
   size_t used = 0;
   for (int i = 0; i < c_count; ++i) {
@@ -131,14 +150,40 @@ static int fd_watched_now(int fd) {
   return below_dir(path);
 }
 
-// Counts a call that concerns the watched files; true when this one must fail.
-static int strike(enum call c) {
+static const char* object_name(const void* address) {
+  Dl_info info;
+  if (!dladdr(address, &info) || !info.dli_fname) return NULL;
+  const char* slash = strrchr(info.dli_fname, '/');
+  return slash ? slash + 1 : info.dli_fname;
+}
+
+// The file name of the first code on the stack that is neither this library nor the C library
+// (whose strdup or asprintf allocate for their callers), or NULL.
+static const char* asker(void) {
+  void* frames[32];
+  const int depth = backtrace(frames, 32);
+  const char* self = object_name(&target);  // any object of this library
+  for (int i = 0; i < depth; ++i) {
+    const char* name = object_name(frames[i]);
+    if (name && strcmp(name, self ? self : "") != 0 && strncmp(name, "libc.so", 7) != 0) {
+      return name;
+    }
+  }
+  return NULL;
+}
+
+// Counts a call that concerns the watched files; true when this one must fail. `caller` is
+// nonzero for an allocation, whose asker is then named in the report.
+static int strike(enum call c, int caller) {
   if (!armed || (c == c_malloc && !files_begun)) return 0;
   if (c != c_malloc) files_begun = 1;
   const unsigned long n = __atomic_add_fetch(&counts[c], 1, __ATOMIC_RELAXED);
   if ((int)c != target || n != target_n) return 0;
-  char line[64];
-  snprintf(line, sizeof line, "fired %s %lu\n", names[c], n);
+  // Which library asked: a runtime's own allocations (MPI's) are told apart from kvtraj's.
+  const char* object = caller ? asker() : NULL;
+  char line[512];
+  snprintf(line, sizeof line, "fired %s %lu%s%s\n", names[c], n, object ? " by " : "",
+           object ? object : "");
   append_to_report(line);
   return 1;
 }
@@ -164,7 +209,7 @@ static void lookup(const char* name, void* function) {
   if (!real) lookup(name, &real)
 
 static int open_common(const char* name, int at, const char* path, int flags, mode_t mode) {
-  if (below_dir(path) && strike(c_open)) {
+  if (below_dir(path) && strike(c_open, 0)) {
     errno = fault_short ? EIO : fault_errno;
     return -1;
   }
@@ -208,7 +253,7 @@ int openat(int at, const char* path, int flags, ...) {
 
 // The fault of a transfer: -1 with the error, or a count of half the bytes for "short".
 static int transfer_fault(enum call c, int fd, size_t* bytes) {
-  if (!fd_watched_now(fd) || !strike(c)) return 0;
+  if (!fd_watched_now(fd) || !strike(c, 0)) return 0;
   if (fault_short && *bytes > 1) {
     *bytes /= 2;
     return 0;
@@ -251,7 +296,7 @@ ssize_t pwrite64(int fd, const void* data, size_t bytes, off_t at) {
 
 // A call that moves no bytes: a short count cannot be given, so "short" fails with EIO.
 static int plain_fault(enum call c, int watched) {
-  if (!watched || !strike(c)) return 0;
+  if (!watched || !strike(c, 0)) return 0;
   errno = fault_short ? EIO : fault_errno;
   return -1;
 }
@@ -290,7 +335,7 @@ int close(int fd) {
 }
 
 void* malloc(size_t size) {
-  if (strike(c_malloc)) {
+  if (strike(c_malloc, 1)) {
     errno = ENOMEM;
     return NULL;
   }

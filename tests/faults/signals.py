@@ -4,13 +4,18 @@ and checks that each stops within a second with status 128 + the signal's number
 leaving the old output as it was and no temporary file (beside the output or in TMPDIR).
 
   signals.py KVT SAMPLE.dcd [--at SECONDS,...] [--mpi KVT-MPI --mpirun MPIRUN]
+             [--python BUILD/python [--large RUN.dcd]] [--only compress,convert,...]
 
 The input is an album naming SAMPLE many times, long enough to be interrupted. With --mpi, one
 rank of a two-rank `kvt-mpi compress` is sent SIGTERM: every rank must end, mpirun with a failure
-status, leaving the old output and no temporary.
+status, leaving the old output and no temporary. With --python, an interpreter running
+kvtraj.compress is sent SIGINT (on the album, and on --large, a trajectory of many atoms whose
+blocks take long): KeyboardInterrupt within a second, no thread left, the old output kept, no
+temporary; the delay is printed.
 """
 import argparse
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -141,6 +146,60 @@ def interrupt_rank(o, work):
     return None
 
 
+PYTHON_RUN = """
+import sys, threading, time, kvtraj
+print("started", flush=True)
+try:
+    kvtraj.compress(sys.argv[1], sys.argv[2], album=sys.argv[1].endswith("album"), vectors=4)
+except KeyboardInterrupt:
+    print("interrupted", time.monotonic(), threading.active_count(), flush=True)
+"""
+
+
+def interrupt_python(o, work, source, at):
+    """SIGINT to an interpreter in kvtraj.compress; what broke the rule, or None."""
+    output = f"{work}/out.kvt"
+    with open(output, "wb") as f:
+        f.write(OLD)
+    before = set(os.listdir(work))
+    env = dict(os.environ, TMPDIR=f"{work}/tmp", PYTHONPATH=o.python)
+    p = subprocess.Popen([sys.executable, "-c", PYTHON_RUN, source, output], env=env,
+                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    if p.stdout.readline() != "started\n":
+        p.kill()
+        return "did not start: %s" % p.communicate()[1].strip()[-300:]
+    time.sleep(at)
+    if p.poll() is not None:
+        return "ended (status %d) before the signal: make the input longer" % p.returncode
+    sent = time.monotonic()
+    p.send_signal(signal.SIGINT)
+    try:
+        out, err = p.communicate(timeout=30)
+    except subprocess.TimeoutExpired:
+        p.kill()
+        p.communicate()
+        return "still running 30 s after the signal"
+    m = re.fullmatch(r"interrupted (\S+) (\d+)\s*", out)
+    if not m:
+        return "no KeyboardInterrupt (status %d): %s" % (p.returncode, err.strip()[-300:])
+    took = float(m.group(1)) - sent
+    problems = []
+    if took >= 1.0:
+        problems.append("KeyboardInterrupt %.0f ms after the signal" % (1000 * took))
+    if m.group(2) != "1":
+        problems.append("%s threads running" % m.group(2))
+    with open(output, "rb") as f:
+        if f.read() != OLD:
+            problems.append("the old output was changed")
+    left = sorted(set(os.listdir(work)) - before) + os.listdir(f"{work}/tmp")
+    if left:
+        problems.append("left %s" % " ".join(left))
+    if problems:
+        return "; ".join(problems)
+    print("  KeyboardInterrupt %.0f ms after SIGINT" % (1000 * took))
+    return None
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("kvt")
@@ -149,6 +208,10 @@ def main():
     ap.add_argument("--copies", type=int, default=100)
     ap.add_argument("--mpi", help="kvt-mpi, to interrupt one rank of two")
     ap.add_argument("--mpirun", default="mpirun")
+    ap.add_argument("--python", help="folder holding the kvtraj package (build/python)")
+    ap.add_argument("--large", help="a trajectory of many atoms for kvtraj.compress")
+    ap.add_argument("--only", default="compress,convert,expand,python,mpi",
+                    help="comma-separated: which of compress, convert, expand, python, mpi")
     o = ap.parse_args()
     work = tempfile.mkdtemp(prefix="kvt-signals-")
     bad = 0
@@ -159,7 +222,10 @@ def main():
         subprocess.run([o.kvt, "compress", "-i", o.sample, "-o", f"{work}/in.kvt", "--quiet"],
                        check=True, stdout=subprocess.DEVNULL)
         outputs = {"compress": "out.kvt", "convert": "out.xtc", "expand": "out.dcd"}
+        chosen = o.only.split(",")
         for name, argv in commands(o.kvt, work).items():
+            if name not in chosen:
+                continue
             if name == "expand":  # as long as the others: the album's frames in one KVT file
                 subprocess.run([o.kvt, "compress", "--album", f"{work}/album", "-o",
                                 f"{work}/in.kvt", "--vectors", "20", "--quiet"], check=True,
@@ -169,7 +235,15 @@ def main():
                     fault = interrupt(argv, work, f"{work}/{outputs[name]}", sig, at)
                     print("%s %s at %.2f s: %s" % (name, sig.name, at, fault or "kept the rule"))
                     bad += fault is not None
-        if o.mpi:
+        if o.python and "python" in chosen:
+            sources = [f"{work}/album"] + ([os.path.abspath(o.large)] if o.large else [])
+            for source in sources:
+                for at in map(float, o.at.split(",")):
+                    fault = interrupt_python(o, work, source, at)
+                    print("kvtraj.compress of %s, SIGINT at %.2f s: %s" % (
+                        os.path.basename(source), at, fault or "kept the rule"))
+                    bad += fault is not None
+        if o.mpi and "mpi" in chosen:
             fault = interrupt_rank(o, work)
             print("kvt-mpi SIGTERM to one rank: %s" % (fault or "kept the rule"))
             bad += fault is not None

@@ -30,6 +30,10 @@ TRANSFERS = ["read", "pread", "write", "pwrite"]
 FAILURES = {"EIO": errno.EIO, "ENOSPC": errno.ENOSPC}
 RETRIED = ["EINTR", "short"]
 OLD_OUTPUT = b"an output written before this run\n"
+# The dynamic loader allocates a thread's thread-local storage of a library loaded at run time
+# (libstdc++ under the Python interpreter) when the thread first uses it, and aborts the process
+# when that fails ("cannot allocate memory for thread-local data"): the C library's limit.
+LOADER = ("ld-linux",)
 TIMEOUT = 60
 
 
@@ -37,13 +41,20 @@ class Scenario:
     """One command: the inputs copied into the folder, the arguments (with {w} the folder) and
     the output it writes (None when its result is standard output)."""
 
-    def __init__(self, name, program, args, inputs, output=None, also=(), own_messages=False):
+    def __init__(self, name, program, args, inputs, output=None, also=(), own_messages=False,
+                 env=None, runtime=()):
         self.name, self.program, self.args = name, program, args
+        self.env = env or {}  # added to the run's environment
         self.inputs, self.output = inputs, output
         self.also = list(also)  # further outputs, made old beforehand too
         # The node programs keep the messages and statuses they were specified with (several
         # lines, on either stream; status 255 for some): the reason must still be among them.
         self.own_messages = own_messages
+        # A runtime whose own allocations the injector also fails (Open MPI's, inside a
+        # collective or MPI_Finalize), which then ends the job its own way (MPI_ERR_INTERN, a
+        # crash): named by its libraries' names' beginnings, such a run is reported apart when
+        # nothing was lost.
+        self.runtime = runtime
 
     def argv(self, work):
         return [self.program] + [a.format(w=work) for a in self.args]
@@ -96,14 +107,50 @@ def scenarios(o):
             out.append(Scenario(prog, f"{t}/{prog}", ["{w}/in.txt", "{w}/out." + ext],
                                 [(f"{td}/{src}.txt", "in.txt")], "out." + ext,
                                 own_messages=True))
+    out += mpi_scenarios(o, dcd) + python_scenarios(o, dcd, kvt_in)
     return [s for s in out if any(fnmatch.fnmatch(s.name, p) for p in o.only)
             and not any(fnmatch.fnmatch(s.name, p) for p in o.skip)]
 
 
+def mpi_scenarios(o, dcd):
+    """kvt-mpi compress on two ranks, the calls of one rank failed at a time: rank 0 alone
+    writes the output, rank 1 only reads, and its failure must reach rank 0, which prints it.
+    (Failing the N-th call of both ranks at once would mix two unlike calls in one run.) Open
+    MPI keeps its session files outside the folder, so that only kvt-mpi's own calls count;
+    mpirun --quiet leaves out its own notice of a failed rank, so that the rule is the same."""
+    if not o.mpi:
+        return []
+    env = {"OMPI_MCA_orte_tmpdir_base": o.scratch, "OMPI_ALLOW_RUN_AS_ROOT": "1",
+           "OMPI_ALLOW_RUN_AS_ROOT_CONFIRM": "1"}
+    return [Scenario(f"mpi-compress-rank{rank}", o.mpirun,
+                     ["--quiet", "--oversubscribe", "-np", "2", o.mpi, "compress", "-i",
+                      "{w}/in.dcd", "-o", "{w}/out.kvt", "--vectors", "4", "--threads", "1",
+                      "--quiet"], dcd,
+                     "out.kvt", env=dict(env, KVT_FAULT_RANK=str(rank)),
+                     runtime=("libmpi", "libopen-", "libpmix", "libevent", "libhwloc", "mca_"))
+            for rank in (0, 1)]
+
+
+def python_scenarios(o, dcd, kvt_in):
+    """kvtraj.compress, and kvtraj.open with reads of its arrays and frames (python_run.py)."""
+    if not o.python:
+        return []
+    run = [os.path.join(os.path.dirname(os.path.abspath(__file__)), "python_run.py")]
+    # The interpreter's own allocations are its own: it may crash when one fails (python-open:
+    # a segfault in the interpreter after a failed allocation it asked for itself).
+    env, interpreter = {"PYTHONPATH": o.python}, ("python3", "libpython")
+    return [Scenario("python-compress", sys.executable,
+                     run + ["compress", "{w}/in.dcd", "{w}/out.kvt"], dcd, "out.kvt", env=env,
+                     runtime=interpreter),
+            Scenario("python-open", sys.executable, run + ["open", "{w}/in.kvt"], kvt_in,
+                     env=env, runtime=interpreter)]
+
+
 class Run:
-    def __init__(self, status, stdout, stderr, report, output, leftovers):
+    def __init__(self, status, stdout, stderr, report, output, leftovers, alive):
         self.status, self.stdout, self.stderr = status, stdout, stderr
         self.report, self.output, self.leftovers = report, output, leftovers
+        self.alive = alive  # processes of the run left running
 
 
 def prepare(o, s, work):
@@ -120,13 +167,14 @@ def prepare(o, s, work):
 
 
 def run(o, s, call=None, n=0, error="EIO"):
-    work = tempfile.mkdtemp(prefix=f"sweep-{s.name}-", dir=o.scratch)
+    # A short name: titles in the outputs hold the input's path, cut to 80 characters.
+    work = tempfile.mkdtemp(prefix="run-", dir=o.scratch)
     try:
         before = prepare(o, s, work)
         report = f"{o.scratch}/report-{os.getpid()}"
         env = dict(os.environ, LD_PRELOAD=o.preload, KVT_FAULT_DIR=work, TMPDIR=f"{work}/tmp",
                    KVT_FAULT_REPORT=report, KVT_FAULT_CALL=call or "", KVT_FAULT_N=str(n),
-                   KVT_FAULT_ERROR=error)
+                   KVT_FAULT_ERROR=error, **s.env)
         try:
             p = subprocess.run(s.argv(work), env=env, capture_output=True, timeout=TIMEOUT)
             # The folder's name differs from run to run: results are compared without it.
@@ -135,14 +183,34 @@ def run(o, s, call=None, n=0, error="EIO"):
         except subprocess.TimeoutExpired:
             status, stdout, stderr = "hang", b"", ""
         counts = read_report(report)
+        alive = still_running(work)
         output = None
         if s.output and os.path.exists(f"{work}/{s.output}"):
             with open(f"{work}/{s.output}", "rb") as f:
                 output = f.read().replace(work.encode(), b"{w}")  # titles name the input
         left = sorted(set(os.listdir(work)) - before) + sorted(os.listdir(f"{work}/tmp"))
-        return Run(status, stdout, stderr, counts, output, left)
+        return Run(status, stdout, stderr, counts, output, left, alive)
     finally:
         shutil.rmtree(work, ignore_errors=True)
+
+
+def still_running(work):
+    """Processes of the run still alive once it has ended (an MPI rank the launcher left),
+    which are then ended."""
+    found = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open(f"/proc/{pid}/cmdline", "rb") as f:
+                if work.encode() not in f.read():
+                    continue
+            with open(f"/proc/{pid}/stat") as f:
+                if f.read().rsplit(")", 1)[1].split()[0] == "Z":
+                    continue  # ended, waiting to be reaped
+        except (OSError, IndexError):
+            continue
+        found.append(int(pid))
+        os.kill(int(pid), 9)
+    return found
 
 
 def read_report(path):
@@ -153,6 +221,7 @@ def read_report(path):
                 words = line.split()
                 if words[0] == "fired":
                     counts["fired"] = words[1]
+                    counts["by"] = words[4] if len(words) > 4 else ""  # who asked (malloc)
                 else:
                     counts[words[0]] = int(words[1])
         os.unlink(path)
@@ -168,14 +237,21 @@ def spread(total, sample):
     return sorted({1 + round(i * (total - 1) / (sample - 1)) for i in range(sample)})
 
 
-def judge(s, r, ref, error):
-    """What broke the rule, or None."""
+def judge(s, r, ref, error, o):
+    """What broke the rule, or None; KNOWN for the limits of Open MPI, the interpreter and the
+    loader."""
     if r.status == "hang":
         return "no end within %d s" % TIMEOUT
+    if (error == "ENOMEM" and r.report.get("by", "").startswith(s.runtime + LOADER)
+            and r.status != 0 and r.output in (ref.output, OLD_OUTPUT) and not r.leftovers
+            and not r.alive):
+        return "KNOWN"  # the runtime's own allocation failed, and it ended the job; nothing lost
     if r.status < 0:
         return "killed by signal %d; stderr: %s" % (-r.status, r.stderr.strip()[-300:])
     if r.leftovers:
         return "left %s" % " ".join(r.leftovers)
+    if r.alive:
+        return "left running: %s" % " ".join(map(str, r.alive))
     if "AddressSanitizer" in r.stderr or "runtime error" in r.stderr:
         return "sanitizer report"
     if error in RETRIED or r.status == 0:
@@ -210,10 +286,10 @@ def sweep(o, s):
     if ref.status != 0:
         print(f"{s.name}: the run without faults fails: {ref.stderr.strip()}")
         return 1
-    bad = runs = 0
+    bad = runs = known = failed_allocations = 0
     plan = [(c, e) for c in IO_CALLS for e in list(FAILURES) + RETRIED
             if (e != "ENOSPC" or c in ("write", "pwrite", "fsync", "ftruncate"))
-            and (e != "short" or c in TRANSFERS)]
+            and (e != "short" or c in TRANSFERS) and c in o.calls and e in o.errors]
     if o.malloc:
         plan.append(("malloc", "ENOMEM"))
     for call, error in plan:
@@ -224,12 +300,19 @@ def sweep(o, s):
             runs += 1
             if "fired" not in r.report:
                 continue  # fewer calls in this run (threads): nothing was failed
-            fault = judge(s, r, ref, error)
-            if fault:
+            failed_allocations += call == "malloc"
+            fault = judge(s, r, ref, error, o)
+            if fault == "KNOWN":
+                known += 1
+            elif fault:
                 bad += 1
-                print(f"FAULT {s.name}: {call} #{n}/{total} {error}: {fault}")
+                by = f" (asked by {r.report['by']})" if r.report.get("by") else ""
+                print(f"FAULT {s.name}: {call} #{n}/{total} {error}{by}: {fault}")
     calls = " ".join(f"{c} {ref.report.get(c, 0)}" for c in IO_CALLS + ["malloc"])
-    print(f"{s.name}: {runs} runs, {bad} broke the rule ({calls})")
+    limits = "the runtime's or the loader's" if s.runtime else "the loader's"
+    library = f", {known} met {limits} limits" if known else ""
+    print(f"{s.name}: {runs} runs, {bad} broke the rule{library}, {failed_allocations} "
+          f"allocations failed ({calls})")
     return bad
 
 
@@ -239,16 +322,23 @@ def main():
     ap.add_argument("--kvt", required=True)
     ap.add_argument("--tools", help="folder of blobgrid, blobcrd, blobxyz, blobpdb")
     ap.add_argument("--data", required=True, help="tests/data")
+    ap.add_argument("--mpi", help="kvt-mpi, run on two ranks")
+    ap.add_argument("--mpirun", default="mpirun")
+    ap.add_argument("--python", help="folder holding the kvtraj package (build/python)")
     ap.add_argument("--formats", default="dcd,binpos,crd,xtc,nc")
     ap.add_argument("--sample", type=int, default=0, help="N per call and error (0: all)")
     ap.add_argument("--malloc", type=int, default=20, help="allocations failed per command")
     ap.add_argument("--only", default="*", help="comma-separated name patterns")
     ap.add_argument("--skip", default="", help="comma-separated name patterns left out")
+    ap.add_argument("--calls", default=",".join(IO_CALLS), help="comma-separated I/O calls")
+    ap.add_argument("--errors", default=",".join(list(FAILURES) + RETRIED),
+                    help="comma-separated errors of the I/O calls")
     ap.add_argument("--scratch", default=None)
     o = ap.parse_args()
     o.formats = o.formats.split(",")
     o.only = o.only.split(",")
     o.skip = [p for p in o.skip.split(",") if p]
+    o.calls, o.errors = o.calls.split(","), o.errors.split(",")
     o.preload = os.path.abspath(o.preload)
     o.scratch = tempfile.mkdtemp(prefix="kvt-sweep-", dir=o.scratch)
     try:

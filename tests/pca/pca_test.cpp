@@ -1,17 +1,22 @@
 // The engine's exact route against a direct in-memory double computation (covariance and Gram
 // routes, across block and panel boundaries), the choice of vectors, the streamed fit rounds,
-// and the passes' faults: an input that changes, the temporary copy of a slow input.
+// and the passes' faults: an input that changes, the temporary copy of a slow input, a
+// cancelled analysis.
 #include "pca/pca.hpp"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
+#include <filesystem>
 #include <random>
+#include <string>
 
 #include "pca/centre.hpp"
 #include "pca/stream.hpp"
 #include "support/fatal.hpp"
 #include "tests/pca/memory_reader.hpp"
+#include "tests/testsupport/testsupport.hpp"
 
 namespace kvtraj::pca {
 namespace {
@@ -180,6 +185,52 @@ TEST_F(Fatal, ThreadsReadingTheirOwnPartsAgreeWithOneReaderAndRepeatExactly) {
   MemoryReader bad(x, 30);
   bad.bad_from_ = 990;  // in the last part, read by a thread of its own
   EXPECT_THROW(analyse(bad, o), FatalError);
+}
+
+// Sets the cancel flag once `after` frames have been read, as the Python host does from its
+// waiting thread when Ctrl-C arrives.
+class CancellingReader : public MemoryReader {
+ public:
+  CancellingReader(std::vector<float> x, std::int32_t natoms, std::atomic<bool>& cancel,
+                   std::int64_t after)
+      : MemoryReader(std::move(x), natoms), cancel_(cancel), after_(after) {}
+  void read(std::int64_t first, std::int64_t count, std::span<float> out) override {
+    MemoryReader::read(first, count, out);
+    if (reads_ >= after_) cancel_ = true;
+  }
+
+ private:
+  std::atomic<bool>& cancel_;
+  std::int64_t after_;
+};
+
+// Both solvers, on one thread and with a reader thread ahead of two: the analysis stops within
+// the blocks in flight (blocks of 16 frames for the exact solver here, 512 for the randomized),
+// long before its first pass of 2000 frames ends, and no file is written.
+TEST_F(Fatal, CancelledAnalysisStopsWithinTheBlocksInFlightAndWritesNothing) {
+  const auto x = known_spectrum(30, 2000, 8, 0.05f, 5);
+  const kvtraj::testing::TempDir dir;
+  const std::string out = dir.path("out.kvt");
+  for (const Solver solver : {Solver::exact, Solver::randomized}) {
+    for (const int threads : {1, 2}) {
+      std::atomic<bool> cancel{false};
+      CancellingReader reader(x, 30, cancel, 600);
+      reader.one_reader_ = true;  // every read passes by the override
+      Options o;
+      o.choice = {VectorChoice::count, 4};
+      o.solver = solver;
+      o.threads = threads;
+      o.cancel = &cancel;
+      try {
+        compress(reader, out, o);
+        ADD_FAILURE() << "not cancelled: " << solver_name(solver) << ", " << threads;
+      } catch (const FatalError& e) {
+        EXPECT_NE(std::string(e.what()).find("cancelled"), std::string::npos) << e.what();
+      }
+      EXPECT_LE(reader.reads_.load(), 600 + 2 * 512) << solver_name(solver) << ", " << threads;
+      EXPECT_FALSE(std::filesystem::exists(out));
+    }
+  }
 }
 
 }  // namespace
