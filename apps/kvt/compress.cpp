@@ -86,13 +86,13 @@ void write_topology(const std::string& path, const pca::Options& options,
   written([&] { return writer->finish(); });
 }
 
-void print_summary(const std::string& out, const Input& input, const pca::Summary& s) {
+void print_summary(const std::string& out, const std::string& input, const pca::Summary& s) {
   const std::uint64_t dcd = dcd_file_size(s.natoms, static_cast<std::int32_t>(s.frames), false);
   std::printf(
       "%s: %s, %lld snapshots, %d vectors kept (%.1f %% of the variance), expected RMS "
       "error %.3f Å, %llu bytes (%.1f %% of the same frames as DCD, %llu bytes), %s solver, %d "
       "passes\n",
-      out.c_str(), input.describe().c_str(), static_cast<long long>(s.frames), s.kept, s.percent,
+      out.c_str(), input.c_str(), static_cast<long long>(s.frames), s.kept, s.percent,
       s.expected_rmsd, static_cast<unsigned long long>(s.bytes),
       100.0 * static_cast<double>(s.bytes) / static_cast<double>(dcd),
       static_cast<unsigned long long>(dcd), pca::solver_name(s.solver), s.passes);
@@ -140,16 +140,19 @@ int run_compress(Team& team) {
                    progress.callback(), team.reducer());
   team.gather(c, options.first, options.last);
   if (team.rank() != 0) return 0;
+  // Made before the output is committed: a failed allocation afterwards would report a failure
+  // with the new file already in place of the old.
+  const std::string described = input->describe();
   if (!bounded) {
     const pca::Summary summary = pca::write(c, out, options, progress.callback());
     if (topology_out) write_topology(*topology_out, options, c);
-    print_summary(out, *input, summary);
+    print_summary(out, described, summary);
     return 0;
   }
   const pca::BoundedSummary summary =
       pca::write_bounded(c, reader, out, options, *bounded, progress.callback());
   if (topology_out) write_topology(*topology_out, options, c);
-  print_bounded_summary(out, input->describe(), summary);
+  print_bounded_summary(out, described, summary);
   return 0;
 }
 
