@@ -105,15 +105,19 @@ Components analyse(FrameReader& reader, const Options& options, const ProgressFn
   const bool counted =
       options.choice.kind == VectorChoice::count || options.choice.kind == VectorChoice::at_most;
   const auto wanted = counted ? static_cast<std::int32_t>(options.choice.value) : 0;
-  // A budget too small is refused before the first pass.
+  // A budget too small is refused before the first pass, and so is an address space too small
+  // for what the solver will hold.
+  std::uint64_t solver_bytes = 0;
   if (c.solver == Solver::randomized) {
-    krylov_size(n, frames, stream.block_frames(), stream.max_parts(), budget, wanted);
+    const KrylovSize size =
+        krylov_size(n, frames, stream.block_frames(), stream.max_parts(), budget, wanted);
+    solver_bytes = krylov_bytes(size, n, frames, stream.max_parts());
+  } else {
+    stream.set_block_frames(exact_block_frames(n));
+    solver_bytes = exact_bytes(n, frames, share.several);
   }
-  if (c.solver == Solver::exact) stream.set_block_frames(exact_block_frames(n));
   const std::uint64_t block_bytes = 2 * 4 * static_cast<std::uint64_t>(stream.block_frames() * n);
-  require_address_space(
-      (c.solver == Solver::exact ? exact_bytes(n, frames, share.several) : 0) + block_bytes,
-      cores.count());
+  require_address_space(solver_bytes + block_bytes, cores.count());
   // The randomized solver's first pass finds the average itself.
   Centre centre = find_centre(stream, fit_spec(options, n), cores, reduce, share.several,
                               c.solver == Solver::randomized);

@@ -232,7 +232,8 @@ KrylovSize krylov_size(std::int64_t n, std::int64_t frames, std::int64_t block_f
   // besides the blocks of frames (two, or one a part), each part's share of C q and the Ritz
   // vectors.
   const std::int64_t room =
-      budget - std::max(2, parts) * block_frames * n * 4 - (parts + 2) * size.block * n * 4;
+      budget - std::max(2, parts) * block_frames * n * 4 -
+      static_cast<std::int64_t>(krylov_bytes({size.block, 0}, n, frames, parts));
   // The basis holds the random start block besides the range of C (at most `frames` wide): with
   // no more columns than frames it could not span that range when frames are few.
   size.columns = std::min({std::min(n, frames + size.block), size.block * kMaxPasses,
@@ -243,6 +244,11 @@ KrylovSize krylov_size(std::int64_t n, std::int64_t frames, std::int64_t block_f
         std::to_string(frames) + " frames); give more with --memory");
   }
   return size;
+}
+
+std::uint64_t krylov_bytes(const KrylovSize& size, std::int64_t n, std::int64_t frames, int parts) {
+  return 4 *
+         static_cast<std::uint64_t>(size.columns * (2 * n + frames) + (parts + 2) * size.block * n);
 }
 
 Solution solve_randomized(FrameStream& stream, Centre& centre, Reducer& reducer,

@@ -48,6 +48,9 @@ struct KrylovSize {
 };
 KrylovSize krylov_size(std::int64_t n, std::int64_t frames, std::int64_t block_frames, int parts,
                        std::int64_t budget, std::int32_t wanted);
+// The bytes the randomized solver's basis and its products take at that size (the blocks of
+// frames apart).
+std::uint64_t krylov_bytes(const KrylovSize& size, std::int64_t n, std::int64_t frames, int parts);
 
 // `wanted`: K when the count is given, otherwise 0.
 // An unsettled centre is settled by the first pass.
