@@ -112,8 +112,11 @@ class ContextDecoder {
 
     // True when the next `values` values cannot reach the end of the stream (a value takes at
     // most two bytes), so that next<true> may read it unchecked. The extra bits are always read
-    // checked: only large tokens take them.
-    bool room_for(std::size_t values) const { return stream_size_ - at_ >= 2 * values + 2; }
+    // checked: only large tokens take them. A damaged stream may have taken the position past
+    // the end already (counted reads).
+    bool room_for(std::size_t values) const {
+      return at_ <= stream_size_ && stream_size_ - at_ >= 2 * values + 2;
+    }
 
     template <bool kRoom>
     std::int64_t next(const Table* tables, int context) {
