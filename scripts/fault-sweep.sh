@@ -26,5 +26,6 @@ cmake --build "$build" -j 2 --target "${targets[@]}"
   --kvt "$build/apps/kvt/kvt" --tools "$build/tools" --data tests/data --sample 0 --malloc 200 \
   "${extra[@]}" "$@"
 /usr/bin/python3 tests/faults/signals.py "$build/apps/kvt/kvt" data/sample.dcd --at 0.1,0.4,0.8 \
+  --copies 300 \
   "${extra[@]}"
 /usr/bin/python3 tests/faults/concurrent.py "$build/apps/kvt/kvt" tests/data --rounds 100
