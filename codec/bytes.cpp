@@ -46,11 +46,4 @@ std::vector<std::uint8_t> BitWriter::finish() {
   return std::move(bytes_);
 }
 
-void BitReader::refill() {
-  while (held_ <= 56 && at_ < data_.size()) {
-    acc_ |= static_cast<std::uint64_t>(data_[at_++]) << held_;
-    held_ += 8;
-  }
-}
-
 }  // namespace kvtraj::codec

@@ -79,15 +79,21 @@ class BitWriter {
 };
 
 // Reads bits written by BitWriter; past the end it reads zeros and remembers that it overran,
-// which the caller reports as damage (the hot loop tests once, at the end).
+// which the caller reports as damage (the hot loop tests once, at the end). Small enough to be
+// held by value in a decoding loop.
 class BitReader {
  public:
-  explicit BitReader(std::span<const std::uint8_t> data) : data_(data) { refill(); }
-  std::uint64_t get(int bits) {  // bits 0..57
-    if (held_ < bits) refill();
-    if (held_ < bits) {  // past the end: zeros
-      overran_ = true;
-      held_ = bits;
+  BitReader() = default;
+  explicit BitReader(std::span<const std::uint8_t> data) : data_(data.data()), size_(data.size()) {
+    refill();
+  }
+  std::uint64_t get(std::uint32_t bits) {  // bits 0..56
+    if (held_ < bits) {
+      refill();
+      if (held_ < bits) {  // past the end: zeros
+        overran_ = true;
+        held_ = bits;
+      }
     }
     const std::uint64_t v = acc_ & ((std::uint64_t{1} << bits) - 1);
     acc_ >>= bits;
@@ -97,11 +103,28 @@ class BitReader {
   bool overran() const { return overran_; }
 
  private:
-  void refill();
-  std::span<const std::uint8_t> data_;
+  // Fills the accumulator to at least 56 bits while the data last, a word at a time where eight
+  // bytes remain. Bits above the held ones are those of the next byte, so that loading it again
+  // changes nothing.
+  void refill() {
+    if (size_ - at_ >= 8) {
+      std::uint64_t word;
+      std::memcpy(&word, data_ + at_, 8);
+      acc_ |= word << held_;
+      at_ += (63 - held_) >> 3;
+      held_ |= 56;
+      return;
+    }
+    while (held_ <= 56 && at_ < size_) {
+      acc_ |= static_cast<std::uint64_t>(data_[at_++]) << held_;
+      held_ += 8;
+    }
+  }
+  const std::uint8_t* data_ = nullptr;
+  std::size_t size_ = 0;
   std::size_t at_ = 0;
   std::uint64_t acc_ = 0;
-  int held_ = 0;
+  std::uint32_t held_ = 0;
   bool overran_ = false;
 };
 

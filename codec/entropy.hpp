@@ -11,7 +11,6 @@
 #include <array>
 #include <bit>
 #include <cstdint>
-#include <cstring>
 #include <span>
 #include <vector>
 
@@ -98,16 +97,12 @@ class ContextDecoder {
    public:
     Cursor() = default;
     Cursor(std::span<const std::uint8_t> stream, std::span<const std::uint8_t> extra)
-        : stream_(stream.data()),
-          stream_size_(stream.size()),
-          extra_(extra.data()),
-          extra_size_(extra.size()) {
+        : stream_(stream.data()), stream_size_(stream.size()), extra_(extra) {
       for (int k = 0; k < 2; ++k) {
         for (int i = 0; i < 4; ++i)
           x_[k] |= static_cast<std::uint32_t>(stream_[4 * k + i]) << (8 * i);
       }
       at_ = 8;
-      refill();
     }
 
     // True when the next `values` values cannot reach the end of the stream (a value takes at
@@ -142,11 +137,11 @@ class ContextDecoder {
       x_[1] = y;
       if (s < 16) return unzigzag(s);
       const TokenValue v = kTokenValues[s];
-      return unzigzag((std::uint64_t{v.high} << v.bits) | extra(v.bits));
+      return unzigzag((std::uint64_t{v.high} << v.bits) | extra_.get(v.bits));
     }
     std::int64_t next(const Table* tables, int context) { return next<false>(tables, context); }
     bool ended_cleanly() const {
-      return !overran_ && x_[0] == kLow && x_[1] == kLow && at_ == stream_size_;
+      return !extra_.overran() && x_[0] == kLow && x_[1] == kLow && at_ == stream_size_;
     }
 
    private:
@@ -154,45 +149,11 @@ class ContextDecoder {
     std::uint32_t byte() const {
       return stream_[kRoom ? at_ : std::min(at_, stream_size_ - 1)];
     }
-    std::uint64_t extra(std::uint32_t bits) {  // bits 0..31
-      if (held_ < bits) {
-        refill();
-        if (held_ < bits) {  // past the end: zeros
-          overran_ = true;
-          held_ = bits;
-        }
-      }
-      const std::uint64_t v = acc_ & ((std::uint64_t{1} << bits) - 1);
-      acc_ >>= bits;
-      held_ -= bits;
-      return v;
-    }
-    // Fills the accumulator to at least 56 bits while the extra bits last. Bits above the held
-    // ones are those of the next byte, so that loading it again changes nothing.
-    void refill() {
-      if (extra_size_ - extra_at_ >= 8) {
-        std::uint64_t word;
-        std::memcpy(&word, extra_ + extra_at_, 8);
-        acc_ |= word << held_;
-        extra_at_ += (63 - held_) >> 3;
-        held_ |= 56;
-        return;
-      }
-      while (held_ <= 56 && extra_at_ < extra_size_) {
-        acc_ |= static_cast<std::uint64_t>(extra_[extra_at_++]) << held_;
-        held_ += 8;
-      }
-    }
     std::uint32_t x_[2] = {0, 0};
     const std::uint8_t* stream_ = nullptr;
     std::size_t stream_size_ = 0;
     std::size_t at_ = 0;
-    const std::uint8_t* extra_ = nullptr;
-    std::size_t extra_size_ = 0;
-    std::size_t extra_at_ = 0;
-    std::uint64_t acc_ = 0;
-    std::uint32_t held_ = 0;
-    bool overran_ = false;
+    BitReader extra_;
   };
 
   // Reads what ContextEncoder::finish wrote.
