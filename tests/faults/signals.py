@@ -34,11 +34,32 @@ def commands(kvt, w):
     }
 
 
-def interrupt(argv, work, output, sig, at):
-    """What broke the rule, or None."""
+def prepare(output, work):
+    """Writes the old output; returns the folder's names before the run."""
     with open(output, "wb") as f:
         f.write(OLD)
-    before = set(os.listdir(work))
+    return set(os.listdir(work))
+
+
+def aftermath(output, work, before):
+    """What a stopped run broke: the old output changed, files left behind (removed, so that
+    the next run starts clean)."""
+    problems = []
+    with open(output, "rb") as f:
+        if f.read() != OLD:
+            problems.append("the old output was changed")
+    left = sorted(set(os.listdir(work)) - before) + os.listdir(f"{work}/tmp")
+    if left:
+        problems.append("left %s" % " ".join(left))
+        for name in left:
+            path = f"{work}/{name}" if os.path.exists(f"{work}/{name}") else f"{work}/tmp/{name}"
+            os.unlink(path)
+    return problems
+
+
+def interrupt(argv, work, output, sig, at):
+    """What broke the rule, or None."""
+    before = prepare(output, work)
     env = dict(os.environ, TMPDIR=f"{work}/tmp")
     p = subprocess.Popen(argv, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
     time.sleep(at)
@@ -59,15 +80,7 @@ def interrupt(argv, work, output, sig, at):
         problems.append("status %d, not %d" % (p.returncode, 128 + sig))
     if len(lines) != 1 or signal.Signals(sig).name not in lines[0]:
         problems.append("not one line naming the signal: %s" % lines)
-    with open(output, "rb") as f:
-        if f.read() != OLD:
-            problems.append("the old output was changed")
-    left = sorted(set(os.listdir(work)) - before) + os.listdir(f"{work}/tmp")
-    if left:
-        problems.append("left %s" % " ".join(left))
-        for name in left:
-            path = f"{work}/{name}" if os.path.exists(f"{work}/{name}") else f"{work}/tmp/{name}"
-            os.unlink(path)
+    problems += aftermath(output, work, before)
     if problems:
         return "; ".join(problems)
     print("  %s after %.0f ms: stopped in %.0f ms" % (lines[0], 1000 * at, 1000 * took))
@@ -102,9 +115,7 @@ def running(pid):
 def interrupt_rank(o, work):
     """SIGTERM to the second rank of a two-rank job; what broke the rule, or None."""
     output = f"{work}/out.kvt"
-    with open(output, "wb") as f:
-        f.write(OLD)
-    before = set(os.listdir(work))
+    before = prepare(output, work)
     env = dict(os.environ, TMPDIR=f"{work}/tmp", OMPI_ALLOW_RUN_AS_ROOT="1",
                OMPI_ALLOW_RUN_AS_ROOT_CONFIRM="1")
     job = subprocess.Popen([o.mpirun, "--oversubscribe", "-np", "2", o.mpi, "compress",
@@ -133,12 +144,7 @@ def interrupt_rank(o, work):
         problems.append("mpirun ended with status 0")
     if any(running(r) for r in ranks):
         problems.append("a rank is still running")
-    with open(output, "rb") as f:
-        if f.read() != OLD:
-            problems.append("the old output was changed")
-    left = sorted(set(os.listdir(work)) - before) + os.listdir(f"{work}/tmp")
-    if left:
-        problems.append("left %s" % " ".join(left))
+    problems += aftermath(output, work, before)
     if problems:
         return "; ".join(problems)
     first = err.decode(errors="replace").strip().splitlines()[:1]
@@ -159,9 +165,7 @@ except KeyboardInterrupt:
 def interrupt_python(o, work, source, at):
     """SIGINT to an interpreter in kvtraj.compress; what broke the rule, or None."""
     output = f"{work}/out.kvt"
-    with open(output, "wb") as f:
-        f.write(OLD)
-    before = set(os.listdir(work))
+    before = prepare(output, work)
     env = dict(os.environ, TMPDIR=f"{work}/tmp", PYTHONPATH=o.python)
     p = subprocess.Popen([sys.executable, "-c", PYTHON_RUN, source, output], env=env,
                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
@@ -188,12 +192,7 @@ def interrupt_python(o, work, source, at):
         problems.append("KeyboardInterrupt %.0f ms after the signal" % (1000 * took))
     if m.group(2) != "1":
         problems.append("%s threads running" % m.group(2))
-    with open(output, "rb") as f:
-        if f.read() != OLD:
-            problems.append("the old output was changed")
-    left = sorted(set(os.listdir(work)) - before) + os.listdir(f"{work}/tmp")
-    if left:
-        problems.append("left %s" % " ".join(left))
+    problems += aftermath(output, work, before)
     if problems:
         return "; ".join(problems)
     print("  KeyboardInterrupt %.0f ms after SIGINT" % (1000 * took))
