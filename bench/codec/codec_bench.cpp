@@ -10,6 +10,7 @@
 #include <fstream>
 #include <vector>
 
+#include "bench/fmtreaders/read_every_frame.hpp"
 #include "codec/codec.hpp"
 #include "fmtreaders/fmtreaders.hpp"
 
@@ -128,18 +129,9 @@ void XtcRead(benchmark::State& state) {
   std::int64_t frames = 0;
   std::int32_t natoms = 0;
   for (auto _ : state) {
-    f77_molfile_init();
-    std::int32_t handle = 0, status = 1;
-    f77_molfile_open_read(handle, natoms, path, "xtc");
-    if (handle < 0) return state.SkipWithError("no traj.xtc in KVTRAJ_BENCH_DIR");
-    std::vector<float> coords(3 * static_cast<std::size_t>(natoms));
-    std::array<float, 6> box{};
-    for (f77_molfile_read_next(handle, natoms, coords, box, status); status == 1;
-         f77_molfile_read_next(handle, natoms, coords, box, status)) {
-      ++frames;
-      benchmark::DoNotOptimize(coords.data());
-    }
-    f77_molfile_close_read(handle, status);
+    const std::int64_t read = read_every_frame(path, "xtc", natoms);
+    if (read < 0) return state.SkipWithError("no traj.xtc in KVTRAJ_BENCH_DIR");
+    frames += read;
   }
   rates(state, frames, static_cast<std::size_t>(natoms));
 }

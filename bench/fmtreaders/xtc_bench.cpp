@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "bench/fmtreaders/bench_files.hpp"
+#include "bench/fmtreaders/read_every_frame.hpp"
 #include "fmtreaders/fmtreaders.hpp"
 #include "fmtwriters/fmtwriters.hpp"
 
@@ -45,18 +46,10 @@ void Decode(benchmark::State& state) {
   const std::string path = bench_file("xtc");
   std::int64_t frames = 0;
   for (auto _ : state) {
-    f77_molfile_init();
-    std::int32_t handle = 0, natoms = 0, status = 1;
-    f77_molfile_open_read(handle, natoms, path, "xtc");
-    if (handle < 0) return state.SkipWithError("no traj.xtc in KVTRAJ_BENCH_DIR");
-    std::vector<float> coords(3 * static_cast<std::size_t>(natoms));
-    std::array<float, 6> box{};
-    for (f77_molfile_read_next(handle, natoms, coords, box, status); status == 1;
-         f77_molfile_read_next(handle, natoms, coords, box, status)) {
-      ++frames;
-      benchmark::DoNotOptimize(coords.data());
-    }
-    f77_molfile_close_read(handle, status);
+    std::int32_t natoms = 0;
+    const std::int64_t read = read_every_frame(path, "xtc", natoms);
+    if (read < 0) return state.SkipWithError("no traj.xtc in KVTRAJ_BENCH_DIR");
+    frames += read;
   }
   report(state, frames);
 }
