@@ -101,8 +101,8 @@ function(kvtraj_install_package)
   # kvtraj.pc finds the prefix from its own place, so the installed tree can move.
   file(RELATIVE_PATH KVTRAJ_PC_PREFIX_FROM_PCDIR /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
   string(REGEX REPLACE "/$" "" KVTRAJ_PC_PREFIX_FROM_PCDIR "${KVTRAJ_PC_PREFIX_FROM_PCDIR}")
-  if(KVTRAJ_HAVE_NETCDF)
-    string(PREPEND KVTRAJ_PC_LIBS_PRIVATE "-lnetcdf ")
+  if(KVTRAJ_HAVE_NETCDF AND CMAKE_DL_LIBS)
+    string(PREPEND KVTRAJ_PC_LIBS_PRIVATE "-l${CMAKE_DL_LIBS} ")  # the NetCDF library's loader
   endif()
   configure_file(${PROJECT_SOURCE_DIR}/cmake/kvtraj.pc.in ${PROJECT_BINARY_DIR}/kvtraj.pc @ONLY)
   install(FILES ${PROJECT_BINARY_DIR}/kvtraj.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
