@@ -2,21 +2,16 @@
 #include <cmath>
 #include <cstddef>
 
+#include "superpose/moments.hpp"
 #include "superpose/superpose.hpp"
 #include "support/fatal.hpp"
 
 namespace kvtraj {
 namespace {
 
-// Sums over the atoms, in double precision, of products formed in single precision.
-struct Moments {
-  double ca[3] = {0.0, 0.0, 0.0};  // weighted coordinate sums, reference
-  double cb[3] = {0.0, 0.0, 0.0};  // and moving set
-  Matrix3d u{};                    // u(i,j) = sum of w ref(i) mov(j)
-  double sa = 0.0;                 // weighted sums of squares
-  double sb = 0.0;
-  double weight = 0.0;  // sum of the weights
-};
+using fitting::finish;
+using fitting::Moments;
+using fitting::no_fit;
 
 struct UnitWeight {
   float operator()(std::size_t) const { return 1.0f; }
@@ -27,6 +22,7 @@ struct AtomWeight {
   float operator()(std::size_t k) const { return w[k]; }
 };
 
+// Sums over the atoms, in double precision, of products formed in single precision.
 template <class Weight>
 Moments moments(std::size_t n, const float* ref, const float* mov, Weight weight) {
   Moments m;
@@ -44,45 +40,6 @@ Moments moments(std::size_t n, const float* ref, const float* mov, Weight weight
     }
   }
   return m;
-}
-
-void no_fit(Matrix3f& rot, Vector3f& trans, float& rms, std::int32_t mode) {
-  rms = 0.0f;
-  if (mode == 0) return;
-  rot = {1.0f, 0.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f, 0.0f, 1.0f};
-  trans = {0.0f, 0.0f, 0.0f};
-}
-
-// A centred sum of squares this small, against the uncentred one it came from, is rounding of
-// the single-precision products: the set is one point and defines no orientation.
-bool is_point(double centred, double raw) {
-  return centred <= raw * 0x1p-22;
-}
-
-void finish(Moments& m, double f, Matrix3f& rot, Vector3f& trans, float& rms, std::int32_t mode) {
-  const double raw_a = m.sa;
-  const double raw_b = m.sb;
-  for (int i = 0; i < 3; ++i) {
-    m.sa -= f * m.ca[i] * m.ca[i];
-    m.sb -= f * m.cb[i] * m.cb[i];
-  }
-  const bool point = is_point(m.sa, raw_a) || is_point(m.sb, raw_b);
-  for (int j = 0; j < 3; ++j) {
-    for (int i = 0; i < 3; ++i) {
-      double& uij = m.u[i + 3 * j];
-      uij = point ? 0.0 : (uij - f * m.ca[i] * m.cb[j]) * f;
-    }
-  }
-  double rtsum = 0.0;
-  qkfit(m.u, rtsum, rot, mode);
-  const float e = static_cast<float>((m.sa + m.sb) * f - 2.0 * rtsum);
-  rms = e < 0.0f ? 0.0f : std::sqrt(e);
-  if (mode == 0) return;
-  for (int i = 0; i < 3; ++i) {
-    double rotated = 0.0;
-    for (int j = 0; j < 3; ++j) rotated += rot[i + 3 * j] * m.cb[j];
-    trans[i] = static_cast<float>((m.ca[i] - rotated) * f);
-  }
 }
 
 void require_atoms(std::size_t atoms, std::span<const float> ref, std::span<const float> mov) {

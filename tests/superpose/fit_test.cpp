@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "reference_fit.hpp"
@@ -224,6 +225,55 @@ TEST(Superpose, ShortCoordinateSetsAreFatal) {
   const std::vector<float> two(2, 1.0f);
   KVTRAJ_EXPECT_FATAL(superposew(3, set, set, f.rot, f.trans, f.rms, 1, two),
                       "fewer weights than atoms");
+}
+
+TEST(FitReference, MatchesTheReferenceForEveryAtomCountAndPlace) {
+  // Counts around the groups of four, sets far from the origin and spread over a box: the
+  // prepared reference's transforms are as close to the double-precision fit as superpose's,
+  // or closer (superpose forms uncentred products, which lose digits far from the origin). The
+  // RMS deviation comes from a difference of sums of squares, for both, so its square is good
+  // to single-precision rounding of those sums.
+  std::mt19937 rng(9);
+  for (int n : {3, 4, 5, 7, 33, 1001}) {
+    for (double centre : {0.0, 950.0}) {
+      for (double spread : {6.0, 60.0}) {
+        const auto ref = testing::random_set(rng, n, spread, centre);
+        auto mov = testing::moved(ref, testing::rotation({1, -2, 3}, 0.4 + n), {7, -3, 40});
+        const auto noise = testing::random_set(rng, n, 0.5);
+        for (std::size_t k = 0; k < mov.size(); ++k) mov[k] += noise[k];
+        const auto want = reference_fit(ref, mov);
+        const Fit old = fit(ref, mov);
+        Fit got;
+        const FitReference prepared(n, ref);
+        prepared.fit(mov, got.rot, got.trans, got.rms, 1);
+        double worst_got = 0.0, worst_old = 0.0;
+        for (int k = 0; k < 9; ++k) {
+          worst_got = std::max(worst_got, std::fabs(got.rot[k] - want.rot[k]));
+          worst_old = std::max(worst_old, std::fabs(old.rot[k] - want.rot[k]));
+        }
+        const std::string at = std::to_string(n) + " atoms about " + std::to_string(centre);
+        EXPECT_LE(worst_got, std::max(2e-6, worst_old)) << at;
+        for (int k = 0; k < 3; ++k) {
+          EXPECT_NEAR(got.trans[k], want.trans[k], 1e-6 * (centre + 100)) << at;
+        }
+        EXPECT_NEAR(got.rms * got.rms, want.rms * want.rms, 3e-6 * spread * spread) << at;
+        Fit quick;
+        quick.rot.fill(9.0f);
+        prepared.fit(mov, quick.rot, quick.trans, quick.rms, 0);
+        EXPECT_TRUE(std::isfinite(quick.rms));
+        for (float v : quick.rot) EXPECT_EQ(v, 9.0f);
+      }
+    }
+  }
+  Fit empty;
+  FitReference(0, {}).fit({}, empty.rot, empty.trans, empty.rms, 1);
+  expect_identity(empty.rot);
+  EXPECT_EQ(empty.rms, 0.0f);
+  const std::vector<float> set(9, 1.0f);
+  KVTRAJ_EXPECT_FATAL(FitReference(4, set), "fewer than 3 x n values");
+  KVTRAJ_EXPECT_FATAL(
+      FitReference(3, set).fit(std::span(set).first(6), empty.rot, empty.trans, empty.rms, 1),
+      "fewer than 3 x n values");
 }
 
 }  // namespace
