@@ -53,21 +53,29 @@ void trajavg(std::span<const float> traj, std::span<float> avg, std::int32_t nat
 
 void trajfit(std::span<float> traj, std::span<const float> ref, std::int32_t natoms,
              std::int32_t nframes, std::int32_t /*unused*/,
-             std::optional<std::span<const float>> weights) {
+             std::optional<std::span<const float>> weights, std::span<const float> centre) {
   if (nframes <= 0) return;
   const std::size_t size = snapshot_size(natoms, ref.size());
   require_frames(size, nframes, traj.size());
+  if (!centre.empty() && centre.size() < size) {
+    die(stdout, "ensemble: a structure holds fewer than 3 x natoms values");
+  }
   Matrix3f rot{};
   Vector3f trans{};
   float rms = 0.0f;
+  const std::optional<FitReference> prepared =
+      weights ? std::nullopt : std::optional<FitReference>(std::in_place, natoms, ref);
   for (std::size_t f = 0; f < static_cast<std::size_t>(nframes); ++f) {
     const std::span<float> snapshot = traj.subspan(f * size, size);
-    if (weights) {
-      superposew(natoms, ref, snapshot, rot, trans, rms, 1, *weights);
+    if (prepared) {
+      prepared->fit(snapshot, rot, trans, rms, 1);
     } else {
-      superpose(natoms, ref, snapshot, rot, trans, rms, 1);
+      superposew(natoms, ref, snapshot, rot, trans, rms, 1, *weights);
     }
     apply(rot, trans, snapshot);
+    if (!centre.empty()) {
+      for (std::size_t i = 0; i < size; ++i) snapshot[i] -= centre[i];
+    }
   }
 }
 

@@ -20,10 +20,12 @@ void trajavg(std::span<const float> traj, std::span<float> avg, std::int32_t nat
 
 // Fits every snapshot onto `ref` (3 x natoms) and overwrites it with rot * x + trans. With
 // `weights` (natoms reals) the fit is weighted. `unused` is accepted and ignored. nframes <= 0
-// does nothing.
+// does nothing. A non-empty `centre` (3 x natoms) is then subtracted from each fitted snapshot,
+// as a pass of its own would, while the snapshot is still in cache.
 void trajfit(std::span<float> traj, std::span<const float> ref, std::int32_t natoms,
              std::int32_t nframes, std::int32_t unused = 0,
-             std::optional<std::span<const float>> weights = std::nullopt);
+             std::optional<std::span<const float>> weights = std::nullopt,
+             std::span<const float> centre = {});
 
 }  // namespace kvtraj
 

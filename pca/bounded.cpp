@@ -38,11 +38,12 @@ std::vector<codec::Transform> fits(const Components& c, std::span<const float> f
   std::vector<codec::Transform> out(static_cast<std::size_t>(count));
   if (!fit) return out;
   const std::size_t n = c.average.size();
+  const FitReference average(c.natoms, c.average);
   for (std::size_t t = 0; t < out.size(); ++t) {
     Matrix3f rot{};
     Vector3f trans{};
     float rms = 0.0f;
-    superpose(c.natoms, c.average, frames.subspan(t * n, n), rot, trans, rms, 1);
+    average.fit(frames.subspan(t * n, n), rot, trans, rms, 1);
     std::copy(rot.begin(), rot.end(), out[t].rot.begin());
     std::copy(trans.begin(), trans.end(), out[t].trans.begin());
   }

@@ -13,14 +13,16 @@ namespace {
 
 // Fits frames [f0, f1) of a block onto the reference; the fits share nothing but the
 // read-only reference and weights, so ranges of frames run side by side.
+// With a `centre`, it is subtracted from each fitted frame.
 void fit_frames(std::span<float> block, std::int64_t f0, std::int64_t f1,
-                std::span<const float> reference, std::span<const float> weights) {
+                std::span<const float> reference, std::span<const float> weights,
+                std::span<const float> centre = {}) {
   const std::size_t n = reference.size();
   std::optional<std::span<const float>> weighted;
   if (!weights.empty()) weighted = weights;
   trajfit(block.subspan(static_cast<std::size_t>(f0) * n, static_cast<std::size_t>(f1 - f0) * n),
           reference, static_cast<std::int32_t>(n / 3), static_cast<std::int32_t>(f1 - f0), 0,
-          weighted);
+          weighted, centre);
 }
 
 // RMS distance between two structures over the fitted atoms (all, without weights).
@@ -114,7 +116,7 @@ std::vector<double> Centre::settle(std::vector<double> sums, Reducer& reducer) {
 void Centre::apply(Cores& on, std::span<float> block, std::int64_t count) const {
   const std::size_t n = average.size();
   share_range(on, count, [&](std::int64_t f0, std::int64_t f1) {
-    if (fit) fit_frames(block, f0, f1, reference, weights);
+    if (fit) return fit_frames(block, f0, f1, reference, weights, average);
     for (std::int64_t f = f0; f < f1; ++f) {
       float* x = block.data() + f * n;
       for (std::size_t i = 0; i < n; ++i) x[i] -= average[i];

@@ -85,7 +85,7 @@ TEST(Trajfit, EachSnapshotGetsItsOwnSuperposition) {
     Matrix3f rot{};
     Vector3f trans{};
     float rms = 0.0f;
-    superpose(kAtoms, ref, frame(before, f), rot, trans, rms, 1);
+    FitReference(kAtoms, ref).fit(frame(before, f), rot, trans, rms, 1);
     for (int a = 0; a < kAtoms; ++a) {
       const float* x = &before[3 * kAtoms * f + 3 * a];
       for (int i = 0; i < 3; ++i) {
