@@ -225,8 +225,10 @@ def main():
         for name, argv in commands(o.kvt, work).items():
             if name not in chosen:
                 continue
-            if name == "expand":  # as long as the others: the album's frames in one KVT file
-                subprocess.run([o.kvt, "compress", "--album", f"{work}/album", "-o",
+            if name == "expand":  # decoding outruns reading: three times the album's frames
+                with open(f"{work}/album3", "w") as f:
+                    f.write(f"{o.sample}\n" * (3 * o.copies))
+                subprocess.run([o.kvt, "compress", "--album", f"{work}/album3", "-o",
                                 f"{work}/in.kvt", "--vectors", "20", "--quiet"], check=True,
                                stdout=subprocess.DEVNULL)
             for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
