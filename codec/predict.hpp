@@ -4,8 +4,7 @@
 // arithmetic in a fixed order, so that encoder and decoder agree on every build.
 #pragma once
 
-#include <algorithm>
-#include <bit>
+#include <array>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -38,6 +37,13 @@ struct Held {
   std::array<const std::int64_t*, 2> anchor_before;  // the second null with one anchor
   std::array<const std::int64_t*, 2> anchor;
 };
+
+// The two coordinates other than `c`, in increasing order.
+// Looked up: a comparison here compiles to a branch on the data.
+inline std::array<int, 2> others(int c) {
+  constexpr std::array<std::array<int, 2>, 3> kOthers{{{1, 2}, {0, 2}, {0, 1}}};
+  return kOthers[static_cast<std::size_t>(c)];
+}
 
 // With one anchor: the coordinate the distance predicts, the one along which the predicted bond
 // lies most (where the distance resolves it best; the first of equals).
@@ -77,7 +83,8 @@ inline constexpr int kHeldContext = 22;
 inline int residual_class(std::int64_t previous, int shift) {
   const std::int64_t sign = previous >> 63;  // 0 or -1
   const auto a = static_cast<std::uint64_t>((previous ^ sign) - sign) >> shift;
-  const int b = std::bit_width(std::min<std::uint64_t>(a, 4));  // 0, 1, 2 (2 or 3), 3 (4 up)
+  // The bit length of min(a, 4) by comparisons: std::bit_width branches on 0 without lzcnt.
+  const int b = (a >= 1 ? 1 : 0) + (a >= 2 ? 1 : 0) + (a >= 4 ? 1 : 0);  // 0, 1, 2 (2, 3), 3
   const auto s = static_cast<int>(sign);
   return 3 + ((b ^ s) - s);
 }
