@@ -106,7 +106,7 @@ std::int64_t held_value(const Held& h, int coordinate) {
   const double rest = length2_before(h, 0) - (now2[o[0]] + now2[o[1]]);
   const double left = rest > 0.0 ? std::sqrt(rest) : 0.0;
   // On the prediction's side of the anchor: from - left is exactly from + (-1 * left).
-  constexpr double kSide[2] = {-1.0, 1.0};
+  static constexpr double kSide[2] = {-1.0, 1.0};
   const auto from = static_cast<double>(h.anchor[0][coordinate]);
   return nearest(from + kSide[h.predicted[coordinate] >= h.anchor[0][coordinate]] * left);
 }
