@@ -72,8 +72,8 @@ double now(const Held& h, int k, int c) {
 
 // The grid integer nearest to a prediction, kept within the grid's range: far geometry (or a
 // damaged block) only costs bits, and every residual stays within what the coder takes.
-// floor(v + 0.5) lies outside the range exactly when v + 0.5 does, and inside it round_half_up
-// is that floor, faster than the library's.
+// floor(v + 0.5) leaves the range exactly when v + 0.5 does; inside it, round_half_up is that
+// floor without the library call.
 std::int64_t nearest(double v) {
   const auto limit = static_cast<double>(kMaxGridValue);
   const double w = v + 0.5;
