@@ -65,9 +65,7 @@ void hold(const std::array<std::size_t, 2>& anchor, std::size_t a, std::size_t a
          {&q_cur[a - anchor[0]], nullptr}};
   if (anchor[1] == 0) {
     const int k = held_coordinate(h);
-    for (int c = 0; c < 3; ++c) {
-      if (c != k) q_cur[a + c] = side.value(ctx[c], predicted[c], at + a + c);
-    }
+    for (const int c : others(k)) q_cur[a + c] = side.value(ctx[c], predicted[c], at + a + c);
     q_cur[a + k] = side.value(kHeldContext, held_value(h, k), at + a + k);
     return;
   }
@@ -76,9 +74,8 @@ void hold(const std::array<std::size_t, 2>& anchor, std::size_t a, std::size_t a
   const int f = circle_coordinate(h);
   q_cur[a + f] = side.value(ctx[f], predicted[f], at + a + f);
   const std::array<std::int64_t, 2> g = held_pair(h, f);
-  const std::size_t k1 = f == 0 ? 1 : 0, k2 = f == 2 ? 1 : 2;
-  q_cur[a + k1] = side.value(kHeldContext, g[0], at + a + k1);
-  q_cur[a + k2] = side.value(kHeldContext, g[1], at + a + k2);
+  const std::array<int, 2> k = others(f);
+  for (int j = 0; j < 2; ++j) q_cur[a + k[j]] = side.value(kHeldContext, g[j], at + a + k[j]);
 }
 
 // The coordinates the model predicts in a block: none in time mode.

@@ -40,9 +40,11 @@ void ByteReader::damaged(std::string_view reason) const {
 }
 
 std::vector<std::uint8_t> BitWriter::finish() {
+  bytes_.resize(size_);
   if (held_ > 0) bytes_.push_back(static_cast<std::uint8_t>(acc_));
   acc_ = 0;
   held_ = 0;
+  size_ = 0;
   return std::move(bytes_);
 }
 

@@ -60,20 +60,24 @@ class ByteReader {
 
 class BitWriter {
  public:
-  void put(std::uint64_t value, int bits) {  // bits 0..57
+  void put(std::uint64_t value, int bits) {  // bits 0..56
     acc_ |= value << held_;
     held_ += bits;
-    while (held_ >= 8) {
-      bytes_.push_back(static_cast<std::uint8_t>(acc_));
-      acc_ >>= 8;
-      held_ -= 8;
-    }
+    // The whole bytes at once, without a loop whose length follows the data: eight bytes are
+    // stored and those complete kept (the buffer stays eight bytes ahead).
+    if (bytes_.size() < size_ + 8) bytes_.resize(2 * bytes_.size() + 64);
+    std::memcpy(bytes_.data() + size_, &acc_, 8);
+    const int whole = held_ & ~7;
+    size_ += static_cast<std::size_t>(whole >> 3);
+    acc_ >>= whole;
+    held_ -= whole;
   }
   // The bits so far, the last byte padded with zeros.
   std::vector<std::uint8_t> finish();
 
  private:
   std::vector<std::uint8_t> bytes_;
+  std::size_t size_ = 0;  // bytes complete; those after are scratch
   std::uint64_t acc_ = 0;
   int held_ = 0;
 };

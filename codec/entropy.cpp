@@ -66,11 +66,82 @@ std::array<std::uint16_t, kTokens> frequencies_from_levels(std::span<const std::
   return freq;
 }
 
+namespace {
+
+// A token's coding step without a division: x / freq is a multiply by a reciprocal rounded up
+// and a shift, exact for every state below 2^31 (the largest a step sees: x < 2^19 * freq), and
+// the step adds start + (x / freq) * (kProbScale - freq) to x, which is
+// (x / freq) * kProbScale + x % freq + start. Frequency 1 takes q = x - 1 and a bias one scale
+// higher to the same end.
+struct EncodeStep {
+  std::uint32_t limit = 0;  // renormalise while the state reaches it
+  std::uint32_t reciprocal = 0;
+  std::uint32_t bias = 0;
+  std::uint32_t complement = 0;
+  std::uint32_t shift = 0;
+};
+
+EncodeStep encode_step(std::uint32_t start, std::uint32_t freq) {
+  EncodeStep e;
+  e.limit = ((kLow >> kProbBits) << 8) * freq;
+  e.complement = kProbScale - freq;
+  if (freq < 2) {
+    e.reciprocal = ~0u;
+    e.bias = start + kProbScale - 1;
+    return e;
+  }
+  const auto bits = static_cast<std::uint32_t>(std::bit_width(freq - 1));  // 2^bits >= freq
+  e.reciprocal = static_cast<std::uint32_t>(((std::uint64_t{1} << (bits + 31)) + freq - 1) / freq);
+  e.shift = bits - 1;
+  e.bias = start;
+  return e;
+}
+
+// Per context the steps of its tokens, from the frequencies its table gives.
+void add_steps(std::span<const std::uint16_t, kTokens> freq, std::vector<EncodeStep>& steps) {
+  std::uint32_t at = 0;
+  for (const std::uint16_t f : freq) {
+    steps.push_back(f == 0 ? EncodeStep{} : encode_step(at, f));
+    at += f;
+  }
+}
+
+// rANS runs backwards over the symbols, its bytes written from the end of the buffer down so
+// that decoding reads forward. A state below 2^31 needs at most two bytes to fall below a
+// limit of at least 2^19: two conditional steps, without a loop whose length follows the data.
+std::vector<std::uint8_t> rans(std::span<const std::uint16_t> symbols,
+                               std::span<const EncodeStep> steps) {
+  std::vector<std::uint8_t> stream(2 * symbols.size() + 8);
+  std::size_t at = stream.size();
+  std::uint32_t state[2] = {kLow, kLow};
+  for (std::size_t i = symbols.size(); i-- > 0;) {
+    std::uint32_t x = state[i & 1];
+    const EncodeStep& e = steps[symbols[i]];
+    for (int k = 0; k < 2; ++k) {
+      const std::uint32_t out = x >= e.limit ? 1 : 0;
+      stream[at - 1] = static_cast<std::uint8_t>(x);  // kept only when out
+      at -= out;
+      x >>= 8 * out;
+    }
+    const auto q = static_cast<std::uint32_t>((std::uint64_t{x} * e.reciprocal) >> 32) >> e.shift;
+    state[i & 1] = x + e.bias + q * e.complement;
+  }
+  // The decoder reads state 0, then state 1, each little-endian.
+  for (int k = 1; k >= 0; --k) {
+    for (int shift = 24; shift >= 0; shift -= 8)
+      stream[--at] = static_cast<std::uint8_t>(state[k] >> shift);
+  }
+  stream.erase(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(at));
+  return stream;
+}
+
+}  // namespace
+
 void ContextEncoder::finish(ByteWriter& out) {
   // Tables: per context the count of levels that follow (8 bits), then 6 bits per level.
   BitWriter table_bits;
-  std::vector<std::array<std::uint16_t, kTokens>> freq;
-  std::vector<std::array<std::uint32_t, kTokens>> start(counts_.size());
+  std::vector<EncodeStep> steps;
+  steps.reserve(counts_.size() * kTokens);
   for (std::size_t c = 0; c < counts_.size(); ++c) {
     std::array<std::uint8_t, kTokens> levels{};
     int used = 0;
@@ -80,38 +151,10 @@ void ContextEncoder::finish(ByteWriter& out) {
     }
     table_bits.put(static_cast<std::uint64_t>(used), 8);
     for (int s = 0; s < used; ++s) table_bits.put(levels[s], kLevelBits);
-    freq.push_back(frequencies_from_levels(std::span(levels).first(used)));
-    std::uint32_t at = 0;
-    for (int s = 0; s < kTokens; ++s) {
-      start[c][s] = at;
-      at += freq.back()[s];
-    }
+    add_steps(frequencies_from_levels(std::span(levels).first(used)), steps);
   }
   out.put_sized(table_bits.finish());
-
-  // rANS runs backwards over the symbols; its bytes are reversed so that decoding reads forward.
-  std::vector<std::uint8_t> stream;
-  stream.reserve(2 * symbols_.size() + 8);  // at most two bytes a symbol, and the states
-  std::uint32_t state[2] = {kLow, kLow};
-  for (std::size_t i = symbols_.size(); i-- > 0;) {
-    std::uint32_t& x = state[i & 1];
-    const std::size_t c = symbols_[i] / kTokens, s = symbols_[i] % kTokens;
-    const std::uint32_t f = freq[c][s];
-    const std::uint32_t limit = ((kLow >> kProbBits) << 8) * f;
-    while (x >= limit) {
-      stream.push_back(static_cast<std::uint8_t>(x));
-      x >>= 8;
-    }
-    x = ((x / f) << kProbBits) + (x % f) + start[c][s];
-  }
-  // The decoder reads state 0, then state 1, each little-endian.
-  for (int k = 1; k >= 0; --k) {
-    for (int shift = 24; shift >= 0; shift -= 8) {
-      stream.push_back(static_cast<std::uint8_t>(state[k] >> shift));
-    }
-  }
-  std::reverse(stream.begin(), stream.end());
-  out.put_sized(stream);
+  out.put_sized(rans(symbols_, steps));
   out.put_sized(extra_.finish());
 }
 

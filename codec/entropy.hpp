@@ -35,11 +35,15 @@ struct Token {
   int bits = 0;
   std::uint64_t extra = 0;
 };
+// Selected without branches, as small and large values follow the data: below 16 the same steps
+// give the value itself with no extra bits.
 inline Token tokenize(std::uint64_t u) {
-  if (u < 16) return {static_cast<int>(u), 0, 0};
-  const int n = std::bit_width(u) - 1;  // 4 and up
+  const int n = std::bit_width(u | 16) - 1;  // 4 and up
   const auto mantissa = static_cast<int>((u >> (n - 2)) & 3);
-  return {16 + 4 * (n - 4) + mantissa, n - 2, u & ((std::uint64_t{1} << (n - 2)) - 1)};
+  const bool small = u < 16;
+  const int bits = small ? 0 : n - 2;
+  return {small ? static_cast<int>(u) : 16 + 4 * (n - 4) + mantissa, bits,
+          u & ((std::uint64_t{1} << bits) - 1)};
 }
 
 // Frequencies (summing to kProbScale) from the 6-bit levels of a table: 0 for an absent token.
@@ -67,7 +71,7 @@ class ContextEncoder {
     const Token t = tokenize(zigzag(value));
     ++counts_[static_cast<std::size_t>(context)][static_cast<std::size_t>(t.token)];
     symbols_.push_back(static_cast<std::uint16_t>(context * kTokens + t.token));
-    if (t.bits > 0) extra_.put(t.extra, t.bits);
+    extra_.put(t.extra, t.bits);
   }
   // Appends the tables, the rANS stream and the extra bits to `out`.
   void finish(ByteWriter& out);
@@ -135,7 +139,7 @@ class ContextDecoder {
       }
       x_[0] = x_[1];
       x_[1] = y;
-      if (s < 16) return unzigzag(s);
+      // Small tokens take no extra bits: the same steps, without a branch on the token.
       const TokenValue v = kTokenValues[s];
       return unzigzag((std::uint64_t{v.high} << v.bits) | extra_.get(v.bits));
     }

@@ -72,19 +72,22 @@ double now(const Held& h, int k, int c) {
 
 // The grid integer nearest to a prediction, kept within the grid's range: far geometry (or a
 // damaged block) only costs bits, and every residual stays within what the coder takes.
+// floor(v + 0.5) leaves the range exactly when v + 0.5 does; inside it, round_half_up is that
+// floor without the library call.
 std::int64_t nearest(double v) {
   const auto limit = static_cast<double>(kMaxGridValue);
-  const double g = std::floor(v + 0.5);
-  if (!(g >= -limit)) return -kMaxGridValue;  // NaN included
-  return g > limit ? kMaxGridValue : static_cast<std::int64_t>(g);
+  const double w = v + 0.5;
+  if (!(w >= -limit)) return -kMaxGridValue;  // NaN included
+  return w >= limit ? kMaxGridValue : round_half_up(v);
 }
 
+// The index of the largest magnitude (the first of equals). Selected without branches: which
+// axis wins follows the data, which a branch predictor cannot.
 int largest(const std::array<double, 3>& v) {
-  int best = 0;
-  for (int c = 1; c < 3; ++c) {
-    if (std::fabs(v[c]) > std::fabs(v[best])) best = c;
-  }
-  return best;
+  const double a0 = std::fabs(v[0]), a1 = std::fabs(v[1]), a2 = std::fabs(v[2]);
+  const int one = a1 > a0 ? 1 : 0;
+  const int two = a2 > std::max(a0, a1) ? 1 : 0;
+  return one + two * (2 - one);
 }
 
 }  // namespace
@@ -96,14 +99,16 @@ int held_coordinate(const Held& h) {
 }
 
 std::int64_t held_value(const Held& h, int coordinate) {
-  double others2 = 0.0;
-  for (int c = 0; c < 3; ++c) {
-    if (c != coordinate) others2 += now(h, 0, c) * now(h, 0, c);
-  }
-  const double rest = length2_before(h, 0) - others2;
+  std::array<double, 3> now2{};
+  for (int c = 0; c < 3; ++c) now2[c] = now(h, 0, c) * now(h, 0, c);
+  // The two other coordinates in order (squares, so that a sum starting at 0 would be the same).
+  const std::array<int, 2> o = others(coordinate);
+  const double rest = length2_before(h, 0) - (now2[o[0]] + now2[o[1]]);
   const double left = rest > 0.0 ? std::sqrt(rest) : 0.0;
+  // On the prediction's side of the anchor: from - left is exactly from + (-1 * left).
+  static constexpr double kSide[2] = {-1.0, 1.0};
   const auto from = static_cast<double>(h.anchor[0][coordinate]);
-  return nearest(h.predicted[coordinate] >= h.anchor[0][coordinate] ? from + left : from - left);
+  return nearest(from + kSide[h.predicted[coordinate] >= h.anchor[0][coordinate]] * left);
 }
 
 int circle_coordinate(const Held& h) {
@@ -119,7 +124,7 @@ int circle_coordinate(const Held& h) {
 }
 
 std::array<std::int64_t, 2> held_pair(const Held& h, int first) {
-  const int k1 = first == 0 ? 1 : 0, k2 = first == 2 ? 1 : 2;
+  const auto [k1, k2] = others(first);
   const std::array<std::int64_t, 2> predicted{h.predicted[k1], h.predicted[k2]};
   // Squared radii of the two circles in the plane of k1 and k2, and their centres.
   const double ra = length2_before(h, 0) - now(h, 0, first) * now(h, 0, first);

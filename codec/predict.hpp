@@ -5,7 +5,7 @@
 #pragma once
 
 #include <algorithm>
-#include <bit>
+#include <array>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -39,6 +39,13 @@ struct Held {
   std::array<const std::int64_t*, 2> anchor;
 };
 
+// The two coordinates other than `c`, in increasing order; looked up, as comparisons here
+// compile to branches on the data.
+inline std::array<int, 2> others(int c) {
+  static constexpr std::array<std::array<int, 2>, 3> kOthers{{{1, 2}, {0, 2}, {0, 1}}};
+  return kOthers[static_cast<std::size_t>(c)];
+}
+
 // With one anchor: the coordinate the distance predicts, the one along which the predicted bond
 // lies most (where the distance resolves it best; the first of equals).
 int held_coordinate(const Held& h);
@@ -62,9 +69,10 @@ struct Correction {
   int third = 1;
 };
 inline Correction correct(std::int64_t sum) {
-  // The remainder plus 8, 0..15, looked up rather than compared: it follows the data.
-  constexpr std::uint8_t kThird[16] = {0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 2, 2, 2, 2};
-  return {(sum + 8) >> 4, kThird[(sum + 8) & 15]};
+  // The remainder plus 8, 0..15, looked up in two-bit fields (0 for 0..4, 1 for 5..11, 2 for
+  // 12..15) rather than compared, as it follows the data, and without a table in memory.
+  constexpr std::uint32_t kThirds = 0xaa555400;
+  return {(sum + 8) >> 4, static_cast<int>((kThirds >> (2 * ((sum + 8) & 15))) & 3)};
 }
 
 // Contexts: 3 thirds x 7 classes (third * 7 + class) of the same coordinate's residual one frame
@@ -77,7 +85,10 @@ inline constexpr int kHeldContext = 22;
 inline int residual_class(std::int64_t previous, int shift) {
   const std::int64_t sign = previous >> 63;  // 0 or -1
   const auto a = static_cast<std::uint64_t>((previous ^ sign) - sign) >> shift;
-  const int b = std::bit_width(std::min<std::uint64_t>(a, 4));  // 0, 1, 2 (2 or 3), 3 (4 up)
+  // The bit length of min(a, 4), 0, 1, 2 (2 or 3), 3 (4 up), looked up in two-bit fields:
+  // std::bit_width and comparisons compile to branches here.
+  constexpr std::uint32_t kLengths = 0x3a4;
+  const auto b = static_cast<int>((kLengths >> (2 * std::min<std::uint64_t>(a, 4))) & 3);
   const auto s = static_cast<int>(sign);
   return 3 + ((b ^ s) - s);
 }

@@ -113,6 +113,27 @@ TEST_F(CodecTest, EntropyCoderRoundTripsExtremesAndCodesRunsOfZerosBelowOneBit) 
   EXPECT_EQ(r.left(), 0u);
 }
 
+// The encoder's steps by reciprocal at the edges of the frequencies: a context of one token
+// (the whole range), one whose rare tokens get the least frequency, and the largest values.
+TEST_F(CodecTest, EntropyCoderRoundTripsContextsOfOneTokenAndOfLeastFrequentTokens) {
+  std::mt19937 rng(5);
+  std::vector<std::pair<int, std::int64_t>> values;
+  for (int i = 0; i < 60000; ++i) {
+    values.emplace_back(0, 0);
+    const std::int64_t rare = (i % 5000 == 0) ? -(std::int64_t{1} << 32) + i : i % 7;
+    values.emplace_back(1, i % 997 == 0 ? rare : static_cast<std::int64_t>(rng() % 3) - 1);
+  }
+  ContextEncoder enc(2);
+  for (auto [c, v] : values) enc.add(c, v);
+  ByteWriter w;
+  enc.finish(w);
+  ByteReader r(w.bytes(), "test");
+  ContextDecoder dec(r, 2);
+  for (std::size_t i = 0; i < values.size(); ++i)
+    ASSERT_EQ(dec.next(values[i].first), values[i].second) << "value " << i;
+  EXPECT_TRUE(dec.ended_cleanly());
+}
+
 TEST_F(CodecTest, FrequencyTablesAlwaysFillTheRangeAndKeepEveryPresentToken) {
   std::mt19937 rng(9);
   for (int trial = 0; trial < 200; ++trial) {
