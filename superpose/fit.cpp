@@ -12,6 +12,7 @@ namespace {
 using fitting::finish;
 using fitting::Moments;
 using fitting::no_fit;
+using fitting::require_atoms;
 
 struct UnitWeight {
   float operator()(std::size_t) const { return 1.0f; }
@@ -40,12 +41,6 @@ Moments moments(std::size_t n, const float* ref, const float* mov, Weight weight
     }
   }
   return m;
-}
-
-void require_atoms(std::size_t atoms, std::span<const float> ref, std::span<const float> mov) {
-  if (ref.size() / 3 < atoms || mov.size() / 3 < atoms) {
-    die(stdout, "superpose: a coordinate set holds fewer than 3 x n values");
-  }
 }
 
 template <class Weight>

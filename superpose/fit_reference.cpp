@@ -15,7 +15,6 @@
 
 #include "superpose/moments.hpp"
 #include "superpose/superpose.hpp"
-#include "support/fatal.hpp"
 
 namespace kvtraj {
 namespace {
@@ -47,7 +46,7 @@ struct Sums {
   double bb = 0.0;
 };
 
-// The same lane by lane: in single precision over a pair of groups, then in double precision.
+// The same lane by lane in single precision, over kGroupsPerFlush groups at a time.
 struct LaneSums {
   Floats4 ab[3][3] = {};  // [i][v]
   Floats4 b[3] = {};
@@ -62,6 +61,7 @@ struct LaneSums {
   }
 };
 
+// The lane sums of all groups so far, in double precision.
 struct DoubleLanes {
   Doubles2 ab[3][3][2] = {};
   Doubles2 b[3][2] = {};
@@ -95,8 +95,7 @@ struct DoubleLanes {
 
 FitReference::FitReference(std::int32_t n, std::span<const float> reference)
     : n_(n > 0 ? static_cast<std::size_t>(n) : 0) {
-  if (reference.size() / 3 < n_)
-    die(stdout, "superpose: a coordinate set holds fewer than 3 x n values");
+  fitting::require_atoms(n_, reference, reference);
   for (std::size_t k = 0; k < n_; ++k) {
     for (int i = 0; i < 3; ++i) centre_[i] += reference[3 * k + i];
   }
@@ -126,8 +125,7 @@ FitReference::FitReference(std::int32_t n, std::span<const float> reference)
 void FitReference::fit(std::span<const float> moving, Matrix3f& rot, Vector3f& trans, float& rms,
                        std::int32_t mode) const {
   if (n_ == 0) return fitting::no_fit(rot, trans, rms, mode);
-  if (moving.size() / 3 < n_)
-    die(stdout, "superpose: a coordinate set holds fewer than 3 x n values");
+  fitting::require_atoms(n_, moving, moving);
   const float* mov = moving.data();
   const Floats4 shift[3] = {Floats4{mov[0], mov[1], mov[2], mov[0]},
                             Floats4{mov[1], mov[2], mov[0], mov[1]},

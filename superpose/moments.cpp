@@ -1,7 +1,8 @@
-// The fit made from the sums over two coordinate sets.
+// The fit made from the sums over two coordinate sets, and the check of their sizes.
 #include <cmath>
 
 #include "superpose/moments.hpp"
+#include "support/fatal.hpp"
 
 namespace kvtraj::fitting {
 namespace {
@@ -44,6 +45,12 @@ void finish(Moments& m, double f, Matrix3f& rot, Vector3f& trans, float& rms, st
     double rotated = 0.0;
     for (int j = 0; j < 3; ++j) rotated += rot[i + 3 * j] * m.cb[j];
     trans[i] = static_cast<float>((m.ca[i] - rotated) * f);
+  }
+}
+
+void require_atoms(std::size_t atoms, std::span<const float> ref, std::span<const float> mov) {
+  if (ref.size() / 3 < atoms || mov.size() / 3 < atoms) {
+    die(stdout, "superpose: a coordinate set holds fewer than 3 x n values");
   }
 }
 

@@ -1,8 +1,10 @@
 // What the fits of fit.cpp and fit_reference.cpp share: the sums a least-squares fit is made
-// from, and the fit made from them.
+// from, the fit made from them, and the check of the sets' sizes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "superpose/superpose.hpp"
 
@@ -23,5 +25,8 @@ void finish(Moments& m, double f, Matrix3f& rot, Vector3f& trans, float& rms, st
 
 // What a fit of no atoms gives: RMS 0 and, with `mode` != 0, the identity.
 void no_fit(Matrix3f& rot, Vector3f& trans, float& rms, std::int32_t mode);
+
+// Fatal unless both sets hold `atoms` atoms.
+void require_atoms(std::size_t atoms, std::span<const float> ref, std::span<const float> mov);
 
 }  // namespace kvtraj::fitting
