@@ -57,22 +57,31 @@ def aftermath(output, work, before):
     return problems
 
 
+def signal_at(p, at, sig, patience):
+    """Sends `sig` to `p` `at` seconds after it started and waits up to `patience` seconds:
+    (what broke the rule or None, when the signal went, standard output, standard error)."""
+    time.sleep(at)
+    if p.poll() is not None:
+        return "ended (status %d) before the signal: make the input longer" % p.returncode, 0, "", ""
+    sent = time.monotonic()
+    p.send_signal(sig)
+    try:
+        out, err = p.communicate(timeout=patience)
+    except subprocess.TimeoutExpired:
+        p.kill()
+        p.communicate()
+        return "still running %.0f s after the signal" % patience, sent, "", ""
+    return None, sent, out, err
+
+
 def interrupt(argv, work, output, sig, at):
     """What broke the rule, or None."""
     before = prepare(output, work)
     env = dict(os.environ, TMPDIR=f"{work}/tmp")
     p = subprocess.Popen(argv, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-    time.sleep(at)
-    if p.poll() is not None:
-        return "ended (status %d) before the signal: make the input longer" % p.returncode
-    sent = time.monotonic()
-    p.send_signal(sig)
-    try:
-        _, err = p.communicate(timeout=1.0)
-    except subprocess.TimeoutExpired:
-        p.kill()
-        p.communicate()
-        return "still running a second after the signal"
+    fault, sent, _, err = signal_at(p, at, sig, 1.0)
+    if fault:
+        return fault
     took = time.monotonic() - sent
     lines = err.decode(errors="replace").strip().splitlines()
     problems = []
@@ -172,17 +181,9 @@ def interrupt_python(o, work, source, at):
     if p.stdout.readline() != "started\n":
         p.kill()
         return "did not start: %s" % p.communicate()[1].strip()[-300:]
-    time.sleep(at)
-    if p.poll() is not None:
-        return "ended (status %d) before the signal: make the input longer" % p.returncode
-    sent = time.monotonic()
-    p.send_signal(signal.SIGINT)
-    try:
-        out, err = p.communicate(timeout=30)
-    except subprocess.TimeoutExpired:
-        p.kill()
-        p.communicate()
-        return "still running 30 s after the signal"
+    fault, sent, out, err = signal_at(p, at, signal.SIGINT, 30.0)
+    if fault:
+        return fault
     m = re.fullmatch(r"interrupted (\S+) (\d+)\s*", out)
     if not m:
         return "no KeyboardInterrupt (status %d): %s" % (p.returncode, err.strip()[-300:])
