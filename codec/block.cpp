@@ -7,6 +7,7 @@
 
 #include "codec/bytes.hpp"
 #include "codec/entropy.hpp"
+#include "codec/images.hpp"
 #include "codec/predict.hpp"
 #include "support/fatal.hpp"
 
@@ -22,7 +23,15 @@ struct Layout {
   Mode mode = Mode::time;
   int shift = 0;
   double step = 1.0;
+  Images images;
 };
+
+// Two more contexts when atoms code their jumps: after an atom of the frame that kept its image
+// and after one that jumped (a molecule written whole jumps as a whole).
+constexpr int kImageContext = kContexts;
+int contexts(const Layout& layout) {
+  return kContexts + (layout.images.count() != 0 ? 2 : 0);
+}
 
 // One coordinate's terms in a block, as positions in the residual array of walk (previous
 // frame first, then the current one) and weights; unused terms have weight 0 and point at a
@@ -78,6 +87,24 @@ void hold(const std::array<std::size_t, 2>& anchor, std::size_t a, std::size_t a
   for (int j = 0; j < 2; ++j) q_cur[a + k[j]] = side.value(kHeldContext, g[j], at + a + k[j]);
 }
 
+// Codes (or decodes) the jump of atom `a` of a frame at `at`, in the context of whether the atom
+// before it `jumped`, and shifts its predictions, its bases `b` and, when they are not its bases,
+// its coordinates one frame back, so that it is predicted, held and referred to as if it had
+// not jumped. Returns whether it jumped.
+template <class Side>
+bool jump(const Images& images, bool jumped, std::size_t a, std::size_t at,
+          std::array<std::int64_t, 3>& predicted, std::int64_t* b, std::int64_t* before,
+          Side& side) {
+  const int code = side.image(kImageContext + (jumped ? 1 : 0), predicted, at + a);
+  const Images::Vector& shift = images.shift(code);
+  for (std::size_t c = 0; c < 3; ++c) {
+    predicted[c] += shift[c];
+    b[a + c] += shift[c];
+    if (before != nullptr) before[a + c] += shift[c];
+  }
+  return code != 0;
+}
+
 // The coordinates the model predicts in a block: none in time mode.
 std::vector<std::uint8_t> from_model(const Plan& plan, bool pca, std::size_t n) {
   std::vector<std::uint8_t> out(n, 0);
@@ -96,6 +123,7 @@ void walk(const Model& model, const Plan& plan, const Layout& layout, std::int64
   const bool pca = layout.mode == Mode::pca;
   const std::vector<Recipe> recipe = recipes(plan, pca, n);
   const std::vector<std::uint8_t> modelled = from_model(plan, pca, n);
+  const Images& images = layout.images;
   // d: residuals before correction, of the previous frame [0, n) and this one [n, 2n);
   // base: the frame's bases (the model's grid values, or the previous frame's q);
   // cls: the class of each coordinate's coded residual one frame back.
@@ -107,9 +135,9 @@ void walk(const Model& model, const Plan& plan, const Layout& layout, std::int64
       pca_grid(model, transforms[static_cast<std::size_t>(t)], first + t, layout.step, work, base);
       for (std::size_t i = 0; i < n; ++i) base[i] = modelled[i] ? base[i] : q_prev[i];
     }
-    const std::int64_t* b = pca ? base.data() : q_prev.data();
+    std::int64_t* b = pca ? base.data() : q_prev.data();
     const std::size_t at = static_cast<std::size_t>(t) * n;
-    side.begin(n);
+    side.begin(t == 0 || images.count() == 0 ? n : n + n / 3);
     if (t == 0) {  // key frame: the model, or the atom before
       for (std::size_t i = 0; i < n; ++i) {
         const bool m = modelled[i] != 0;
@@ -119,6 +147,7 @@ void walk(const Model& model, const Plan& plan, const Layout& layout, std::int64
       }
     } else {
       const std::int64_t* dp = d.data();
+      bool jumped = false;
       for (std::size_t a = 0; a < n; a += 3) {
         // The atom's three predictions first: its terms reach only earlier atoms.
         std::array<std::int64_t, 3> offset{}, predicted{};
@@ -132,6 +161,8 @@ void walk(const Model& model, const Plan& plan, const Layout& layout, std::int64
           predicted[c] = b[a + c] + corr.offset;
           ctx[c] = corr.third * 7 + cls[a + c];
         }
+        if (images.count() != 0)
+          jumped = jump(images, jumped, a, at, predicted, b, pca ? q_prev.data() : nullptr, side);
         const std::array<std::size_t, 2> anchor = recipe[a].anchor;
         if (anchor[0] == 0) {
           for (std::size_t c = 0; c < 3; ++c)
@@ -203,12 +234,19 @@ std::vector<Transform> read_transforms(ByteReader& in, std::int64_t count) {
 
 class EncodeSide {
  public:
-  explicit EncodeSide(std::span<const std::int64_t> q) : q_(q), coder_(kContexts) {
+  EncodeSide(std::span<const std::int64_t> q, const Layout& layout)
+      : q_(q), images_(layout.images), coder_(contexts(layout)) {
     coder_.reserve(q.size());
   }
   std::int64_t value(int ctx, std::int64_t predicted, std::size_t index) {
     coder_.add(ctx, q_[index] - predicted);
     return q_[index];
+  }
+  int image(int ctx, const std::array<std::int64_t, 3>& predicted, std::size_t index) {
+    const int code = images_.nearest(
+        {q_[index] - predicted[0], q_[index + 1] - predicted[1], q_[index + 2] - predicted[2]});
+    coder_.add(ctx, code);
+    return code;
   }
   void begin(std::size_t) {}
   void frame(std::int64_t, std::span<const std::int64_t>) {}
@@ -216,6 +254,7 @@ class EncodeSide {
 
  private:
   std::span<const std::int64_t> q_;
+  const Images& images_;
   ContextEncoder coder_;
 };
 
@@ -223,8 +262,12 @@ class EncodeSide {
 // it is in the cache.
 class DecodeSide {
  public:
-  DecodeSide(ContextDecoder& coder, double step, std::span<float> out)
-      : out_(out), step_(step), tables_(coder.tables()), cursor_(coder.cursor()) {}
+  DecodeSide(ContextDecoder& coder, double step, int largest_image, std::span<float> out)
+      : out_(out),
+        step_(step),
+        largest_image_(largest_image),
+        tables_(coder.tables()),
+        cursor_(coder.cursor()) {}
   // Each frame is decoded without the streams' end checks when it cannot reach their ends.
   void begin(std::size_t values) { room_ = cursor_.room_for(values); }
   std::int64_t value(int ctx, std::int64_t predicted, std::size_t) {
@@ -232,6 +275,12 @@ class DecodeSide {
         predicted + (room_ ? cursor_.next<true>(tables_, ctx) : cursor_.next<false>(tables_, ctx));
     out_of_range_ |= v > kMaxGridValue || v < -kMaxGridValue;
     return std::clamp(v, -kMaxGridValue, kMaxGridValue);
+  }
+  int image(int ctx, const std::array<std::int64_t, 3>&, std::size_t) {
+    const std::int64_t code =
+        room_ ? cursor_.next<true>(tables_, ctx) : cursor_.next<false>(tables_, ctx);
+    out_of_range_ |= code > largest_image_ || code < -largest_image_;
+    return static_cast<int>(std::clamp<std::int64_t>(code, -largest_image_, largest_image_));
   }
   void frame(std::int64_t t, std::span<const std::int64_t> q) {
     const auto frame = out_.subspan(static_cast<std::size_t>(t) * q.size(), q.size());
@@ -244,6 +293,7 @@ class DecodeSide {
  private:
   std::span<float> out_;
   double step_;
+  int largest_image_;
   const ContextDecoder::Table* tables_;
   ContextDecoder::Cursor cursor_;
   std::uint64_t checksum_ = kChecksumStart;
@@ -252,13 +302,17 @@ class DecodeSide {
 };
 
 // The context scale: residuals one frame back are compared after shifting by about the bit
-// length of a typical frame-to-frame change.
-int context_shift(std::span<const std::int64_t> q, std::size_t n, std::int64_t count) {
+// length of a typical frame-to-frame change (jumps to another image taken away).
+int context_shift(std::span<const std::int64_t> q, std::size_t n, std::int64_t count,
+                  const Images& images) {
   if (count < 2) return 0;
   const std::size_t frames = static_cast<std::size_t>(std::min<std::int64_t>(count, 8));
   std::uint64_t total = 0;
-  for (std::size_t i = n; i < frames * n; ++i)
-    total += static_cast<std::uint64_t>(std::llabs(q[i] - q[i - n]));
+  for (std::size_t i = n; i < frames * n; i += 3) {
+    const Images::Vector moved =
+        images.reduced({q[i] - q[i - n], q[i + 1] - q[i + 1 - n], q[i + 2] - q[i + 2 - n]});
+    for (const std::int64_t m : moved) total += static_cast<std::uint64_t>(std::llabs(m));
+  }
   const std::uint64_t mean = total / ((frames - 1) * n);
   return std::max(0, static_cast<int>(std::bit_width(mean)) - 2);
 }
@@ -270,7 +324,7 @@ struct Trial {
 
 Trial trial(const Model& model, const Plan& plan, const Layout& layout, const BlockInput& in,
             std::span<const std::int64_t> q, std::span<const Transform> stored_t) {
-  EncodeSide side(q);
+  EncodeSide side(q, layout);
   walk(model, plan, layout, in.first, in.count, stored_t, side);
   Trial t{layout, {}};
   ByteWriter out;
@@ -297,7 +351,9 @@ EncodedBlock encode_block(const Model& model, const Plan& plan, const BlockInput
   for (std::size_t i = 0; i < q.size(); ++i) {
     q[i] = round_half_up(static_cast<double>(in.frames[i]) / layout.step);
   }
-  layout.shift = context_shift(q, n, in.count);
+  layout.images = find_images(q, n, in.count, layout.step);
+  layout.shift = context_shift(q, n, in.count, layout.images);
+
   Trial best = trial(model, plan, layout, in, q, {});
   std::vector<Transform> stored_t;
   if (!in.transforms.empty()) {
@@ -315,9 +371,12 @@ EncodedBlock encode_block(const Model& model, const Plan& plan, const BlockInput
   out.put(static_cast<std::uint32_t>(in.count));
   out.put(static_cast<std::uint8_t>(best.layout.mode));
   out.put(static_cast<std::uint8_t>(best.layout.shift));
-  out.put(std::uint16_t{0});
+  out.put(static_cast<std::uint16_t>(layout.images.count()));
   out.put(layout.step);
   out.put(checksum(rebuilt));
+  for (int k = 0; k < layout.images.count(); ++k) {
+    for (const std::int64_t v : layout.images.vector(k)) out.put(static_cast<std::int32_t>(v));
+  }
   EncodedBlock block;
   block.mode = best.layout.mode;
   if (best.layout.mode == Mode::pca) {
@@ -350,18 +409,24 @@ void decode_block(const Model& model, const Plan& plan, std::span<const std::uin
   Layout layout;
   const auto mode = in.get<std::uint8_t>();
   layout.shift = in.get<std::uint8_t>();
-  in.get<std::uint16_t>();
+  const auto images = in.get<std::uint16_t>();
   layout.step = in.get<double>();
   const auto sum = in.get<std::uint64_t>();
   if (mode > 1 || layout.shift > 40) in.damaged("unknown mode");
+  if (images > kMaxImages) in.damaged("too many lattice vectors");
+  std::array<Images::Vector, kMaxImages> vectors{};
+  for (std::size_t k = 0; k < images; ++k) {
+    for (std::int64_t& v : vectors[k]) v = in.get<std::int32_t>();
+  }
+  layout.images = Images(std::span(vectors).first(images));
   if (!(layout.step > 0.0) || !(layout.step < 1.0e6)) in.damaged("grid step out of range");
   layout.mode = static_cast<Mode>(mode);
   std::vector<Transform> transforms;
   if (layout.mode == Mode::pca) transforms = read_transforms(in, count);
   if (out.size() != static_cast<std::size_t>(count) * 3 * static_cast<std::size_t>(model.natoms))
     in.damaged("wrong frame count");
-  ContextDecoder coder(in, kContexts);
-  DecodeSide side(coder, layout.step, out);
+  ContextDecoder coder(in, contexts(layout));
+  DecodeSide side(coder, layout.step, layout.images.largest(), out);
   walk(model, plan, layout, first, count, transforms, side);
   if (!side.clean() || in.left() != 0) in.damaged("the coded values do not fit the streams");
   if (side.checksum_of_frames() != sum) in.damaged("checksum mismatch");

@@ -7,7 +7,8 @@
 //    transform (pca), then corrected by weighted residuals of earlier atoms of the same frame
 //    and of the same atom one frame back, as the file's coding plan says; an atom held at a
 //    near-constant distance from one or two earlier ones (a bond, a rigid water) has one or two
-//    coordinates predicted from those distances;
+//    coordinates predicted from those distances; an atom that jumps to another periodic image
+//    codes the jump apart (images.hpp), so that its residual stays small;
 //  - entropy coder (entropy.hpp): the integer residuals, rANS with per-block tables;
 //  - container (section.cpp): the coded part of a KVT7 file, a header with the plan, the blocks
 //    and their index. The layout is docs/kvt7.md.

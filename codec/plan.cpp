@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "codec/bytes.hpp"
+#include "codec/images.hpp"
 #include "codec/predict.hpp"
 
 namespace kvtraj::codec {
@@ -226,7 +227,13 @@ Plan choose_plan(const Model& model, std::span<const float> frames, std::int64_t
   if (count < 3) return plan;
   const std::vector<std::int64_t> q = grid(frames, step);
   Series time{n, count - 1, std::vector<std::int64_t>(static_cast<std::size_t>(count - 1) * n)};
-  for (std::size_t i = 0; i < time.d.size(); ++i) time.d[i] = q[i + n] - q[i];
+  // Jumps to another image are coded apart: the terms are fitted to what is left.
+  const Images images = find_images(q, n, count, step);
+  for (std::size_t i = 0; i < time.d.size(); i += 3) {
+    const Images::Vector moved =
+        images.reduced({q[i + n] - q[i], q[i + n + 1] - q[i + 1], q[i + n + 2] - q[i + 2]});
+    std::copy(moved.begin(), moved.end(), time.d.begin() + static_cast<std::ptrdiff_t>(i));
+  }
   std::vector<std::array<Anchor, 2>> anchors(natoms);
   std::vector<std::int64_t> by_time(natoms);
   for (std::size_t a = 0; a < natoms; ++a) {

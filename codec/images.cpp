@@ -1,0 +1,155 @@
+// Lattice vectors found from the jumps in a block's frames, and the shifts they combine to.
+#include "codec/images.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <vector>
+
+namespace kvtraj::codec {
+namespace {
+
+// A step between saved frames this long is a jump to another image: no MD box is smaller, and
+// atoms rarely move this far between frames; jumps within this of each other are the same.
+constexpr double kJumpAngstrom = 8.0;
+constexpr double kSameAngstrom = 2.5;
+// At most this many jumps are compared with each other, and a vector needs this many.
+constexpr std::size_t kSampled = 1024;
+constexpr std::size_t kLeastSupport = 4;
+
+using Vector = Images::Vector;
+
+std::int64_t distance(const Vector& a, const Vector& b, std::int64_t sign) {
+  std::int64_t d = 0;
+  for (int c = 0; c < 3; ++c) d = std::max(d, std::abs(a[c] - sign * b[c]));
+  return d;
+}
+
+// v or -v, whichever has its largest component (the first of equals) positive: a jump and its
+// return are the same lattice vector.
+Vector canonical(Vector v) {
+  int top = 0;
+  for (int c = 1; c < 3; ++c) top = std::abs(v[c]) > std::abs(v[top]) ? c : top;
+  if (v[top] < 0) {
+    for (std::int64_t& x : v) x = -x;
+  }
+  return v;
+}
+
+std::vector<Vector> jumps(std::span<const std::int64_t> q, std::size_t n, std::int64_t count,
+                          std::int64_t least) {
+  std::vector<Vector> out;
+  for (std::size_t i = n; i < static_cast<std::size_t>(count) * n; i += 3) {
+    const Vector d{q[i] - q[i - n], q[i + 1] - q[i + 1 - n], q[i + 2] - q[i + 2 - n]};
+    if (std::max({std::abs(d[0]), std::abs(d[1]), std::abs(d[2])}) >= least)
+      out.push_back(canonical(d));
+  }
+  // Spread evenly over the block when there are many.
+  if (out.size() > kSampled) {
+    std::vector<Vector> spread(kSampled);
+    for (std::size_t k = 0; k < kSampled; ++k) spread[k] = out[k * out.size() / kSampled];
+    out = std::move(spread);
+  }
+  return out;
+}
+
+bool near_combination(const Vector& v, std::span<const Vector> chosen, std::int64_t tolerance) {
+  const Images combos(chosen);
+  for (int code = 1; code <= combos.largest(); ++code) {
+    if (distance(v, combos.shift(code), 1) <= tolerance ||
+        distance(v, combos.shift(code), -1) <= tolerance)
+      return true;
+  }
+  return false;
+}
+
+// Whether every combination of the vectors is a jump: a shorter one would take ordinary moves
+// for jumps.
+bool all_jumps(const Images& images, std::int64_t least) {
+  for (int code = 1; code <= images.largest(); ++code) {
+    const Vector& s = images.shift(code);
+    if (std::max({std::abs(s[0]), std::abs(s[1]), std::abs(s[2])}) < least) return false;
+  }
+  return true;
+}
+
+// The jumps within `tolerance` of v (either way round), and their mean, rounded.
+std::pair<std::size_t, Vector> support(std::span<const Vector> all, const Vector& v,
+                                       std::int64_t tolerance) {
+  std::size_t members = 0;
+  std::array<double, 3> sum{};
+  for (const Vector& j : all) {
+    for (const std::int64_t sign : {1, -1}) {
+      if (distance(j, v, sign) > tolerance) continue;
+      ++members;
+      for (int c = 0; c < 3; ++c) sum[c] += static_cast<double>(sign * j[c]);
+      break;
+    }
+  }
+  Vector mean = v;
+  for (int c = 0; members > 0 && c < 3; ++c)
+    mean[c] = std::llround(sum[c] / static_cast<double>(members));
+  return {members, mean};
+}
+
+}  // namespace
+
+Images::Images(std::span<const Vector> vectors) : count_(static_cast<int>(vectors.size())) {
+  std::copy(vectors.begin(), vectors.end(), vectors_.begin());
+  int codes = 1;
+  for (int k = 0; k < count_; ++k) codes *= 3;
+  largest_ = (codes - 1) / 2;
+  for (int code = 0; code < codes; ++code) {
+    Vector s{};
+    for (int k = 0, rest = code; k < count_; ++k, rest /= 3) {
+      for (int c = 0; c < 3; ++c) s[c] += (rest % 3 - 1) * vectors_[k][c];
+    }
+    shifts_[static_cast<std::size_t>(code)] = s;
+  }
+}
+
+int Images::nearest(const Vector& moved) const {
+  const auto left = [&](int code) {
+    const Vector& s = shift(code);
+    return std::abs(moved[0] - s[0]) + std::abs(moved[1] - s[1]) + std::abs(moved[2] - s[2]);
+  };
+  int best = 0;
+  std::int64_t best_left = left(0);
+  for (int code = -largest_; code <= largest_; ++code) {
+    const std::int64_t l = left(code);
+    if (l < best_left) {
+      best = code;
+      best_left = l;
+    }
+  }
+  return best;
+}
+
+Vector Images::reduced(const Vector& moved) const {
+  if (count_ == 0) return moved;
+  const Vector& s = shift(nearest(moved));
+  return {moved[0] - s[0], moved[1] - s[1], moved[2] - s[2]};
+}
+
+Images find_images(std::span<const std::int64_t> q, std::size_t n, std::int64_t count,
+                   double step) {
+  const auto least = static_cast<std::int64_t>(std::ceil(kJumpAngstrom / step));
+  const auto tolerance = std::max<std::int64_t>(1, std::llround(kSameAngstrom / step));
+  const std::vector<Vector> all = jumps(q, n, count, least);
+  // Candidates by how many jumps they stand for, most first (the earlier of equals).
+  std::vector<std::pair<std::size_t, std::size_t>> ranked;  // support, index
+  for (std::size_t i = 0; i < all.size(); ++i)
+    ranked.emplace_back(support(all, all[i], tolerance).first, i);
+  std::stable_sort(ranked.begin(), ranked.end(),
+                   [](const auto& a, const auto& b) { return a.first > b.first; });
+  std::vector<Vector> chosen;
+  for (const auto& [members, i] : ranked) {
+    if (chosen.size() == kMaxImages || members < kLeastSupport) break;
+    if (near_combination(all[i], chosen, tolerance)) continue;
+    chosen.push_back(support(all, all[i], tolerance).second);
+    if (!all_jumps(Images(chosen), least)) chosen.pop_back();
+  }
+  return Images(chosen);
+}
+
+}  // namespace kvtraj::codec
