@@ -26,11 +26,16 @@ struct Layout {
   Images images;
 };
 
-// Two more contexts when atoms code their jumps: after an atom of the frame that kept its image
-// and after one that jumped (a molecule written whole jumps as a whole).
+// More contexts when atoms code their jumps: for atoms inside the box and next to each face,
+// after an atom of the frame that kept its image and after one that jumped (a molecule written
+// whole jumps as a whole).
 constexpr int kImageContext = kContexts;
+constexpr int kImageContexts = 2 * Faces::kFaces;
+int image_context(int face, bool after_jump) {
+  return kImageContext + 2 * face + (after_jump ? 1 : 0);
+}
 int contexts(const Layout& layout) {
-  return kContexts + (layout.images.count() != 0 ? 2 : 0);
+  return kContexts + (layout.images.count() != 0 ? kImageContexts : 0);
 }
 
 // One coordinate's terms in a block, as positions in the residual array of walk (previous
@@ -87,15 +92,14 @@ void hold(const std::array<std::size_t, 2>& anchor, std::size_t a, std::size_t a
   for (int j = 0; j < 2; ++j) q_cur[a + k[j]] = side.value(kHeldContext, g[j], at + a + k[j]);
 }
 
-// Codes (or decodes) the jump of atom `a` of a frame at `at`, in the context of whether the atom
-// before it `jumped`, and shifts its predictions, its bases `b` and, when they are not its bases,
-// its coordinates one frame back, so that it is predicted, held and referred to as if it had
-// not jumped. Returns whether it jumped.
+// Codes (or decodes) the jump of atom `a` of a frame at `at`, in context `ctx`, and shifts its
+// predictions, its bases `b` and, when they are not its bases, its coordinates one frame back, so
+// that it is predicted, held and referred to as if it had not jumped. Returns whether it jumped.
 template <class Side>
-bool jump(const Images& images, bool jumped, std::size_t a, std::size_t at,
+bool jump(const Images& images, int ctx, std::size_t a, std::size_t at,
           std::array<std::int64_t, 3>& predicted, std::int64_t* b, std::int64_t* before,
           Side& side) {
-  const int code = side.image(kImageContext + (jumped ? 1 : 0), predicted, at + a);
+  const int code = side.image(ctx, predicted, at + a);
   const Images::Vector& shift = images.shift(code);
   for (std::size_t c = 0; c < 3; ++c) {
     predicted[c] += shift[c];
@@ -148,6 +152,8 @@ void walk(const Model& model, const Plan& plan, const Layout& layout, std::int64
     } else {
       const std::int64_t* dp = d.data();
       bool jumped = false;
+      const Faces faces(images.count() != 0 ? std::span(q_prev) : std::span<std::int64_t>(),
+                        layout.step);
       for (std::size_t a = 0; a < n; a += 3) {
         // The atom's three predictions first: its terms reach only earlier atoms.
         std::array<std::int64_t, 3> offset{}, predicted{};
@@ -162,7 +168,8 @@ void walk(const Model& model, const Plan& plan, const Layout& layout, std::int64
           ctx[c] = corr.third * 7 + cls[a + c];
         }
         if (images.count() != 0)
-          jumped = jump(images, jumped, a, at, predicted, b, pca ? q_prev.data() : nullptr, side);
+          jumped = jump(images, image_context(faces.face(&q_prev[a]), jumped), a, at, predicted, b,
+                        pca ? q_prev.data() : nullptr, side);
         const std::array<std::size_t, 2> anchor = recipe[a].anchor;
         if (anchor[0] == 0) {
           for (std::size_t c = 0; c < 3; ++c)

@@ -13,6 +13,7 @@ namespace {
 // atoms rarely move this far between frames; jumps within this of each other are the same.
 constexpr double kJumpAngstrom = 8.0;
 constexpr double kSameAngstrom = 2.5;
+constexpr double kFaceAngstrom = 2.5;
 // At most this many jumps are compared with each other, and a vector needs this many.
 constexpr std::size_t kSampled = 1024;
 constexpr std::size_t kLeastSupport = 4;
@@ -129,6 +130,18 @@ Vector Images::reduced(const Vector& moved) const {
   if (count_ == 0) return moved;
   const Vector& s = shift(nearest(moved));
   return {moved[0] - s[0], moved[1] - s[1], moved[2] - s[2]};
+}
+
+Faces::Faces(std::span<const std::int64_t> q, double step)
+    : margin_(static_cast<std::int64_t>(std::ceil(kFaceAngstrom / step))) {
+  low_.fill(q.empty() ? 0 : q[0]);
+  high_ = low_;
+  for (std::size_t i = 0; i + 3 <= q.size(); i += 3) {
+    for (std::size_t c = 0; c < 3; ++c) {
+      low_[c] = std::min(low_[c], q[i + c]);
+      high_[c] = std::max(high_[c], q[i + c]);
+    }
+  }
 }
 
 Images find_images(std::span<const std::int64_t> q, std::size_t n, std::int64_t count,

@@ -42,6 +42,29 @@ class Images {
   std::array<Vector, 27> shifts_{};
 };
 
+// Where a frame's atoms reach along each axis, so that an atom next to a face of the box (an
+// engine's box written as a brick, [0, L) along each axis) can be told from one inside it:
+// only atoms next to a face jump.
+class Faces {
+ public:
+  // Of the frame `q` (n grid integers), for atoms within about 2.5 Å of a face at `step`.
+  Faces(std::span<const std::int64_t> q, double step);
+  // 0 inside; else 1 + 2c for the low face of axis c, 2 + 2c for its high face (the first
+  // the atom is next to): the face tells which way a jump goes.
+  int face(const std::int64_t* atom) const {
+    for (int c = 0; c < 3; ++c) {
+      if (atom[c] - low_[c] < margin_) return 1 + 2 * c;
+      if (high_[c] - atom[c] < margin_) return 2 + 2 * c;
+    }
+    return 0;
+  }
+  static constexpr int kFaces = 7;
+
+ private:
+  std::array<std::int64_t, 3> low_{}, high_{};
+  std::int64_t margin_ = 0;
+};
+
 // The lattice vectors of the jumps atoms make between consecutive frames of `q` (count frames
 // of n grid integers at `step` Å): none when no atom moves by a box-sized step.
 Images find_images(std::span<const std::int64_t> q, std::size_t n, std::int64_t count, double step);
