@@ -20,6 +20,14 @@ constexpr std::size_t kLeastSupport = 4;
 
 using Vector = Images::Vector;
 
+// A length in whole grid steps, rounded up; capped far beyond any grid integer, as a damaged
+// block may give any step.
+std::int64_t steps_of(double angstrom, double step) {
+  constexpr double kCap = 1099511627776.0;  // 2^40
+  const double steps = std::ceil(angstrom / step);
+  return steps < kCap ? static_cast<std::int64_t>(steps) : static_cast<std::int64_t>(kCap);
+}
+
 std::int64_t distance(const Vector& a, const Vector& b, std::int64_t sign) {
   std::int64_t d = 0;
   for (int c = 0; c < 3; ++c) d = std::max(d, std::abs(a[c] - sign * b[c]));
@@ -133,7 +141,7 @@ Vector Images::reduced(const Vector& moved) const {
 }
 
 Faces::Faces(std::span<const std::int64_t> q, double step)
-    : margin_(static_cast<std::int64_t>(std::ceil(kFaceAngstrom / step))) {
+    : margin_(steps_of(kFaceAngstrom, step)) {
   low_.fill(q.empty() ? 0 : q[0]);
   high_ = low_;
   for (std::size_t i = 0; i + 3 <= q.size(); i += 3) {
@@ -146,8 +154,8 @@ Faces::Faces(std::span<const std::int64_t> q, double step)
 
 Images find_images(std::span<const std::int64_t> q, std::size_t n, std::int64_t count,
                    double step) {
-  const auto least = static_cast<std::int64_t>(std::ceil(kJumpAngstrom / step));
-  const auto tolerance = std::max<std::int64_t>(1, std::llround(kSameAngstrom / step));
+  const std::int64_t least = steps_of(kJumpAngstrom, step);
+  const std::int64_t tolerance = steps_of(kSameAngstrom, step);
   const std::vector<Vector> all = jumps(q, n, count, least);
   // Candidates by how many jumps they stand for, most first (the earlier of equals).
   std::vector<std::pair<std::size_t, std::size_t>> ranked;  // support, index
