@@ -250,8 +250,7 @@ class EncodeSide {
     return q_[index];
   }
   int image(int ctx, const std::array<std::int64_t, 3>& predicted, std::size_t index) {
-    const int code = images_.nearest(
-        {q_[index] - predicted[0], q_[index + 1] - predicted[1], q_[index + 2] - predicted[2]});
+    const int code = images_.nearest(difference(&q_[index], predicted.data()));
     coder_.add(ctx, code);
     return code;
   }
@@ -316,8 +315,7 @@ int context_shift(std::span<const std::int64_t> q, std::size_t n, std::int64_t c
   const std::size_t frames = static_cast<std::size_t>(std::min<std::int64_t>(count, 8));
   std::uint64_t total = 0;
   for (std::size_t i = n; i < frames * n; i += 3) {
-    const Images::Vector moved =
-        images.reduced({q[i] - q[i - n], q[i + 1] - q[i + 1 - n], q[i + 2] - q[i + 2 - n]});
+    const Images::Vector moved = images.reduced(difference(&q[i], &q[i - n]));
     for (const std::int64_t m : moved) total += static_cast<std::uint64_t>(std::llabs(m));
   }
   const std::uint64_t mean = total / ((frames - 1) * n);

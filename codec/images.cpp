@@ -49,9 +49,8 @@ std::vector<Vector> jumps(std::span<const std::int64_t> q, std::size_t n, std::i
                           std::int64_t least) {
   std::vector<Vector> out;
   for (std::size_t i = n; i < static_cast<std::size_t>(count) * n; i += 3) {
-    const Vector d{q[i] - q[i - n], q[i + 1] - q[i + 1 - n], q[i + 2] - q[i + 2 - n]};
-    if (std::max({std::abs(d[0]), std::abs(d[1]), std::abs(d[2])}) >= least)
-      out.push_back(canonical(d));
+    const Vector d = difference(&q[i], &q[i - n]);
+    if (longest(d) >= least) out.push_back(canonical(d));
   }
   // Spread evenly over the block when there are many.
   if (out.size() > kSampled) {
@@ -76,8 +75,7 @@ bool near_combination(const Vector& v, std::span<const Vector> chosen, std::int6
 // for jumps.
 bool all_jumps(const Images& images, std::int64_t least) {
   for (int code = 1; code <= images.largest(); ++code) {
-    const Vector& s = images.shift(code);
-    if (std::max({std::abs(s[0]), std::abs(s[1]), std::abs(s[2])}) < least) return false;
+    if (longest(images.shift(code)) < least) return false;
   }
   return true;
 }
@@ -135,9 +133,7 @@ int Images::nearest(const Vector& moved) const {
 }
 
 Vector Images::reduced(const Vector& moved) const {
-  if (count_ == 0) return moved;
-  const Vector& s = shift(nearest(moved));
-  return {moved[0] - s[0], moved[1] - s[1], moved[2] - s[2]};
+  return difference(moved.data(), shift(nearest(moved)).data());
 }
 
 Faces::Faces(std::span<const std::int64_t> q, double step)
@@ -157,17 +153,25 @@ Images find_images(std::span<const std::int64_t> q, std::size_t n, std::int64_t 
   const std::int64_t least = steps_of(kJumpAngstrom, step);
   const std::int64_t tolerance = steps_of(kSameAngstrom, step);
   const std::vector<Vector> all = jumps(q, n, count, least);
-  // Candidates by how many jumps they stand for, most first (the earlier of equals).
-  std::vector<std::pair<std::size_t, std::size_t>> ranked;  // support, index
-  for (std::size_t i = 0; i < all.size(); ++i)
-    ranked.emplace_back(support(all, all[i], tolerance).first, i);
+  // Candidates by how many jumps they stand for, most first (the earlier of equals), with the
+  // mean of those jumps.
+  struct Candidate {
+    std::size_t index = 0;
+    std::size_t members = 0;
+    Vector mean{};
+  };
+  std::vector<Candidate> ranked;
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    const auto [members, mean] = support(all, all[i], tolerance);
+    ranked.push_back({i, members, mean});
+  }
   std::stable_sort(ranked.begin(), ranked.end(),
-                   [](const auto& a, const auto& b) { return a.first > b.first; });
+                   [](const Candidate& a, const Candidate& b) { return a.members > b.members; });
   std::vector<Vector> chosen;
-  for (const auto& [members, i] : ranked) {
-    if (chosen.size() == kMaxImages || members < kLeastSupport) break;
-    if (near_combination(all[i], chosen, tolerance)) continue;
-    chosen.push_back(support(all, all[i], tolerance).second);
+  for (const Candidate& c : ranked) {
+    if (chosen.size() == kMaxImages || c.members < kLeastSupport) break;
+    if (near_combination(all[c.index], chosen, tolerance)) continue;
+    chosen.push_back(c.mean);
     if (!all_jumps(Images(chosen), least)) chosen.pop_back();
   }
   return Images(chosen);

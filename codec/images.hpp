@@ -6,6 +6,7 @@
 // the vectors in the block's own frames, so it needs no unit cell and suits a box that changes.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <span>
@@ -41,6 +42,16 @@ class Images {
   std::array<Vector, kMaxImages> vectors_{};
   std::array<Vector, 27> shifts_{};
 };
+
+// The move from `from` to `to`, each an atom's x y z grid integers.
+inline Images::Vector difference(const std::int64_t* to, const std::int64_t* from) {
+  return {to[0] - from[0], to[1] - from[1], to[2] - from[2]};
+}
+// The largest magnitude among its components.
+inline std::int64_t longest(const Images::Vector& v) {
+  const auto abs = [](std::int64_t x) { return x < 0 ? -x : x; };
+  return std::max({abs(v[0]), abs(v[1]), abs(v[2])});
+}
 
 // Where a frame's atoms reach along each axis, so that an atom next to a face of the box (an
 // engine's box written as a brick, [0, L) along each axis) can be told from one inside it:

@@ -230,8 +230,7 @@ Plan choose_plan(const Model& model, std::span<const float> frames, std::int64_t
   // Jumps to another image are coded apart: the terms are fitted to what is left.
   const Images images = find_images(q, n, count, step);
   for (std::size_t i = 0; i < time.d.size(); i += 3) {
-    const Images::Vector moved =
-        images.reduced({q[i + n] - q[i], q[i + n + 1] - q[i + 1], q[i + n + 2] - q[i + 2]});
+    const Images::Vector moved = images.reduced(difference(&q[i + n], &q[i]));
     std::copy(moved.begin(), moved.end(), time.d.begin() + static_cast<std::ptrdiff_t>(i));
   }
   std::vector<std::array<Anchor, 2>> anchors(natoms);
