@@ -65,11 +65,10 @@ inline constexpr std::array<TokenValue, kTokens> kTokenValues = [] {
 
 class ContextEncoder {
  public:
-  explicit ContextEncoder(int contexts) : counts_(static_cast<std::size_t>(contexts)) {}
+  explicit ContextEncoder(int contexts) : contexts_(static_cast<std::size_t>(contexts)) {}
   void reserve(std::size_t values) { symbols_.reserve(values); }
   void add(int context, std::int64_t value) {
     const Token t = tokenize(zigzag(value));
-    ++counts_[static_cast<std::size_t>(context)][static_cast<std::size_t>(t.token)];
     symbols_.push_back(static_cast<std::uint16_t>(context * kTokens + t.token));
     extra_.put(t.extra, t.bits);
   }
@@ -77,7 +76,7 @@ class ContextEncoder {
   void finish(ByteWriter& out);
 
  private:
-  std::vector<std::array<std::uint32_t, kTokens>> counts_;
+  std::size_t contexts_;
   std::vector<std::uint16_t> symbols_;  // context * kTokens + token, in order
   BitWriter extra_;
 };
