@@ -2,6 +2,8 @@
 # Makes the inputs of bench/codec/compare.py with GROMACS (Debian `gromacs`), once, under WORK:
 #   vac/md_whole.trr  the shared peptide in vacuum, 10 ns, a frame every 0.2 ps (50,001 frames);
 #                     the bench reads its first frames at 0.2 ps and every 25th (5 ps apart)
+#   helix/md_whole.trr  the A6PA6 helix of the shared topologies, vacuum, 10 ns, likewise (the
+#                     bench reads every 25th frame: a second system for the components at 5 ps)
 #   water/md.xtc      the peptide in TIP3P water, NPT, a frame every 0.5 ps, as mdrun writes it
 # usage: make_inputs.sh WORK [WATER_STEPS]
 set -euo pipefail
@@ -14,6 +16,9 @@ if [ ! -s "$W/vac/md_whole.trr" ]; then
   rm -rf "$W/tools"; cp -r "$DATA/tools" "$W/tools"
   sed -i -e 's/^nsteps .*/nsteps          = 5000000/' "$W/tools/md_vac.mdp"
   bash "$W/tools/run_md.sh" "$DATA/peptide.pdb" "$W/vac"
+fi
+if [ ! -s "$W/helix/md_whole.trr" ]; then
+  bash "$W/tools/run_md.sh" "$DATA/topologies/A6PA6_alpha.pdb" "$W/helix"
 fi
 if [ ! -s "$W/water/md.xtc" ]; then
   bash "$DATA/tools/run_water_md.sh" "$DATA/peptide.pdb" "$W/water" "$WATER_STEPS"
