@@ -28,10 +28,13 @@ std::int64_t steps_of(double angstrom, double step) {
   return steps < kCap ? static_cast<std::int64_t>(steps) : static_cast<std::int64_t>(kCap);
 }
 
-std::int64_t distance(const Vector& a, const Vector& b, std::int64_t sign) {
-  std::int64_t d = 0;
-  for (int c = 0; c < 3; ++c) d = std::max(d, std::abs(a[c] - sign * b[c]));
-  return d;
+// 1 when a is within `tolerance` of b (in each component), -1 when of -b, else 0.
+std::int64_t matching_sign(const Vector& a, const Vector& b, std::int64_t tolerance) {
+  for (const std::int64_t sign : {1, -1}) {
+    if (longest({a[0] - sign * b[0], a[1] - sign * b[1], a[2] - sign * b[2]}) <= tolerance)
+      return sign;
+  }
+  return 0;
 }
 
 // v or -v, whichever has its largest component (the first of equals) positive: a jump and its
@@ -64,9 +67,7 @@ std::vector<Vector> jumps(std::span<const std::int64_t> q, std::size_t n, std::i
 bool near_combination(const Vector& v, std::span<const Vector> chosen, std::int64_t tolerance) {
   const Images combos(chosen);
   for (int code = 1; code <= combos.largest(); ++code) {
-    if (distance(v, combos.shift(code), 1) <= tolerance ||
-        distance(v, combos.shift(code), -1) <= tolerance)
-      return true;
+    if (matching_sign(v, combos.shift(code), tolerance) != 0) return true;
   }
   return false;
 }
@@ -86,12 +87,10 @@ std::pair<std::size_t, Vector> support(std::span<const Vector> all, const Vector
   std::size_t members = 0;
   std::array<double, 3> sum{};
   for (const Vector& j : all) {
-    for (const std::int64_t sign : {1, -1}) {
-      if (distance(j, v, sign) > tolerance) continue;
-      ++members;
-      for (int c = 0; c < 3; ++c) sum[c] += static_cast<double>(sign * j[c]);
-      break;
-    }
+    const std::int64_t sign = matching_sign(j, v, tolerance);
+    if (sign == 0) continue;
+    ++members;
+    for (int c = 0; c < 3; ++c) sum[c] += static_cast<double>(sign * j[c]);
   }
   Vector mean = v;
   for (int c = 0; members > 0 && c < 3; ++c)

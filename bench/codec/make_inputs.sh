@@ -11,10 +11,12 @@ HERE=$(cd "$(dirname "$0")" && pwd)
 DATA=$(cd "$HERE/../../../shared/data" 2>/dev/null && pwd || echo /work/shared/data)
 W=${1:?work directory}; WATER_STEPS=${2:-50000}
 mkdir -p "$W"; W=$(cd "$W" && pwd)
-if [ ! -s "$W/vac/md_whole.trr" ]; then
+if [ ! -s "$W/vac/md_whole.trr" ] || [ ! -s "$W/helix/md_whole.trr" ]; then
   # run_md.sh takes its run parameters from its own folder: a copy with 10 ns instead of 130 ps.
-  rm -rf "$W/tools"; cp -r "$DATA/tools" "$W/tools"
+  rm -rf "$W/tools"; cp -r "$DATA/tools" "$W/tools"; chmod -R u+w "$W/tools"
   sed -i -e 's/^nsteps .*/nsteps          = 5000000/' "$W/tools/md_vac.mdp"
+fi
+if [ ! -s "$W/vac/md_whole.trr" ]; then
   bash "$W/tools/run_md.sh" "$DATA/peptide.pdb" "$W/vac"
 fi
 if [ ! -s "$W/helix/md_whole.trr" ]; then
