@@ -6,6 +6,7 @@ Inputs (bench/codec/make_inputs.sh makes them with GROMACS under WORK, once; not
   vac       the same peptide in vacuum, the first FRAMES frames 0.2 ps apart (mdrun's TRR, whole)
   vac5ps    the same run, every 25th frame (5 ps apart)
   helix5ps  the A6PA6 helix of the shared topologies in vacuum, 10 ns, every 25th frame
+  crambin5ps  crambin (PDB 1CRN, 46 residues: a folded protein), vacuum, 10 ns, every 25th frame
   water     the peptide in TIP3P water, NPT, the whole system as mdrun wrote it (XTC, 0.5 ps);
             once without and once with its topology (water+top: the solvent coded by molecule)
 For each input and maximum error E (0.005, 0.05, 0.5 Å) it prints the ratio of float32 bytes to
@@ -189,11 +190,11 @@ def main():
     ap.add_argument("--work", default="/work/bench-codec")
     ap.add_argument("--frames", type=int, default=2000)
     ap.add_argument("--skip-big", action="store_true")
-    ap.add_argument("--cases", default="peptide,vac,vac5ps,helix5ps,water,speed",
-                    help="comma-separated: peptide, vac, vac5ps, helix5ps, water, speed")
+    ap.add_argument("--cases", default="peptide,vac,vac5ps,helix5ps,crambin5ps,water,speed",
+                    help="comma-separated: peptide, vac, vac5ps, helix5ps, crambin5ps, water, speed")
     a = ap.parse_args()
     here = os.path.dirname(os.path.abspath(__file__))
-    if not os.path.exists(os.path.join(a.work, "helix/md_whole.trr")):
+    if not os.path.exists(os.path.join(a.work, "crambin/md_whole.trr")):
         subprocess.run(["bash", os.path.join(here, "make_inputs.sh"), a.work], check=True)
     shared = os.path.join(here, "../../../shared/data/peptide.dcd")
     if not os.path.exists(shared):
@@ -211,6 +212,8 @@ def main():
             case(a.kvt, "vac5ps", f"{trr}(1::25)", tmp)
         if "helix5ps" in cases:
             case(a.kvt, "helix5ps", os.path.join(a.work, "helix/md_whole.trr") + "(1::25)", tmp)
+        if "crambin5ps" in cases:
+            case(a.kvt, "crambin5ps", os.path.join(a.work, "crambin/md_whole.trr") + "(1::25)", tmp)
         if "water" in cases:
             water = gmx_copy(os.path.join(a.work, "water/md.xtc"), os.path.join(a.work, "water_whole.xtc"))
             case(a.kvt, "water", water, tmp, peer_xtc=water)

@@ -4,6 +4,8 @@
 #                     the bench reads its first frames at 0.2 ps and every 25th (5 ps apart)
 #   helix/md_whole.trr  the A6PA6 helix of the shared topologies, vacuum, 10 ns, likewise (the
 #                     bench reads every 25th frame: a second system for the components at 5 ps)
+#   crambin/md_whole.trr  crambin (bench/codec/1crn.pdb, PDB entry 1CRN), vacuum, 10 ns, likewise:
+#                     a folded protein (about 13 minutes of mdrun on 2 cores)
 #   water/md.xtc      the peptide in TIP3P water, NPT, a frame every 0.5 ps, as mdrun writes it
 # usage: make_inputs.sh WORK [WATER_STEPS]
 set -euo pipefail
@@ -11,7 +13,8 @@ HERE=$(cd "$(dirname "$0")" && pwd)
 DATA=$(cd "$HERE/../../../shared/data" 2>/dev/null && pwd || echo /work/shared/data)
 W=${1:?work directory}; WATER_STEPS=${2:-50000}
 mkdir -p "$W"; W=$(cd "$W" && pwd)
-if [ ! -s "$W/vac/md_whole.trr" ] || [ ! -s "$W/helix/md_whole.trr" ]; then
+if [ ! -s "$W/vac/md_whole.trr" ] || [ ! -s "$W/helix/md_whole.trr" ] ||
+   [ ! -s "$W/crambin/md_whole.trr" ]; then
   # run_md.sh takes its run parameters from its own folder: a copy with 10 ns instead of 130 ps.
   rm -rf "$W/tools"; cp -r "$DATA/tools" "$W/tools"; chmod -R u+w "$W/tools"
   sed -i -e 's/^nsteps .*/nsteps          = 5000000/' "$W/tools/md_vac.mdp"
@@ -21,6 +24,9 @@ if [ ! -s "$W/vac/md_whole.trr" ]; then
 fi
 if [ ! -s "$W/helix/md_whole.trr" ]; then
   bash "$W/tools/run_md.sh" "$DATA/topologies/A6PA6_alpha.pdb" "$W/helix"
+fi
+if [ ! -s "$W/crambin/md_whole.trr" ]; then
+  bash "$W/tools/run_md.sh" "$HERE/1crn.pdb" "$W/crambin"
 fi
 if [ ! -s "$W/water/md.xtc" ]; then
   bash "$DATA/tools/run_water_md.sh" "$DATA/peptide.pdb" "$W/water" "$WATER_STEPS"
