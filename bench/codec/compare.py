@@ -194,8 +194,8 @@ def main():
                     help="comma-separated: peptide, vac, vac5ps, helix5ps, crambin5ps, water, speed")
     a = ap.parse_args()
     here = os.path.dirname(os.path.abspath(__file__))
-    if not os.path.exists(os.path.join(a.work, "crambin/md_whole.trr")):
-        subprocess.run(["bash", os.path.join(here, "make_inputs.sh"), a.work], check=True)
+    # Makes only the inputs that are missing.
+    subprocess.run(["bash", os.path.join(here, "make_inputs.sh"), a.work], check=True)
     shared = os.path.join(here, "../../../shared/data/peptide.dcd")
     if not os.path.exists(shared):
         shared = "/work/shared/data/peptide.dcd"
@@ -210,10 +210,9 @@ def main():
             vac, x = case(a.kvt, "vac", f"{trr}(1:{a.frames})", tmp)
         if "vac5ps" in cases:
             case(a.kvt, "vac5ps", f"{trr}(1::25)", tmp)
-        if "helix5ps" in cases:
-            case(a.kvt, "helix5ps", os.path.join(a.work, "helix/md_whole.trr") + "(1::25)", tmp)
-        if "crambin5ps" in cases:
-            case(a.kvt, "crambin5ps", os.path.join(a.work, "crambin/md_whole.trr") + "(1::25)", tmp)
+        for run in ("helix", "crambin"):
+            if run + "5ps" in cases:
+                case(a.kvt, run + "5ps", os.path.join(a.work, run, "md_whole.trr") + "(1::25)", tmp)
         if "water" in cases:
             water = gmx_copy(os.path.join(a.work, "water/md.xtc"), os.path.join(a.work, "water_whole.xtc"))
             case(a.kvt, "water", water, tmp, peer_xtc=water)

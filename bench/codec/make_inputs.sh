@@ -13,21 +13,19 @@ HERE=$(cd "$(dirname "$0")" && pwd)
 DATA=$(cd "$HERE/../../../shared/data" 2>/dev/null && pwd || echo /work/shared/data)
 W=${1:?work directory}; WATER_STEPS=${2:-50000}
 mkdir -p "$W"; W=$(cd "$W" && pwd)
-if [ ! -s "$W/vac/md_whole.trr" ] || [ ! -s "$W/helix/md_whole.trr" ] ||
-   [ ! -s "$W/crambin/md_whole.trr" ]; then
+# The vacuum runs, as folder:input.
+missing=()
+for run in "vac:$DATA/peptide.pdb" "helix:$DATA/topologies/A6PA6_alpha.pdb" "crambin:$HERE/1crn.pdb"; do
+  [ -s "$W/${run%%:*}/md_whole.trr" ] || missing+=("$run")
+done
+if [ ${#missing[@]} -gt 0 ]; then
   # run_md.sh takes its run parameters from its own folder: a copy with 10 ns instead of 130 ps.
   rm -rf "$W/tools"; cp -r "$DATA/tools" "$W/tools"; chmod -R u+w "$W/tools"
   sed -i -e 's/^nsteps .*/nsteps          = 5000000/' "$W/tools/md_vac.mdp"
 fi
-if [ ! -s "$W/vac/md_whole.trr" ]; then
-  bash "$W/tools/run_md.sh" "$DATA/peptide.pdb" "$W/vac"
-fi
-if [ ! -s "$W/helix/md_whole.trr" ]; then
-  bash "$W/tools/run_md.sh" "$DATA/topologies/A6PA6_alpha.pdb" "$W/helix"
-fi
-if [ ! -s "$W/crambin/md_whole.trr" ]; then
-  bash "$W/tools/run_md.sh" "$HERE/1crn.pdb" "$W/crambin"
-fi
+for run in "${missing[@]}"; do
+  bash "$W/tools/run_md.sh" "${run#*:}" "$W/${run%%:*}"
+done
 if [ ! -s "$W/water/md.xtc" ]; then
   bash "$DATA/tools/run_water_md.sh" "$DATA/peptide.pdb" "$W/water" "$WATER_STEPS"
 fi

@@ -217,12 +217,11 @@ def main():
     bad = 0
     try:
         os.makedirs(f"{work}/tmp")
-        with open(f"{work}/album", "w") as f:
-            f.write(f"{o.sample}\n" * o.copies)
-        # Converting outruns compressing (the album's frames take about 0.25 s): five times as many,
-        # the most an album names.
-        with open(f"{work}/album5", "w") as f:
-            f.write(f"{o.sample}\n" * (5 * o.copies))
+        # Converting outruns compressing (the album's frames take about 0.25 s): album5 names five
+        # times as many, the most an album names.
+        for name, copies in (("album", o.copies), ("album5", 5 * o.copies)):
+            with open(f"{work}/{name}", "w") as f:
+                f.write(f"{o.sample}\n" * copies)
         subprocess.run([o.kvt, "compress", "-i", o.sample, "-o", f"{work}/in.kvt", "--quiet"],
                        check=True, stdout=subprocess.DEVNULL)
         outputs = {"compress": "out.kvt", "convert": "out.xtc", "expand": "out.dcd"}
